@@ -1,0 +1,38 @@
+// The settings-store seam: what the programs need of the registry. Windows: Reg*W. Tests: an
+// in-memory store that can fail any operation on demand.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tactra {
+
+enum class Hive { LocalMachine, CurrentUser };
+
+class SettingsKey {
+ public:
+  virtual ~SettingsKey() = default;
+  // A DWORD value read into a 4-byte buffer; fails when missing or longer than 4 bytes.
+  virtual bool ReadDword(const std::wstring& name, uint32_t& value) = 0;
+  // A string value read into a buffer of `capacity` characters, terminator included; fails
+  // when missing, not a string, or when it does not fit with its terminator.
+  virtual bool ReadString(const std::wstring& name, std::size_t capacity, std::wstring& value) = 0;
+  virtual bool WriteDword(const std::wstring& name, uint32_t value) = 0;
+  // Written as a zero-terminated string.
+  virtual bool WriteString(const std::wstring& name, const std::wstring& value) = 0;
+  // Fails when the value does not exist.
+  virtual bool DeleteValue(const std::wstring& name) = 0;
+};
+
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  // Creates the key or opens it with full access; `created` tells which. Null on failure.
+  virtual std::unique_ptr<SettingsKey> CreateOrOpen(Hive hive, const std::wstring& path, bool& created) = 0;
+  // Opens an existing key with full access. Null on failure.
+  virtual std::unique_ptr<SettingsKey> Open(Hive hive, const std::wstring& path) = 0;
+};
+
+}  // namespace tactra

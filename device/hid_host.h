@@ -1,0 +1,86 @@
+// The least the link needs of the platform's HID stack. The Windows host, the simulator client
+// and the tests' fake host implement it; the link's counting and binding rules stay portable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/event.h"
+
+namespace tactra {
+
+// How far the enumeration of one interface got. The link decides from this what is counted.
+enum class EnumOutcome {
+  Ok,                // every step succeeded (the capability query may still have failed)
+  DetailFailed,      // the detail record could not be read: skipped
+  AllocationFailed,  // the detail record could not be allocated: enumeration stops
+  QueryOpenFailed,   // the path could not be opened for query: skipped
+  AttributesFailed,  // vendor and product ID unreadable: skipped
+  PreparsedFailed,   // no preparsed data: skipped
+};
+
+struct HidInterface {
+  std::wstring path;
+  EnumOutcome outcome = EnumOutcome::Ok;
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  bool capsOk = false;  // false: both report lengths count as 0
+  uint16_t inputLength = 0;
+  uint16_t outputLength = 0;
+};
+
+enum class ReadResult {
+  Completed,    // `count` bytes arrived (0 after a removal)
+  Stopped,      // the stop event was signalled first; a started read stays pending
+  CannotStart,  // the read could not be started
+};
+
+// One path opened in one direction. Destroying it cancels pending I/O and closes it.
+class HidHandle {
+ public:
+  virtual ~HidHandle() = default;
+  // Reads one input transfer of up to `capacity` bytes, or returns when `stop` is set.
+  virtual ReadResult Read(uint8_t* buffer, std::size_t capacity, std::size_t& count, const Event& stop) = 0;
+  // Starts a write that nobody waits for. True when it completed or is pending. The handle
+  // keeps its own copy of the bytes while the write is in flight.
+  virtual bool Write(const uint8_t* data, std::size_t length) = 0;
+  // Waits until a started write has completed (true) or `stop` is set (false).
+  virtual bool WaitWriteDone(const Event& stop) = 0;
+};
+
+enum class Access { Read, Write };
+
+enum class DeviceNotice { Arrival, Removal };
+
+// Called with each arrival or removal of a HID interface, carrying its path.
+using NoticeCallback = std::function<void(DeviceNotice, const std::wstring& path)>;
+
+class NoticeRegistration {
+ public:
+  virtual ~NoticeRegistration() = default;
+};
+
+class HidHost {
+ public:
+  virtual ~HidHost() = default;
+  // The present HID interfaces in enumeration order, each with the outcome of its steps.
+  // Enumeration stops after an interface whose outcome is AllocationFailed.
+  virtual std::vector<HidInterface> Enumerate() = 0;
+  // Opens a path for overlapped I/O in one direction; null when it cannot be opened.
+  virtual std::unique_ptr<HidHandle> Open(const std::wstring& path, Access access) = 0;
+  // Asks for arrival and removal notices of HID interfaces. `window` is the owner window's
+  // handle where the platform delivers notices as window messages (the system HID stack);
+  // other hosts call `callback` from a thread of their own. Null when registration failed.
+  virtual std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* window,
+                                                                           NoticeCallback callback) = 0;
+};
+
+// The host both programs use: the simulated frame when TACTRA_FRAME_SIM=host:port is set,
+// otherwise the system's HID stack.
+std::unique_ptr<HidHost> CreateDefaultHidHost();
+
+}  // namespace tactra

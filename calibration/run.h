@@ -1,0 +1,175 @@
+// The calibration run without its window: the opening conversation with the frame, the
+// collection of samples on the reader worker, the timer with its countdown, what each target
+// shows, completion and the OK and Cancel paths. The dialog moves this state to the screen.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "common/messages.h"
+#include "device/protocol.h"
+
+namespace tactra::calib {
+
+// String resources of the run.
+constexpr int kStrCaption = 1050;
+constexpr int kStrInstruction = 1055;
+constexpr int kStrInstructionDone = 1056;
+constexpr int kStrCountdownBefore = 1057;
+constexpr int kStrCountdownAfter = 1058;
+constexpr int kStrNoFrame = 1059;
+constexpr int kStrNoFrameCaption = 1060;
+constexpr int kStrFrameRemoved = 1061;
+constexpr int kStrNotConnected = 1065;
+constexpr int kStrRefused = 1066;
+
+constexpr int kTargetSlots = 9;     // controls 1002..1010
+constexpr int kSeriesLength = 100;  // samples per series
+constexpr int kSeriesDropped = 10;  // the first samples of a series are not averaged
+constexpr int kStrayLimit = 20;     // raw units a sample may stray from the series
+constexpr int kMinTargetSpacing = 1000;
+constexpr int kTargetTimeoutTicks = 40;
+constexpr int kCompletionTimeoutTicks = 60;
+
+// Control index (control id - 1002) of target k in a mode; -1 outside the mode's targets.
+int TargetSlot(int mode, int k);
+
+// Touch state of the latest sample.
+enum class Touch { Unknown = 3, Touching = 1, NotTouching = 2 };
+
+// Pen of a target's marks.
+enum class MarkPen { Default, Current, Taken };
+
+struct TargetMarks {
+  bool crosshair = false;
+  bool brackets = false;
+  MarkPen pen = MarkPen::Default;
+};
+
+// What the run needs of the dialog and the link around it.
+class RunPort {
+ public:
+  virtual ~RunPort() = default;
+  virtual int GetLinkState() const = 0;
+  virtual void SetLinkState(int state) = 0;
+  // Writes a 48-byte report on the calibration channel and waits for its reply.
+  virtual bool Transact(const uint8_t* report, std::size_t length) = 0;
+  virtual void Pause(std::chrono::milliseconds duration) = 0;
+  // Reader worker, after the last target: ask the user-interface thread to write the result.
+  virtual void PostCompletion() = 0;
+};
+
+// The measured points of the targets in the order they were taken.
+struct MeasuredTargets {
+  std::array<uint16_t, kTargetSlots> rx{};
+  std::array<uint16_t, kTargetSlots> ry{};
+};
+
+// The computation the run calls on the reader worker at completion. `ok` false: no result
+// can be written (a degenerate four-point fit).
+struct RunResult {
+  bool ok = false;
+  proto::ResultPayload payload;
+};
+
+class RunComputer {
+ public:
+  virtual ~RunComputer() = default;
+  virtual RunResult Compute(int mode, const MeasuredTargets& targets) = 0;
+};
+
+// What the timer asks of the dialog.
+enum class TickAction { Continue, Cancel };
+
+class CalibrationRun {
+ public:
+  CalibrationRun(RunPort& port, Messages& messages, RunComputer& computer);
+  CalibrationRun(const CalibrationRun&) = delete;
+  CalibrationRun& operator=(const CalibrationRun&) = delete;
+
+  // The opening conversation once the link has started: CMD_CAL_GET_MODE, 50 ms,
+  // CMD_CAL_BEGIN, 500 ms. Commands are skipped with message 1065 while no frame is bound.
+  void OpenConversation();
+  // Target 0 starts blinking; samples are taken from now on.
+  void BeginCollecting();
+
+  // Reader worker: an accepted reply of the calibration channel.
+  void OnDeviceReply(const uint8_t* report, std::size_t length);
+  // Reader worker: a touch report (62 bytes) or a CMD_CAL_SAMPLE payload (5 bytes).
+  void HandleSample(const uint8_t* report, std::size_t length);
+
+  // User-interface thread, timer 1.
+  TickAction OnTimer();
+  // User-interface thread, on the completion message: writes the result for the mode.
+  // Returns false when there was no result to write.
+  bool WriteResult();
+  // The end of both paths: CMD_CAL_END [1] or [0] (or message 1065), then 500 ms.
+  void Finish(bool ok);
+
+  // What the dialog shows.
+  const std::wstring& instructionText() const { return instruction_; }
+  const std::wstring& countdownText() const { return countdown_; }
+  bool buttonsVisible() const { return buttonsVisible_; }
+  // False after a completion without a result: only Cancel is offered.
+  bool okAvailable() const { return okAvailable_; }
+  TargetMarks MarksFor(int slot) const;
+
+  int mode() const { return mode_.load(); }
+  int targetCount() const { return targetCount_.load(); }
+  int currentTarget() const { return current_.load(); }
+  int tickCounter() const { return ticks_.load(); }
+  bool done() const { return done_.load() != 0; }
+  bool blink() const { return blink_; }
+  Touch touchState() const { return touch_.load(); }
+  int sampleCount() const { return sampleCount_; }
+  // Complete only after completion; read on the user-interface thread after PostCompletion.
+  const MeasuredTargets& measured() const { return measured_; }
+  const RunResult& result() const { return result_; }
+
+ private:
+  std::wstring Text(int id);
+  void Send(uint8_t code, const uint8_t* payload, std::size_t length);
+  void AcceptSeries();
+  void Complete();
+
+  RunPort& port_;
+  Messages& messages_;
+  RunComputer& computer_;
+
+  // Shared between the reader worker and the user-interface thread.
+  std::atomic<int> mode_{proto::kModeFivePoint};
+  std::atomic<int> targetCount_{0};
+  std::atomic<int> current_{-1};
+  std::atomic<int> ticks_{0};
+  std::atomic<int> done_{0};
+  std::atomic<Touch> touch_{Touch::Unknown};
+
+  // Touch reports and sample replies arrive on two reader workers: the series is theirs,
+  // one at a time.
+  std::mutex seriesMutex_;
+  std::array<uint16_t, kSeriesLength> sx_{};
+  std::array<uint16_t, kSeriesLength> sy_{};
+  int sampleCount_ = 0;
+  MeasuredTargets measured_;
+  RunResult result_;
+
+  // User-interface thread only.
+  bool blink_ = false;
+  bool buttonsVisible_ = false;
+  bool okAvailable_ = true;
+  std::wstring instruction_;
+  std::wstring countdown_;
+};
+
+// "1057 N 1058": the number alone is formatted, the resource texts are never format strings.
+std::wstring CountdownText(const std::wstring& before, int seconds, const std::wstring& after);
+
+// The squared distance of two points in 64 bits: raw 16-bit coordinates cannot overflow it.
+int64_t DistanceSquared(int64_t x1, int64_t y1, int64_t x2, int64_t y2);
+
+}  // namespace tactra::calib

@@ -1,0 +1,179 @@
+// The run around the samples: opening conversation, replies, timer and countdown, result and
+// the two ways out.
+#include <gtest/gtest.h>
+
+#include "run_fakes.h"
+
+namespace tactra::calib::test {
+namespace {
+
+std::vector<std::string> Log(FakePort& port) { return port.log; }
+
+TEST(Conversation, OpensWithModeThenBeginAndTheFixedPauses) {
+  RunRig rig;
+  rig.run.OpenConversation();
+  EXPECT_EQ(Log(rig.port), (std::vector<std::string>{"send 1", "pause 50", "send 3", "pause 500"}));
+  ASSERT_EQ(rig.port.sent.size(), 2u);
+  const std::vector<uint8_t> getMode{6, 1, 0, 0xFF};
+  EXPECT_EQ(rig.port.sent[0].bytes.size(), 48u);
+  EXPECT_TRUE(std::equal(getMode.begin(), getMode.end(), rig.port.sent[0].bytes.begin()));
+}
+
+TEST(Conversation, WithoutAFrameEachCommandShowsNotConnectedAndThePausesStay) {
+  RunRig rig;
+  rig.port.state = 0;
+  rig.run.OpenConversation();
+  rig.run.Finish(true);
+  EXPECT_TRUE(rig.port.sent.empty());
+  EXPECT_EQ(Log(rig.port), (std::vector<std::string>{"pause 50", "pause 500", "pause 500"}));
+  EXPECT_EQ(rig.messages.shown, (std::vector<std::pair<int, int>>(3, {kStrNotConnected, kStrCaption})));
+}
+
+TEST(Conversation, FinishSendsEndWithTheChoice) {
+  for (bool ok : {true, false}) {
+    RunRig rig;
+    rig.run.Finish(ok);
+    ASSERT_EQ(rig.port.sent.size(), 1u);
+    const auto& b = rig.port.sent[0].bytes;
+    EXPECT_EQ(b[1], proto::CMD_CAL_END);
+    EXPECT_EQ(b[2], 1);
+    EXPECT_EQ(b[3], ok ? 1 : 0);
+    EXPECT_EQ(b[4], 0xFF);
+    EXPECT_EQ(Log(rig.port).back(), "pause 500");
+  }
+}
+
+TEST(Replies, ModeBeginAndRefusals) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> reply;
+    int mode;
+    int targets;
+    int linkState;
+    int messages;
+  };
+  const std::vector<Case> cases{
+      {"mode 2", Reply(1, {2}), 2, 4, 1, 0},
+      {"mode 4", Reply(1, {4}), 4, 9, 1, 0},
+      {"mode 5 is not a mode", Reply(1, {5}), 3, 0, 1, 0},
+      {"mode reply with two bytes", Reply(1, {2, 0}), 3, 0, 1, 0},
+      {"begin acknowledged", Reply(3, {1}), 3, 0, 2, 0},
+      {"begin refused", Reply(3, {0}), 3, 0, 1, 1},
+      {"result refused", Reply(4, {0}), 3, 0, 1, 1},
+      {"result taken", Reply(4, {1}), 3, 0, 1, 0},
+      {"end refused", Reply(5, {0}), 3, 0, 1, 1},
+      {"unknown code", Reply(9, {0}), 3, 0, 1, 0},
+  };
+  for (const auto& c : cases) {
+    RunRig rig;
+    rig.run.OnDeviceReply(c.reply.data(), c.reply.size());
+    EXPECT_EQ(rig.run.mode(), c.mode) << c.name;
+    EXPECT_EQ(rig.run.targetCount(), c.targets) << c.name;
+    EXPECT_EQ(rig.port.GetLinkState(), c.linkState) << c.name;
+    EXPECT_EQ(rig.messages.shown.size(), std::size_t(c.messages)) << c.name;
+    if (c.messages) EXPECT_EQ(rig.messages.shown[0], (std::pair<int, int>{kStrRefused, kStrCaption}));
+  }
+}
+
+TEST(Timer, CountdownAndTheTwentySecondTimeOut) {
+  RunRig rig;
+  rig.messages.texts[1057] = L"Left:";
+  rig.messages.texts[1058] = L"s";
+  rig.StartInMode(4);
+  EXPECT_EQ(rig.run.instructionText(), L"<1055>");
+  EXPECT_EQ(rig.run.OnTimer(), TickAction::Continue);
+  EXPECT_EQ(rig.run.countdownText(), L"Left: 20 s");
+  std::vector<int> shown;
+  for (int tick = 2; tick < 40; ++tick) {
+    ASSERT_EQ(rig.run.OnTimer(), TickAction::Continue) << tick;
+    shown.push_back(std::stoi(rig.run.countdownText().substr(6)));
+  }
+  EXPECT_EQ(shown.front(), 19);
+  EXPECT_EQ(shown[1], 19);
+  EXPECT_EQ(shown.back(), 1);
+  EXPECT_FALSE(rig.run.buttonsVisible());
+  EXPECT_EQ(rig.run.OnTimer(), TickAction::Cancel);
+}
+
+TEST(Timer, AnAcceptedTargetRestartsTheClock) {
+  RunRig rig;
+  rig.StartInMode(4);
+  for (int i = 0; i < 39; ++i) rig.run.OnTimer();
+  rig.HoldTarget(2048, 2048);
+  for (int i = 0; i < 39; ++i) ASSERT_EQ(rig.run.OnTimer(), TickAction::Continue);
+  EXPECT_EQ(rig.run.OnTimer(), TickAction::Cancel);
+}
+
+TEST(Timer, AfterCompletionThirtySecondsWithButtons) {
+  RunRig rig;
+  rig.StartInMode(2);
+  rig.HoldTarget(100, 100);
+  rig.HoldTarget(4000, 100);
+  rig.HoldTarget(4000, 4000);
+  rig.HoldTarget(100, 4000);
+  ASSERT_TRUE(rig.run.done());
+  EXPECT_EQ(rig.run.OnTimer(), TickAction::Continue);
+  EXPECT_EQ(rig.run.instructionText(), L"<1056>");
+  EXPECT_EQ(rig.run.countdownText(), L"<1057> 30 <1058>");
+  EXPECT_TRUE(rig.run.buttonsVisible());
+  for (int tick = 2; tick < 60; ++tick) ASSERT_EQ(rig.run.OnTimer(), TickAction::Continue) << tick;
+  EXPECT_EQ(rig.run.countdownText(), L"<1057> 1 <1058>");
+  EXPECT_EQ(rig.run.OnTimer(), TickAction::Cancel);
+}
+
+TEST(Timer, CurrentTargetBlinksWithTheTimer) {
+  RunRig rig;
+  rig.StartInMode(4);
+  EXPECT_TRUE(rig.run.MarksFor(0).crosshair);
+  EXPECT_FALSE(rig.run.MarksFor(0).brackets);
+  rig.run.OnTimer();
+  EXPECT_TRUE(rig.run.MarksFor(0).brackets);
+  EXPECT_EQ(rig.run.MarksFor(0).pen, MarkPen::Current);
+  EXPECT_FALSE(rig.run.MarksFor(1).crosshair) << "targets still to come show nothing";
+  rig.run.OnTimer();
+  EXPECT_FALSE(rig.run.MarksFor(0).brackets);
+}
+
+TEST(ResourceTexts, PercentSignsAreNeverFormatDirectives) {
+  RunRig rig;
+  rig.messages.texts[1057] = L"%s%d 100%% %n";
+  rig.messages.texts[1058] = L"%";
+  rig.StartInMode(4);
+  rig.run.OnTimer();
+  EXPECT_EQ(rig.run.countdownText(), L"%s%d 100% %n 20 %");
+}
+
+TEST(Result, WrittenOnceDoneWithThePayloadOfTheComputation) {
+  RunRig rig;
+  rig.StartInMode(2);
+  EXPECT_FALSE(rig.run.WriteResult()) << "nothing to write before completion";
+  rig.HoldTarget(100, 100);
+  rig.HoldTarget(4000, 100);
+  rig.HoldTarget(4000, 4000);
+  rig.HoldTarget(100, 4000);
+  ASSERT_TRUE(rig.run.WriteResult());
+  ASSERT_EQ(rig.port.sent.size(), 1u);
+  const auto& b = rig.port.sent[0].bytes;
+  EXPECT_EQ(b[1], proto::CMD_CAL_WRITE_RESULT);
+  EXPECT_EQ(b[2], 12);
+  EXPECT_EQ(b[3], 0xAB);
+  EXPECT_EQ(b[15], 0xFF);
+  EXPECT_TRUE(rig.run.okAvailable());
+}
+
+TEST(Result, ADegenerateFitSendsNothingAndLeavesOnlyCancel) {
+  RunRig rig;
+  rig.computer.ok = false;
+  rig.StartInMode(2);
+  rig.HoldTarget(100, 100);
+  rig.HoldTarget(4000, 100);
+  rig.HoldTarget(4000, 4000);
+  rig.HoldTarget(100, 4000);
+  EXPECT_FALSE(rig.run.WriteResult());
+  EXPECT_TRUE(rig.port.sent.empty());
+  EXPECT_FALSE(rig.run.okAvailable());
+  EXPECT_EQ(rig.messages.shown, (std::vector<std::pair<int, int>>{{kStrRefused, kStrCaption}}));
+}
+
+}  // namespace
+}  // namespace tactra::calib::test

@@ -1,0 +1,55 @@
+#include "common/language.h"
+
+namespace tactra {
+
+const wchar_t* const kLanguageKeyPath = L"Software\\Tactra\\GlobalSettings";
+const wchar_t* const kLanguageValueName = L"Language";
+const wchar_t* const kMsgCreateRegistryFailed = L"Failed to create the registry!";
+const wchar_t* const kMsgCreateValueFailed = L"Failed to create register key: ";
+const wchar_t* const kMsgReadValueFailed = L"Failed to get register key: Language";
+const wchar_t* const kMsgErrorCaption = L"Error";
+
+std::wstring CommandLineArguments(const std::wstring& commandLine) {
+  std::size_t i = 0;
+  if (!commandLine.empty() && commandLine[0] == L'"') {
+    const std::size_t close = commandLine.find(L'"', 1);
+    i = close == std::wstring::npos ? commandLine.size() : close + 1;
+  } else {
+    while (i < commandLine.size() && commandLine[i] != L' ' && commandLine[i] != L'\t') ++i;
+  }
+  while (i < commandLine.size() && (commandLine[i] == L' ' || commandLine[i] == L'\t')) ++i;
+  return commandLine.substr(i);
+}
+
+bool ReadLanguageSetting(SettingsStore& store, Messages& messages, int& language) {
+  bool created = false;
+  auto key = store.CreateOrOpen(Hive::LocalMachine, kLanguageKeyPath, created);
+  if (!key) {
+    messages.ShowFixedMessage(kMsgCreateRegistryFailed, kMsgErrorCaption, false);
+    return false;
+  }
+  if (created) {
+    if (!key->WriteDword(kLanguageValueName, static_cast<uint32_t>(language))) {
+      messages.ShowFixedMessage(kMsgCreateValueFailed, kMsgErrorCaption, false);
+      return false;
+    }
+    return true;
+  }
+  uint32_t value = 0;
+  if (!key->ReadDword(kLanguageValueName, value)) {
+    messages.ShowFixedMessage(kMsgReadValueFailed, kMsgErrorCaption, false);
+    return false;
+  }
+  language = static_cast<int>(value & 0xFF);
+  return true;
+}
+
+int SelectLanguage(const std::wstring& arguments, SettingsStore& store, Messages& messages) {
+  if (arguments == L"0") return kLanguageEnglish;
+  if (arguments == L"1") return kLanguageChinese;
+  int language = kLanguageInitial;
+  if (!ReadLanguageSetting(store, messages, language)) language = kLanguageEnglish;
+  return language;
+}
+
+}  // namespace tactra

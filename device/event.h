@@ -1,12 +1,15 @@
 // A manual-reset event that the link's workers can wait on together with a pending read.
-// Windows: a Win32 event. Elsewhere: an eventfd with an atomic flag, so waits order memory
-// as the Win32 event does.
+// Windows: a Win32 event. Elsewhere: an eventfd with an atomic flag, so that a wait that sees
+// the event set also sees what the setter wrote before it (as with a Win32 event).
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <initializer_list>
+#ifndef _WIN32
+#include <mutex>
+#endif
 
 namespace tactra {
 
@@ -18,6 +21,7 @@ class Event {
   using Native = int;  // eventfd
 #endif
 
+  // Created non-signalled. `valid()` is false when the system had no event to give.
   Event();
   ~Event();
   Event(const Event&) = delete;
@@ -26,10 +30,11 @@ class Event {
   void Set();
   void Reset();
   bool IsSet() const;
-  // True when the event was set within the time-out.
+  // True when the event was set within the time-out (a negative time-out waits without limit).
   bool Wait(std::chrono::milliseconds timeout) const;
   void Wait() const;
 
+  bool valid() const;
   Native native() const { return native_; }
 
   // Events alive in the process; tests use it to find leaks.
@@ -38,14 +43,18 @@ class Event {
  private:
   Native native_;
 #ifndef _WIN32
+  // Set and Reset change the flag and the descriptor together, so a waiter never finds a
+  // readable descriptor for a reset event for longer than a Reset takes.
+  std::mutex change_;
   std::atomic<bool> set_{false};
+  friend int WaitAny(std::initializer_list<const Event*>, std::chrono::milliseconds);
 #endif
 };
 
 constexpr std::chrono::milliseconds kInfinite{-1};
 
-// Waits until one of the events is set: returns its index, or -1 on time-out.
-// A negative time-out waits without limit.
+// Waits until one of the events is set: returns the index of the first set one, or -1 on
+// time-out. A negative time-out waits without limit. At most 64 events.
 int WaitAny(std::initializer_list<const Event*> events, std::chrono::milliseconds timeout);
 
 }  // namespace tactra

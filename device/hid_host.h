@@ -40,15 +40,19 @@ enum class ReadResult {
 };
 
 // One path opened in one direction. Destroying it cancels pending I/O and closes it.
+// A read handle is used by one reader worker. A write handle is used by the user-interface
+// thread (Write) and by one write-completion worker (WaitWriteDone) at the same time.
 class HidHandle {
  public:
   virtual ~HidHandle() = default;
-  // Reads one input transfer of up to `capacity` bytes, or returns when `stop` is set.
+  // Reads one input transfer of up to `capacity` bytes, or returns when `stop` is set. A read
+  // left pending by Stopped is the one the next call waits for, so no input is lost.
   virtual ReadResult Read(uint8_t* buffer, std::size_t capacity, std::size_t& count, const Event& stop) = 0;
   // Starts a write that nobody waits for. True when it completed or is pending. The handle
-  // keeps its own copy of the bytes while the write is in flight.
+  // keeps its own copy of the bytes while the write is in flight, so the caller's buffer is
+  // free again at once; while that write is still in flight a further Write returns false.
   virtual bool Write(const uint8_t* data, std::size_t length) = 0;
-  // Waits until a started write has completed (true) or `stop` is set (false).
+  // Waits for the next completion of a write (true) or until `stop` is set (false).
   virtual bool WaitWriteDone(const Event& stop) = 0;
 };
 
@@ -80,7 +84,7 @@ class HidHost {
 };
 
 // The host both programs use: the simulated frame when TACTRA_FRAME_SIM=host:port is set,
-// otherwise the system's HID stack.
+// otherwise the system's HID stack. Defined beside the simulator host.
 std::unique_ptr<HidHost> CreateDefaultHidHost();
 
 }  // namespace tactra

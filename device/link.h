@@ -22,11 +22,17 @@ namespace tactra {
 
 constexpr int kChannelCount = 6;
 constexpr std::size_t kReadBufferSize = 1024;
+constexpr int kWorkerChannelCount = 3;
+// How long StopWorkers waits for the readers, then for the write-completion workers.
+constexpr std::chrono::milliseconds kWorkerStopWait{1000};
 
 // Link states.
 constexpr int kLinkNone = 0;     // no frame bound
 constexpr int kLinkBound = 1;    // a frame is bound
 constexpr int kLinkStarted = 2;  // console: calibration program started; calibration: begun
+
+// True for the vendor and product pairs of the frame.
+bool IsAcceptedDevice(uint16_t vendorId, uint16_t productId);
 
 enum class ReplyFraming {
   Console,      // one read is one report
@@ -40,7 +46,7 @@ struct ChannelLengths {
 
 struct LinkConfig {
   std::array<ChannelLengths, kChannelCount> channels;
-  std::array<int, 3> workerChannels;
+  std::array<int, kWorkerChannelCount> workerChannels;
   std::chrono::milliseconds workerPause;
   std::chrono::milliseconds replyWait;
   ReplyFraming framing;
@@ -60,7 +66,8 @@ class LinkOwner {
   virtual void OnDeviceReply(const uint8_t* report, std::size_t length) = 0;
   // A touch report (calibration program only).
   virtual void OnTouchReport(const uint8_t* /*report*/, std::size_t /*length*/) {}
-  // A message the link itself raises (allocation failure while enumerating).
+  // A message the link itself raises (allocation failure while enumerating), called on the
+  // thread that called Open or Start.
   virtual void OnLinkMessage(int /*textId*/, int /*captionId*/) {}
 };
 
@@ -76,6 +83,8 @@ enum class NoticeOutcome {
 using Sleeper = std::function<void(std::chrono::milliseconds)>;
 void RealSleep(std::chrono::milliseconds duration);
 
+// Every operation but the workers runs on the user-interface thread. The owner must outlive
+// the workers (it is called from them until StopWorkers or End returns).
 class Link {
  public:
   Link(HidHost& host, LinkConfig config, Sleeper sleep = RealSleep);
@@ -85,8 +94,13 @@ class Link {
 
   void SetOwner(LinkOwner* owner);
 
+  // Enumerates and binds; returns the number of accepted interfaces. Stops running workers
+  // first, because it replaces the handles they use.
   int Open();
   bool Start();
+  // Signals the stop event, waits for the workers and re-arms the stop event. A worker still
+  // busy after the waits (an owner handler that does not return) is waited for until it ends:
+  // it uses the link, so it must not outlive its handles.
   void StopWorkers();
   // Signals the stop event, waits for the workers and releases every binding.
   void End();
@@ -103,19 +117,27 @@ class Link {
 
   // The arrival and removal rules; the owner window calls it for each HID interface notice.
   NoticeOutcome OnDeviceNotice(DeviceNotice notice, const std::wstring& path);
+  // Asks the host for arrival and removal notices. With the system's HID stack they arrive as
+  // WM_DEVICECHANGE at `window`; other hosts call `callback` on a thread of their own, which
+  // must hand the notice to the window's thread before it reaches OnDeviceNotice.
   std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* window, NoticeCallback callback);
 
   const LinkConfig& config() const { return config_; }
-  // Workers currently started (tests count them for leaks).
-  int WorkerCount() const;
+  // Worker threads started and not yet waited for.
+  int WorkerCount() const { return static_cast<int>(workers_.size()); }
+  // Worker threads still running (tests count them for leaks).
+  int RunningWorkers() const { return running_.load(); }
 
  private:
   struct Channel;
+  struct Worker;
   void ReleaseBindings();
+  void BindInterface(const HidInterface& device);
+  void StartWorker(bool reader, int channel);
   void ReaderLoop(int channel);
   void WriteDoneLoop(int channel);
   void HandleRead(int channel, const uint8_t* data, std::size_t count);
-  void JoinWorkers(std::vector<std::thread>& workers, std::vector<std::unique_ptr<Event>>& done);
+  void WaitForWorkers();
 
   HidHost& host_;
   LinkConfig config_;
@@ -125,23 +147,47 @@ class Link {
   int deviceCount_ = 0;
   Event stop_;
   Event reply_;
-  std::vector<std::unique_ptr<Channel>> channels_;
-  std::vector<std::thread> readers_;
-  std::vector<std::thread> writeWatchers_;
-  std::vector<std::unique_ptr<Event>> readersDone_;
-  std::vector<std::unique_ptr<Event>> writeWatchersDone_;
+  std::array<std::unique_ptr<Channel>, kChannelCount> channels_;
+  std::vector<std::unique_ptr<Worker>> workers_;
+  std::atomic<int> running_{0};
 };
 
-// The console's single link (CUSBTransfer::GetInstance): created on first use over the default
-// host, alive until the process ends.
-class CUSBTransfer : public Link {
+// The console's single link: created on first use over the default host, alive until the
+// process ends. It has no base class; the link it holds does the work.
+class CUSBTransfer {
  public:
   static CUSBTransfer& GetInstance();
-  void SetOwner(LinkOwner* owner) { Link::SetOwner(owner); }
+  virtual ~CUSBTransfer();
+  CUSBTransfer(const CUSBTransfer&) = delete;
+  CUSBTransfer& operator=(const CUSBTransfer&) = delete;
+
+  void SetOwner(LinkOwner* owner) { link_.SetOwner(owner); }
+  int Open() { return link_.Open(); }
+  bool Start() { return link_.Start(); }
+  void StopWorkers() { link_.StopWorkers(); }
+  int GetLinkState() const { return link_.GetLinkState(); }
+  void SetLinkState(int state) { link_.SetLinkState(state); }
+  bool HasDevices() const { return link_.HasDevices(); }
+  int GetOutputLength(int channel) const { return link_.GetOutputLength(channel); }
+  bool IsBoundPath(const std::wstring& path) const { return link_.IsBoundPath(path); }
+  bool Write(int channel, const uint8_t* buffer, std::size_t length) {
+    return link_.Write(channel, buffer, length);
+  }
+  bool Transact(int channel, const uint8_t* buffer, std::size_t length) {
+    return link_.Transact(channel, buffer, length);
+  }
+  NoticeOutcome OnDeviceNotice(DeviceNotice notice, const std::wstring& path) {
+    return link_.OnDeviceNotice(notice, path);
+  }
+  std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* window, NoticeCallback callback) {
+    return link_.RegisterArrivalNotifications(window, std::move(callback));
+  }
+  Link& link() { return link_; }
 
  private:
   explicit CUSBTransfer(std::unique_ptr<HidHost> host);
-  std::unique_ptr<HidHost> ownedHost_;
+  std::unique_ptr<HidHost> host_;  // declared before the link, which uses it
+  Link link_;
 };
 
 }  // namespace tactra

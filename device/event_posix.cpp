@@ -1,0 +1,89 @@
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "device/event.h"
+
+namespace tactra {
+
+namespace {
+
+std::atomic<long> g_liveEvents{0};
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline` for poll(), rounded up so that a wait never ends early.
+int PollTimeout(bool infinite, Clock::time_point deadline) {
+  if (infinite) return -1;
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+}  // namespace
+
+Event::Event() : native_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (native_ >= 0) g_liveEvents.fetch_add(1);
+}
+
+Event::~Event() {
+  if (native_ >= 0) {
+    close(native_);
+    g_liveEvents.fetch_sub(1);
+  }
+}
+
+bool Event::valid() const { return native_ >= 0; }
+
+void Event::Set() {
+  std::lock_guard<std::mutex> lock(change_);
+  if (set_.load(std::memory_order_relaxed)) return;
+  set_.store(true, std::memory_order_release);
+  const uint64_t one = 1;
+  // The counter cannot overflow: it is drained on every Reset and written once per Set.
+  [[maybe_unused]] ssize_t written = write(native_, &one, sizeof one);
+}
+
+void Event::Reset() {
+  std::lock_guard<std::mutex> lock(change_);
+  if (!set_.load(std::memory_order_relaxed)) return;
+  set_.store(false, std::memory_order_release);
+  uint64_t value = 0;
+  [[maybe_unused]] ssize_t got = read(native_, &value, sizeof value);
+}
+
+bool Event::IsSet() const { return set_.load(std::memory_order_acquire); }
+
+bool Event::Wait(std::chrono::milliseconds timeout) const { return WaitAny({this}, timeout) == 0; }
+
+void Event::Wait() const { WaitAny({this}, kInfinite); }
+
+long Event::LiveCount() { return g_liveEvents.load(); }
+
+int WaitAny(std::initializer_list<const Event*> events, std::chrono::milliseconds timeout) {
+  constexpr std::size_t kMaxEvents = 64;
+  if (events.size() == 0 || events.size() > kMaxEvents) return -1;
+  const bool infinite = timeout.count() < 0;
+  const Clock::time_point deadline = infinite ? Clock::time_point::max() : Clock::now() + timeout;
+  pollfd fds[kMaxEvents];
+  for (;;) {
+    // The flags decide; the descriptors only wake us.
+    int index = 0;
+    for (const Event* event : events) {
+      if (event->set_.load(std::memory_order_acquire)) return index;
+      fds[index].fd = event->native_;
+      fds[index].events = POLLIN;
+      fds[index].revents = 0;
+      ++index;
+    }
+    if (!infinite && Clock::now() >= deadline) return -1;
+    const int ready = poll(fds, static_cast<nfds_t>(events.size()), PollTimeout(infinite, deadline));
+    if (ready < 0 && errno != EINTR) return -1;
+  }
+}
+
+}  // namespace tactra

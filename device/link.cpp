@@ -1,0 +1,192 @@
+#include "device/link.h"
+
+#include <cwctype>
+#include <utility>
+
+#include "device/link_channel.h"
+
+namespace tactra {
+
+namespace {
+
+// Filled in this order and never changed; a pair is accepted when both values sit at the same
+// index. Lists of different lengths would accept nothing.
+constexpr uint16_t kAcceptedVendors[] = {0x595A, 0x595A, 0x1FF7, 0x1101};
+constexpr uint16_t kAcceptedProducts[] = {0x0008, 0x000A, 0x0013, 0x0010};
+
+constexpr std::array<ChannelLengths, kChannelCount> ChannelTable(uint16_t channel3Output) {
+  return {{{62, 0}, {9, 2}, {6, 0}, {64, channel3Output}, {48, 48}, {64, 64}}};
+}
+
+bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsAcceptedDevice(uint16_t vendorId, uint16_t productId) {
+  constexpr std::size_t vendors = sizeof kAcceptedVendors / sizeof kAcceptedVendors[0];
+  constexpr std::size_t products = sizeof kAcceptedProducts / sizeof kAcceptedProducts[0];
+  if (vendors != products) return false;
+  for (std::size_t i = 0; i < vendors; ++i) {
+    if (kAcceptedVendors[i] == vendorId && kAcceptedProducts[i] == productId) return true;
+  }
+  return false;
+}
+
+LinkConfig ConsoleLinkConfig() {
+  LinkConfig config{};
+  config.channels = ChannelTable(8);
+  config.workerChannels = {3, 4, 5};
+  config.workerPause = std::chrono::milliseconds(300);
+  config.replyWait = std::chrono::milliseconds(2000);
+  config.framing = ReplyFraming::Console;
+  config.allocationMessage = 1090;
+  config.allocationCaption = 1080;
+  config.stateFromStart = false;
+  return config;
+}
+
+LinkConfig CalibrationLinkConfig() {
+  LinkConfig config{};
+  config.channels = ChannelTable(4);
+  config.workerChannels = {0, 2, 4};
+  config.workerPause = std::chrono::milliseconds(200);
+  config.replyWait = std::chrono::milliseconds(20000);
+  config.framing = ReplyFraming::Calibration;
+  config.allocationMessage = 1062;
+  config.allocationCaption = 1050;
+  config.stateFromStart = true;
+  return config;
+}
+
+void RealSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+Link::Link(HidHost& host, LinkConfig config, Sleeper sleep)
+    : host_(host), config_(config), sleep_(sleep ? std::move(sleep) : Sleeper(RealSleep)) {
+  for (auto& channel : channels_) channel = std::make_unique<Channel>();
+}
+
+Link::~Link() { End(); }
+
+void Link::SetOwner(LinkOwner* owner) { owner_.store(owner); }
+
+void Link::ReleaseBindings() {
+  for (auto& channel : channels_) {
+    channel->read.reset();
+    channel->write.reset();
+    channel->path.clear();
+  }
+}
+
+int Link::Open() {
+  // The workers use the handles that are about to be replaced.
+  if (!workers_.empty()) StopWorkers();
+  state_.store(kLinkNone);
+  ReleaseBindings();
+  int accepted = 0;
+  for (const HidInterface& device : host_.Enumerate()) {
+    if (device.outcome == EnumOutcome::AllocationFailed) {
+      // What was bound so far stays bound.
+      if (LinkOwner* owner = owner_.load())
+        owner->OnLinkMessage(config_.allocationMessage, config_.allocationCaption);
+      break;
+    }
+    if (device.outcome != EnumOutcome::Ok) continue;
+    if (!IsAcceptedDevice(device.vendorId, device.productId)) continue;
+    state_.store(kLinkBound);
+    BindInterface(device);
+    ++accepted;  // also when no channel matched
+  }
+  return accepted;
+}
+
+void Link::BindInterface(const HidInterface& device) {
+  std::unique_ptr<HidHandle> read = host_.Open(device.path, Access::Read);
+  std::unique_ptr<HidHandle> write = host_.Open(device.path, Access::Write);
+  // A failed capability query leaves lengths 0 and 0, which match no channel.
+  const uint16_t input = device.capsOk ? device.inputLength : 0;
+  const uint16_t output = device.capsOk ? device.outputLength : 0;
+  for (int i = 0; i < kChannelCount; ++i) {
+    const ChannelLengths& lengths = config_.channels[i];
+    if (lengths.input != input || lengths.output != output) continue;
+    // A channel bound earlier in this enumeration is taken over; its handles close here.
+    Channel& channel = *channels_[i];
+    channel.path = device.path;
+    channel.read = std::move(read);
+    channel.write = std::move(write);
+    return;
+  }
+}
+
+bool Link::Start() {
+  deviceCount_ = Open();
+  if (deviceCount_ < 1) {
+    if (config_.stateFromStart) state_.store(kLinkNone);
+    return false;
+  }
+  for (int channel : config_.workerChannels) {
+    if (channel < 0 || channel >= kChannelCount) continue;
+    StartWorker(true, channel);
+    StartWorker(false, channel);
+    sleep_(config_.workerPause);
+  }
+  if (config_.stateFromStart) state_.store(kLinkBound);
+  return true;
+}
+
+int Link::GetOutputLength(int channel) const {
+  if (channel < 0 || channel >= kChannelCount) return 0;
+  return config_.channels[channel].output;
+}
+
+bool Link::IsBoundPath(const std::wstring& path) const {
+  if (path.empty()) return false;
+  for (const auto& channel : channels_) {
+    if (SamePathIgnoringCase(channel->path, path)) return true;
+  }
+  return false;
+}
+
+bool Link::Write(int channel, const uint8_t* buffer, std::size_t length) {
+  if (state_.load() == kLinkNone) return false;
+  if (channel < 0 || channel >= kChannelCount || buffer == nullptr || length == 0) return false;
+  HidHandle* handle = channels_[channel]->write.get();
+  if (handle == nullptr) return false;
+  return handle->Write(buffer, length);
+}
+
+bool Link::Transact(int channel, const uint8_t* buffer, std::size_t length) {
+  // A reply handled before this point answers an earlier request, not this one.
+  reply_.Reset();
+  if (!Write(channel, buffer, length)) return false;
+  return reply_.Wait(config_.replyWait);
+}
+
+NoticeOutcome Link::OnDeviceNotice(DeviceNotice notice, const std::wstring& path) {
+  if (notice == DeviceNotice::Arrival) {
+    if (!HasDevices()) return Start() ? NoticeOutcome::Started : NoticeOutcome::StartFailed;
+    if (IsBoundPath(path) && GetLinkState() == kLinkNone) {
+      StopWorkers();
+      return Start() ? NoticeOutcome::Started : NoticeOutcome::StartFailed;
+    }
+    return NoticeOutcome::Nothing;
+  }
+  if (IsBoundPath(path) && GetLinkState() != kLinkNone) {
+    // The workers keep waiting in their reads until the next StopWorkers.
+    SetLinkState(kLinkNone);
+    return NoticeOutcome::Removed;
+  }
+  return NoticeOutcome::Nothing;
+}
+
+std::unique_ptr<NoticeRegistration> Link::RegisterArrivalNotifications(void* window,
+                                                                       NoticeCallback callback) {
+  return host_.RegisterArrivalNotifications(window, std::move(callback));
+}
+
+}  // namespace tactra

@@ -1,0 +1,27 @@
+// The link's records of its channels and workers, shared by the link's own source files.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "device/event.h"
+#include "device/hid_host.h"
+#include "device/link.h"
+
+namespace tactra {
+
+// Written only by Open, and Open runs only while no worker runs.
+struct Link::Channel {
+  std::wstring path;                // empty while unbound
+  std::unique_ptr<HidHandle> read;  // null while unbound or when the open failed
+  std::unique_ptr<HidHandle> write;
+};
+
+struct Link::Worker {
+  bool reader = false;
+  Event done;  // set by the worker as it ends
+  std::thread thread;
+};
+
+}  // namespace tactra

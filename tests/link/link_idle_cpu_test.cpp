@@ -1,0 +1,47 @@
+// Idle workers must sleep in their waits: reads that cannot start, and reads that stay pending.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <thread>
+
+#include "tests/link/link_test_support.h"
+
+namespace tactra::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+milliseconds ProcessCpuTime() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return milliseconds(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+}
+
+TEST(LinkIdleTest, SixIdleWorkersUseAlmostNoCpu) {
+  struct Case {
+    const char* name;
+    LinkConfig config;
+    bool readsCannotStart;
+  };
+  const Case cases[] = {
+      {"console, reads cannot start", ConsoleLinkConfig(), true},
+      {"calibration, reads cannot start", CalibrationLinkConfig(), true},
+      {"console, reads pending", ConsoleLinkConfig(), false},
+  };
+  for (const Case& c : cases) {
+    FakeHidHost host;
+    auto frame = host.AddFrame(L"frame", c.config);
+    for (auto& collection : frame) collection->readCannotStart = c.readsCannotStart;
+    Link link(host, c.config, NoSleep());
+    ASSERT_TRUE(link.Start());
+    std::this_thread::sleep_for(milliseconds(50));  // let the workers reach their waits
+    ASSERT_EQ(link.RunningWorkers(), 6);
+    const milliseconds before = ProcessCpuTime();
+    std::this_thread::sleep_for(milliseconds(2000));
+    const milliseconds used = ProcessCpuTime() - before;
+    EXPECT_LT(used.count(), 20) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace tactra::testing

@@ -1,0 +1,233 @@
+// Start, the workers' end, arrival and removal, and what repeated cycles leave behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "tests/link/link_test_support.h"
+
+namespace tactra::testing {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+TEST(LinkStartTest, WorkersAndPausesFollowTheProgram) {
+  struct Case {
+    LinkConfig config;
+    std::vector<int> readChannels;
+    milliseconds pause;
+  };
+  for (const Case& c : {Case{ConsoleLinkConfig(), {3, 4, 5}, milliseconds(300)},
+                        Case{CalibrationLinkConfig(), {0, 2, 4}, milliseconds(200)}}) {
+    FakeHidHost host;
+    auto frame = host.AddFrame(L"frame", c.config);
+    PauseLog log;
+    Link link(host, c.config, log.sleeper());
+    ASSERT_TRUE(link.Start());
+    EXPECT_EQ(link.WorkerCount(), 6);
+    EXPECT_EQ(log.pauses, std::vector<milliseconds>(3, c.pause));
+    // Every reader of a bound channel has a read pending; the others read nothing.
+    for (int channel = 0; channel < kChannelCount; ++channel) {
+      const bool reads =
+          std::find(c.readChannels.begin(), c.readChannels.end(), channel) != c.readChannels.end();
+      const auto deadline = Clock::now() + milliseconds(2000);
+      while (reads && frame[channel]->ReadStarts() == 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(1));
+      }
+      EXPECT_EQ(frame[channel]->ReadStarts() > 0, reads) << channel;
+    }
+  }
+}
+
+TEST(LinkStartTest, NothingFoundStartsNoWorkers) {
+  for (const LinkConfig& config : {ConsoleLinkConfig(), CalibrationLinkConfig()}) {
+    FakeHidHost host;
+    PauseLog log;
+    Link link(host, config, log.sleeper());
+    link.SetLinkState(kLinkStarted);
+    EXPECT_FALSE(link.Start());
+    EXPECT_FALSE(link.HasDevices());
+    EXPECT_EQ(link.GetLinkState(), kLinkNone);
+    EXPECT_EQ(link.WorkerCount(), 0);
+    EXPECT_TRUE(log.pauses.empty());
+  }
+}
+
+TEST(LinkStartTest, WorkersRunAlsoOnUnboundOrUnreadableChannels) {
+  const LinkConfig config = ConsoleLinkConfig();
+  FakeHidHost host;
+  auto frame = host.AddFrame(L"frame", config);
+  host.Unplug(frame[3]->info().path);
+  frame[4]->readCannotStart = true;
+  Link link(host, config, NoSleep());
+  ASSERT_TRUE(link.Start());
+  EXPECT_EQ(link.GetDeviceCount(), 5);
+  EXPECT_EQ(link.WorkerCount(), 6);
+  const auto begin = Clock::now();
+  link.StopWorkers();
+  EXPECT_LT(Clock::now() - begin, milliseconds(500));
+  EXPECT_EQ(link.RunningWorkers(), 0);
+}
+
+TEST(LinkStopTest, WorkersEndWithinTheWaitsAndTheLinkRestarts) {
+  const LinkConfig config = ConsoleLinkConfig();
+  FakeHidHost host;
+  auto frame = host.AddFrame(L"frame", config);
+  frame[5]->SetResponder(EchoResponder());
+  RecordingOwner owner;
+  Link link(host, config, NoSleep());
+  link.SetOwner(&owner);
+  ASSERT_TRUE(link.Start());
+  const auto begin = Clock::now();
+  link.StopWorkers();
+  EXPECT_LT(Clock::now() - begin, milliseconds(2000));
+  EXPECT_EQ(link.RunningWorkers(), 0);
+  EXPECT_EQ(link.WorkerCount(), 0);
+  // The stop event is re-armed: the next workers run and answer.
+  ASSERT_TRUE(link.Start());
+  const Bytes command = Command(7, 0x01, 64);
+  EXPECT_TRUE(link.Transact(5, command.data(), command.size()));
+}
+
+TEST(LinkStopTest, AWorkerBusyBeyondTheWaitsIsStillWaitedFor) {
+  const LinkConfig config = ConsoleLinkConfig();
+  FakeHidHost host;
+  auto frame = host.AddFrame(L"frame", config);
+  RecordingOwner owner;
+  std::atomic<bool> inHandler{false};
+  std::atomic<bool> handlerDone{false};
+  owner.onReply = [&](const Bytes&) {
+    inHandler = true;
+    std::this_thread::sleep_for(milliseconds(2300));
+    handlerDone = true;
+  };
+  Link link(host, config, NoSleep());
+  link.SetOwner(&owner);
+  ASSERT_TRUE(link.Start());
+  frame[5]->Deliver(MakeReply(7, 0x01, {1}));
+  while (!inHandler) std::this_thread::sleep_for(milliseconds(1));
+  link.StopWorkers();
+  EXPECT_TRUE(handlerDone.load());
+  EXPECT_EQ(link.RunningWorkers(), 0);
+}
+
+struct NoticeLink {
+  NoticeLink() : config(ConsoleLinkConfig()), link(host, config, NoSleep()) {}
+  LinkConfig config;
+  FakeHidHost host;
+  Link link;
+};
+
+TEST(LinkNoticeTest, ArrivalAndRemovalRules) {
+  struct Case {
+    const char* name;
+    bool frameAtStart;
+    int state;  // set after the first Start
+    DeviceNotice notice;
+    const wchar_t* path;
+    NoticeOutcome outcome;
+    int stateAfter;
+    int enumerations;  // Enumerate calls after the notice
+  };
+  const Case cases[] = {
+      {"arrival, nothing found yet", false, kLinkNone, DeviceNotice::Arrival, L"frame&col05",
+       NoticeOutcome::Started, kLinkBound, 2},
+      {"arrival of a bound path in state 0", true, kLinkNone, DeviceNotice::Arrival, L"FRAME&COL05",
+       NoticeOutcome::Started, kLinkBound, 2},
+      {"second arrival while bound", true, kLinkBound, DeviceNotice::Arrival, L"frame&col05",
+       NoticeOutcome::Nothing, kLinkBound, 1},
+      {"unrelated device", true, kLinkNone, DeviceNotice::Arrival, L"mouse", NoticeOutcome::Nothing,
+       kLinkNone, 1},
+      {"frame at another port", true, kLinkNone, DeviceNotice::Arrival, L"elsewhere&col05",
+       NoticeOutcome::Nothing, kLinkNone, 1},
+      {"removal in state 1", true, kLinkBound, DeviceNotice::Removal, L"frame&col04", NoticeOutcome::Removed,
+       kLinkNone, 1},
+      {"removal in state 2", true, kLinkStarted, DeviceNotice::Removal, L"frame&col00",
+       NoticeOutcome::Removed, kLinkNone, 1},
+      {"removal in state 0", true, kLinkNone, DeviceNotice::Removal, L"frame&col04", NoticeOutcome::Nothing,
+       kLinkNone, 1},
+      {"removal of another device", true, kLinkBound, DeviceNotice::Removal, L"mouse", NoticeOutcome::Nothing,
+       kLinkBound, 1},
+  };
+  for (const Case& c : cases) {
+    NoticeLink n;
+    if (c.frameAtStart) n.host.AddFrame(L"frame", n.config);
+    EXPECT_EQ(n.link.Start(), c.frameAtStart) << c.name;
+    n.link.SetLinkState(c.state);
+    if (!c.frameAtStart) n.host.AddFrame(L"frame", n.config);
+    if (std::wstring(c.path) == L"elsewhere&col05") n.host.AddFrame(L"elsewhere", n.config);
+    EXPECT_EQ(n.link.OnDeviceNotice(c.notice, c.path), c.outcome) << c.name;
+    EXPECT_EQ(n.link.GetLinkState(), c.stateAfter) << c.name;
+    EXPECT_EQ(n.host.EnumerateCalls(), c.enumerations) << c.name;
+    // The workers keep running after a removal; one set of six either way.
+    EXPECT_EQ(n.link.WorkerCount(), n.link.HasDevices() ? 6 : 0) << c.name;
+  }
+}
+
+TEST(LinkNoticeTest, PlugInAfterAnEmptyStartBindsThroughArrival) {
+  NoticeLink n;
+  EXPECT_FALSE(n.link.Start());
+  n.host.Add(HidInterface{L"usb-mouse", EnumOutcome::Ok, 0x046D, 0xC077, true, 8, 0});
+  EXPECT_EQ(n.link.OnDeviceNotice(DeviceNotice::Arrival, L"usb-mouse"), NoticeOutcome::StartFailed);
+  auto frame = n.host.AddFrame(L"frame", n.config);
+  EXPECT_EQ(n.link.OnDeviceNotice(DeviceNotice::Arrival, frame[2]->info().path), NoticeOutcome::Started);
+  EXPECT_EQ(n.link.GetDeviceCount(), 6);
+}
+
+TEST(LinkNoticeTest, NoticesReachTheRegisteredCallbackUntilTheRegistrationEnds) {
+  NoticeLink n;
+  std::vector<std::pair<DeviceNotice, std::wstring>> seen;
+  auto registration = n.link.RegisterArrivalNotifications(
+      nullptr, [&](DeviceNotice notice, const std::wstring& p) { seen.emplace_back(notice, p); });
+  ASSERT_NE(registration, nullptr);
+  EXPECT_EQ(n.host.LiveRegistrations(), 1);
+  n.host.Fire(DeviceNotice::Arrival, L"frame&col04");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].second, L"frame&col04");
+  registration.reset();
+  EXPECT_EQ(n.host.LiveRegistrations(), 0);
+}
+
+// Leaks: cycles of StopWorkers/Start and of removal/arrival leave the counts where they were.
+TEST(LinkLeakTest, RepeatedCyclesLeakNoHandlesEventsOrThreads) {
+  const LinkConfig config = ConsoleLinkConfig();
+  FakeHidHost host;
+  auto frame = host.AddFrame(L"frame", config);
+  frame[5]->SetResponder(EchoResponder());
+  RecordingOwner owner;
+  const int threadsBefore = ProcessThreadCount();
+  {
+    Link link(host, config, NoSleep());
+    link.SetOwner(&owner);
+    ASSERT_TRUE(link.Start());
+    const long events = Event::LiveCount();
+    const int handles = host.LiveHandles();
+    const int threads = ProcessThreadCount();
+    const Bytes command = Command(7, 0x01, 64);
+    for (int i = 0; i < 20; ++i) {
+      link.StopWorkers();
+      ASSERT_TRUE(link.Start());
+      ASSERT_TRUE(link.Transact(5, command.data(), command.size()));
+    }
+    for (int i = 0; i < 20; ++i) {
+      ASSERT_EQ(link.OnDeviceNotice(DeviceNotice::Removal, frame[5]->info().path), NoticeOutcome::Removed);
+      ASSERT_EQ(link.OnDeviceNotice(DeviceNotice::Arrival, frame[5]->info().path), NoticeOutcome::Started);
+    }
+    EXPECT_EQ(Event::LiveCount(), events);
+    EXPECT_EQ(host.LiveHandles(), handles);
+    EXPECT_EQ(link.RunningWorkers(), 6);
+    if (threads >= 0) {
+      EXPECT_EQ(ProcessThreadCount(), threads);
+    }
+  }
+  // Ending the link releases everything it held.
+  EXPECT_EQ(host.LiveHandles(), 0);
+  if (threadsBefore >= 0) {
+    EXPECT_EQ(ProcessThreadCount(), threadsBefore);
+  }
+}
+
+}  // namespace
+}  // namespace tactra::testing

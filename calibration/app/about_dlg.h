@@ -1,0 +1,14 @@
+// The about box of the system menu: dialog 100 of the language module, shown as it stands.
+#pragma once
+
+#include "resources/resource_ids.h"
+#include "ui/dialog.h"
+
+namespace tactra::calib {
+
+class CAboutDlg : public ui::Dialog {
+ public:
+  explicit CAboutDlg(HINSTANCE resources) : ui::Dialog(resources, IDD_ABOUTBOX) {}
+};
+
+}  // namespace tactra::calib

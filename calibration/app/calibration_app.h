@@ -1,0 +1,32 @@
+// The calibration program's application object: chooses the language, loads its module and
+// runs the calibration dialog once.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ui/handles.h"
+
+namespace tactra::calib {
+
+class CCalibrationApp {
+ public:
+  CCalibrationApp() = default;
+  CCalibrationApp(const CCalibrationApp&) = delete;
+  CCalibrationApp& operator=(const CCalibrationApp&) = delete;
+
+  // The instance initialisation: always false, so the process ends after the dialog.
+  bool InitInstance(const std::wstring& commandLine);
+
+  int language() const { return language_; }
+
+ private:
+  int language_ = 2;
+  ui::UniqueModule resources_;  // released when the application object ends
+};
+
+// The module file name for a language.
+const wchar_t* ModuleNameFor(int language);
+
+}  // namespace tactra::calib

@@ -1,0 +1,383 @@
+#include "calibration/app/calibration_dlg.h"
+
+#include "calibration/app/about_dlg.h"
+#include "calibration/app/device_change.h"
+#include "calibration/app/startup_probe.h"
+#include "calibration/compute.h"
+#include "calibration/double_click.h"
+#include "calibration/run_layout.h"
+#include "calibration/win32/system_facts_win32.h"
+#include "resources/resource_ids.h"
+#include "ui/controls.h"
+#include "ui/icon_button.h"
+
+namespace tactra::calib {
+
+namespace {
+
+constexpr COLORREF kBackground = RGB(224, 224, 224);
+constexpr COLORREF kTextColour = RGB(0, 0, 224);
+constexpr int kTextHeight = 24;
+
+HICON LoadIconSized(HINSTANCE module, int id, int size) {
+  return static_cast<HICON>(
+      LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+}  // namespace
+
+CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
+                                 std::unique_ptr<HidHost> host)
+    : ui::Dialog(resources, IDD_CALIBRATION),
+      messages_(messages),
+      settings_(settings),
+      host_(std::move(host)),
+      run_(*this, messages, *this) {
+  icon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXICON)));
+  smallIcon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXSMICON)));
+}
+
+CCalibrationDlg::~CCalibrationDlg() {
+  // The window normally ended the link already; this covers a dialog that never opened.
+  notices_.reset();
+  if (link_) link_->End();
+}
+
+void CCalibrationDlg::FieldsToControls() {
+  ui::SetItemText(hwnd(), IDC_INSTRUCTION, run_.instructionText());
+  ui::SetItemText(hwnd(), IDC_COUNTDOWN, run_.countdownText());
+}
+
+BOOL CCalibrationDlg::OnInitDialog() {
+  AddAboutItem();
+  SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
+  SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+  background_.reset(CreateSolidBrush(kBackground));
+
+  LayOut();
+  const int buttonIcon = ui::ItemSize(hwnd(), IDOK).cy >= 40 ? 32 : 16;
+  okIcon_.reset(LoadIconSized(resources(), IDI_BUTTON_OK, buttonIcon));
+  cancelIcon_.reset(LoadIconSized(resources(), IDI_BUTTON_CANCEL, buttonIcon));
+  for (int slot = 0; slot < kTargetSlots; ++slot) {
+    targets_[slot] = ui::ItemClientRect(hwnd(), IDC_TARGET_CENTRE + slot);
+  }
+  CreateTextFont();
+
+  osClass_ = DetectWindowsClass();
+  orientation_ = DetectDisplayOrientation(orientation_);
+  AdjustDoubleClick(settings_, messages_);
+
+  messages_.SetOwner(hwnd());
+  link_ = std::make_unique<Link>(*host_, CalibrationLinkConfig());
+  link_->SetOwner(this);
+  if (!link_->Start()) {
+    messages_.ShowResourceMessage(kStrNoFrame, kStrNoFrameCaption, L"");
+    CancelPath();
+    return FALSE;
+  }
+  run_.OpenConversation();
+  RegisterNotices();
+  timer_.Start(hwnd(), kBlinkTimer, kBlinkPeriodMs);
+
+  run_.BeginCollecting();
+  ui::ShowItem(hwnd(), IDOK, false);
+  ui::ShowItem(hwnd(), IDCANCEL, false);
+  cursor_.Hide();
+  return TRUE;
+}
+
+void CCalibrationDlg::AddAboutItem() {
+  HMENU menu = GetSystemMenu(hwnd(), FALSE);
+  if (!menu) return;
+  const std::wstring about = UnescapePercent(messages_.LoadText(IDS_ABOUTBOX));
+  if (about.empty()) return;
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+}
+
+void CCalibrationDlg::LayOut() {
+  const int w = GetSystemMetrics(SM_CXSCREEN);
+  const int h = GetSystemMetrics(SM_CYSCREEN);
+  SetWindowPos(hwnd(), nullptr, 0, 0, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+
+  auto extent = [this](int id) {
+    const SIZE s = ui::ItemSize(hwnd(), id);
+    return Extent{s.cx, s.cy};
+  };
+  const Extent target = extent(IDC_TARGET_CENTRE);
+  const RunLayout layout = ComputeRunLayout(w, h, target, extent(IDC_INSTRUCTION), extent(IDC_COUNTDOWN),
+                                            extent(IDOK), extent(IDCANCEL));
+  for (int slot = 0; slot < kTargetSlots; ++slot) {
+    if (HWND item = Item(IDC_TARGET_CENTRE + slot)) {
+      SetWindowPos(item, nullptr, layout.targets[slot].x, layout.targets[slot].y, target.w, target.h,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  ui::MoveItem(hwnd(), IDC_INSTRUCTION, layout.instruction.x, layout.instruction.y);
+  ui::MoveItem(hwnd(), IDC_COUNTDOWN, layout.countdown.x, layout.countdown.y);
+  ui::MoveItem(hwnd(), IDOK, layout.ok.x, layout.ok.y);
+  ui::MoveItem(hwnd(), IDCANCEL, layout.cancel.x, layout.cancel.y);
+}
+
+void CCalibrationDlg::CreateTextFont() {
+  textFont_.reset(CreateFontW(kTextHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS, L"Arial"));
+  for (int id : {IDC_INSTRUCTION, IDC_COUNTDOWN, IDOK, IDCANCEL}) {
+    SendDlgItemMessageW(hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(textFont_.get()), FALSE);
+  }
+}
+
+void CCalibrationDlg::RegisterNotices() {
+  HWND window = hwnd();
+  notices_ = link_->RegisterArrivalNotifications(
+      window, [this, window](DeviceNotice notice, const std::wstring& path) {
+        // A host thread of its own: queue the notice and let the window take it. Posting never
+        // blocks, so a closing window cannot deadlock the host's thread.
+        {
+          std::lock_guard<std::mutex> lock(noticeMutex_);
+          noticeQueue_.emplace_back(notice, path);
+        }
+        PostMessageW(window, WM_DEVICE_NOTICE, 0, 0);
+      });
+}
+
+void CCalibrationDlg::DrainNotices() {
+  for (;;) {
+    std::pair<DeviceNotice, std::wstring> next;
+    {
+      std::lock_guard<std::mutex> lock(noticeMutex_);
+      if (noticeQueue_.empty()) return;
+      next = std::move(noticeQueue_.front());
+      noticeQueue_.pop_front();
+    }
+    OnNotice(next.first, next.second);
+  }
+}
+
+void CCalibrationDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
+  if (closing_ || !link_) return;
+  if (link_->OnDeviceNotice(notice, path) != NoticeOutcome::Removed) return;
+  timer_.Stop();
+  messages_.ShowResourceMessage(kStrFrameRemoved, kStrCaption, L"");
+  cursor_.Show();
+  CancelPath();
+}
+
+void CCalibrationDlg::OnTimer() {
+  if (closing_) return;
+  const TickAction action = run_.OnTimer();
+  for (const RECT& rect : targets_) InvalidateRect(hwnd(), &rect, FALSE);
+  if (action == TickAction::Cancel) {
+    timer_.Stop();
+    CancelPath();
+    return;
+  }
+  FieldsToControls();
+  ShowButtons();
+}
+
+void CCalibrationDlg::ShowButtons() {
+  if (!run_.buttonsVisible()) return;
+  ui::ShowItem(hwnd(), IDOK, run_.okAvailable());
+  ui::ShowItem(hwnd(), IDCANCEL, true);
+}
+
+void CCalibrationDlg::OnCompletion() {
+  // The cursor count belongs to this thread, so the cursor comes back here, not on the worker.
+  cursor_.Show();
+  run_.WriteResult();
+  for (const RECT& rect : targets_) InvalidateRect(hwnd(), &rect, FALSE);
+}
+
+void CCalibrationDlg::OnOK() {
+  // Enter keeps a calibration only once one was computed and written.
+  if (!run_.done() || !run_.okAvailable() || !run_.buttonsVisible()) return;
+  OkPath();
+}
+
+void CCalibrationDlg::OnCancel() { CancelPath(); }
+
+void CCalibrationDlg::OkPath() {
+  if (closing_) return;
+  closing_ = true;
+  timer_.Stop();
+  run_.Finish(true);
+  EndDialog(IDOK);
+}
+
+void CCalibrationDlg::CancelPath() {
+  if (closing_) return;
+  closing_ = true;
+  timer_.Stop();
+  run_.Finish(false);
+  EndDialog(IDCANCEL);
+}
+
+void CCalibrationDlg::OnDestroy() {
+  timer_.Stop();
+  cursor_.Show();
+  notices_.reset();
+  if (link_) link_->End();
+  messages_.SetOwner(nullptr);
+}
+
+void CCalibrationDlg::OnPaint() {
+  ui::PaintScope paint(hwnd());
+  if (IsIconic(hwnd())) {
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    const int cx = GetSystemMetrics(SM_CXICON);
+    const int cy = GetSystemMetrics(SM_CYICON);
+    DrawIcon(paint.dc(), (client.right - cx + 1) / 2, (client.bottom - cy + 1) / 2, icon_.get());
+    return;
+  }
+  for (int slot = 0; slot < kTargetSlots; ++slot) DrawTarget(paint.dc(), slot);
+  if (!startupNoted_ && run_.currentTarget() == 0 && run_.MarksFor(TargetSlot(run_.mode(), 0)).crosshair) {
+    startupNoted_ = true;
+    NoteFirstTargetShown();
+  }
+}
+
+void CCalibrationDlg::DrawTarget(HDC target, int slot) {
+  const RECT& r = targets_[slot];
+  const int w = r.right - r.left;
+  const int h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return;
+  ui::UniqueMemoryDc memory(CreateCompatibleDC(target));
+  ui::UniqueBitmap bitmap(CreateCompatibleBitmap(target, w, h));
+  if (!memory || !bitmap) return;
+  ui::SelectGuard selectBitmap(memory.get(), bitmap.get());
+  const RECT all{0, 0, w, h};
+  FillRect(memory.get(), &all, background_.get());
+
+  const TargetMarks marks = run_.MarksFor(slot);
+  ui::UniquePen pen;
+  if (marks.pen == MarkPen::Current) pen.reset(CreatePen(PS_SOLID, 1, RGB(255, 0, 255)));
+  if (marks.pen == MarkPen::Taken) pen.reset(CreatePen(PS_SOLID, 1, RGB(128, 128, 128)));
+  ui::SelectGuard selectPen(memory.get(), pen.get());
+  if (marks.crosshair) {
+    for (const Segment& s : Crosshair(w, h)) {
+      MoveToEx(memory.get(), s.from.x, s.from.y, nullptr);
+      LineTo(memory.get(), s.to.x, s.to.y);
+    }
+  }
+  if (marks.brackets) {
+    for (const auto& bracket : CornerBrackets(w, h)) {
+      POINT points[3];
+      for (int i = 0; i < 3; ++i) points[i] = {bracket[i].x, bracket[i].y};
+      Polyline(memory.get(), points, 3);
+    }
+  }
+  BitBlt(target, r.left, r.top, w, h, memory.get(), 0, 0, SRCCOPY);
+}
+
+INT_PTR CCalibrationDlg::OnControlColour(UINT message, HDC dc, HWND control) {
+  const int id = GetDlgCtrlID(control);
+  const bool text = message == WM_CTLCOLOREDIT ||
+                    (message == WM_CTLCOLORSTATIC && (id == IDC_INSTRUCTION || id == IDC_COUNTDOWN));
+  if (text) {
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, kTextColour);
+  }
+  return reinterpret_cast<INT_PTR>(background_.get());
+}
+
+bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+  switch (message) {
+    case WM_TIMER:
+      if (wParam != kBlinkTimer) return false;
+      OnTimer();
+      return true;
+    case WM_PAINT:
+      OnPaint();
+      return true;
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+      if (!background_) return false;
+      result = OnControlColour(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+      return true;
+    case WM_DRAWITEM: {
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item->CtlID != IDOK && item->CtlID != IDCANCEL) return false;
+      ui::DrawIconButton(*item, item->CtlID == IDOK ? okIcon_.get() : cancelIcon_.get());
+      result = TRUE;
+      return true;
+    }
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return false;
+      {
+        CAboutDlg about(resources());
+        about.RunModal(hwnd());
+      }
+      return true;
+    case WM_QUERYDRAGICON:
+      result = reinterpret_cast<INT_PTR>(icon_.get());
+      return true;
+    case WM_CALIBRATION_COMPLETE:
+      OnCompletion();
+      result = 1;
+      return true;
+    case WM_DEVICE_NOTICE:
+      DrainNotices();
+      return true;
+    case WM_DEVICECHANGE: {
+      DeviceNotice notice;
+      std::wstring path;
+      if (DecodeDeviceChange(wParam, lParam, notice, path)) OnNotice(notice, path);
+      result = TRUE;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// RunPort ------------------------------------------------------------------------------------
+
+int CCalibrationDlg::GetLinkState() const { return link_ ? link_->GetLinkState() : kLinkNone; }
+
+void CCalibrationDlg::SetLinkState(int state) {
+  if (link_) link_->SetLinkState(state);
+}
+
+bool CCalibrationDlg::Transact(const uint8_t* report, std::size_t length) {
+  return link_ && link_->Transact(proto::kCalibrationChannel, report, length);
+}
+
+void CCalibrationDlg::Pause(std::chrono::milliseconds duration) {
+  Sleep(static_cast<DWORD>(duration.count()));
+}
+
+void CCalibrationDlg::PostCompletion() { PostMessageW(hwnd(), WM_CALIBRATION_COMPLETE, 0, 0); }
+
+RunResult CCalibrationDlg::Compute(int mode, const MeasuredTargets& targets) {
+  CalibrationInput input;
+  input.mode = mode;
+  input.osClass = osClass_;
+  input.orientation = orientation_;
+  input.rx = targets.rx;
+  input.ry = targets.ry;
+  const CalibrationResult computed = ComputeCalibration(input);
+  RunResult result;
+  result.ok = computed.ok;
+  result.payload = computed.payload;
+  return result;
+}
+
+// LinkOwner ----------------------------------------------------------------------------------
+
+void CCalibrationDlg::OnDeviceReply(const uint8_t* report, std::size_t length) {
+  run_.OnDeviceReply(report, length);
+}
+
+void CCalibrationDlg::OnTouchReport(const uint8_t* report, std::size_t length) {
+  run_.HandleSample(report, length);
+}
+
+void CCalibrationDlg::OnLinkMessage(int textId, int captionId) {
+  messages_.ShowResourceMessage(textId, captionId, L"");
+}
+
+}  // namespace tactra::calib

@@ -1,0 +1,15 @@
+// Kelvane: the touch frame's full-screen calibration program.
+#include <windows.h>
+
+#include "calibration/app/calibration_app.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  int result = 0;
+  try {
+    tactra::calib::CCalibrationApp app;
+    app.InitInstance(GetCommandLineW());
+  } catch (...) {
+    result = 1;
+  }
+  return result;
+}

@@ -1,0 +1,32 @@
+#include "common/win32/message_box.h"
+
+namespace tactra {
+
+ResourceMessages::ResourceMessages(HINSTANCE module, Variant variant) : module_(module), variant_(variant) {}
+
+void ResourceMessages::SetOwner(HWND owner) { owner_.store(owner); }
+
+std::wstring ResourceMessages::LoadText(int id) {
+  if (!module_) return {};
+  const wchar_t* text = nullptr;
+  const int length = LoadStringW(module_, static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || !text) return {};
+  return std::wstring(text, static_cast<std::size_t>(length));
+}
+
+void ResourceMessages::ShowResourceMessage(int textId, int captionId, const std::wstring& suffix) {
+  const bool console = variant_ == Variant::Console;
+  // The texts are shown as they are, never used as format strings.
+  const std::wstring text = UnescapePercent(LoadText(textId)) + suffix;
+  const std::wstring caption = UnescapePercent(LoadText(console ? kConsoleCaption : captionId));
+  HWND owner = console ? nullptr : owner_.load();
+  if (owner && !IsWindow(owner)) owner = nullptr;
+  MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK);
+}
+
+void ResourceMessages::ShowFixedMessage(const std::wstring& text, const std::wstring& caption,
+                                        bool errorIcon) {
+  MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | (errorIcon ? MB_ICONERROR : 0));
+}
+
+}  // namespace tactra

@@ -1,0 +1,55 @@
+// Identifiers shared by the programs and their language modules. Plain macros so that both the
+// C++ compiler and the resource compiler read this file.
+#pragma once
+
+// Calibration program ------------------------------------------------------------------------
+
+// Dialog templates.
+#define IDD_ABOUTBOX 100
+#define IDD_CALIBRATION 102
+
+// Icons.
+#define IDR_MAINFRAME 128
+#define IDI_BUTTON_OK 1006
+#define IDI_BUTTON_CANCEL 1007
+
+// Controls of the run (1 and 2 are the system's IDOK and IDCANCEL).
+#define IDC_INSTRUCTION 1000
+#define IDC_COUNTDOWN 1001
+#define IDC_TARGET_CENTRE 1002
+#define IDC_TARGET_TOP_LEFT 1003
+#define IDC_TARGET_TOP_CENTRE 1004
+#define IDC_TARGET_TOP_RIGHT 1005
+#define IDC_TARGET_RIGHT_CENTRE 1006
+#define IDC_TARGET_BOTTOM_RIGHT 1007
+#define IDC_TARGET_BOTTOM_CENTRE 1008
+#define IDC_TARGET_BOTTOM_LEFT 1009
+#define IDC_TARGET_LEFT_CENTRE 1010
+
+// System menu item of the about box.
+#define IDM_ABOUTBOX 0x0010
+
+// Strings.
+#define IDS_ABOUTBOX 101
+#define IDS_CAPTION 1050
+#define IDS_MOUSE_READ_FAILED 1054
+#define IDS_INSTRUCTION 1055
+#define IDS_INSTRUCTION_DONE 1056
+#define IDS_COUNTDOWN_BEFORE 1057
+#define IDS_COUNTDOWN_AFTER 1058
+#define IDS_NO_FRAME 1059
+#define IDS_NO_FRAME_CAPTION 1060
+#define IDS_FRAME_REMOVED 1061
+#define IDS_OUT_OF_MEMORY 1062
+#define IDS_MOUSE_OPEN_FAILED 1063
+#define IDS_MOUSE_WRITE_FAILED 1064
+#define IDS_NOT_CONNECTED 1065
+#define IDS_REFUSED 1066
+
+// Language module file names, beside the program.
+#define KELVANE_MODULE_EN "KelvaneLangEN.dll"
+#define KELVANE_MODULE_ZH "KelvaneLangZH.dll"
+
+// Version of every file of the product.
+#define TACTRA_VERSION_NUMBERS 1, 0, 0, 0
+#define TACTRA_VERSION_TEXT "1.0.0.0"

@@ -1,0 +1,54 @@
+#include "ui/controls.h"
+
+namespace tactra::ui {
+
+void SetItemText(HWND dialog, int id, const std::wstring& text) {
+  // Unchanged texts are left alone so that the timer does not make them flicker.
+  if (GetItemText(dialog, id) == text) return;
+  SetDlgItemTextW(dialog, id, text.c_str());
+}
+
+void ShowItem(HWND dialog, int id, bool visible) {
+  if (HWND item = GetDlgItem(dialog, id)) ShowWindow(item, visible ? SW_SHOW : SW_HIDE);
+}
+
+std::wstring GetItemText(HWND dialog, int id) {
+  HWND item = GetDlgItem(dialog, id);
+  if (!item) return {};
+  const int length = GetWindowTextLengthW(item);
+  if (length <= 0) return {};
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(item, &text[0], length + 1);
+  text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+  return text;
+}
+
+RECT ItemClientRect(HWND dialog, int id) {
+  RECT rect{};
+  HWND item = GetDlgItem(dialog, id);
+  if (!item) return rect;
+  GetWindowRect(item, &rect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+SIZE ItemSize(HWND dialog, int id) {
+  const RECT rect = ItemClientRect(dialog, id);
+  return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void MoveItem(HWND dialog, int id, int x, int y) {
+  if (HWND item = GetDlgItem(dialog, id)) {
+    SetWindowPos(item, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+std::wstring LoadResourceString(HINSTANCE module, int id) {
+  const wchar_t* text = nullptr;
+  // With a zero buffer size LoadStringW hands out the read-only resource text itself.
+  const int length = LoadStringW(module, static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || !text) return {};
+  return std::wstring(text, static_cast<std::size_t>(length));
+}
+
+}  // namespace tactra::ui

@@ -1,0 +1,59 @@
+// The dialog base: a dialog created from a template of the loaded language module, its object
+// attached to the window at WM_INITDIALOG and every message dispatched to member handlers.
+// No exception leaves the dialog procedure.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace tactra::ui {
+
+class Dialog {
+ public:
+  Dialog(HINSTANCE resources, int templateId);
+  virtual ~Dialog();
+  Dialog(const Dialog&) = delete;
+  Dialog& operator=(const Dialog&) = delete;
+
+  // Runs the dialog modally; the result of EndDialog, or -1 when it could not be created.
+  INT_PTR RunModal(HWND parent);
+  // Creates the dialog without a loop of its own; false when it could not be created.
+  bool CreateModeless(HWND parent);
+
+  HWND hwnd() const { return hwnd_; }
+  HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
+  HINSTANCE resources() const { return resources_; }
+  void EndDialog(INT_PTR result);
+
+ protected:
+  // Fields to controls and controls to fields; the dialog calls these when it moves data.
+  virtual void FieldsToControls() {}
+  virtual void ControlsToFields() {}
+
+  // WM_INITDIALOG after the fields went to the controls. FALSE when it set the focus itself
+  // (or ended the dialog).
+  virtual BOOL OnInitDialog() { return TRUE; }
+  // IDOK and IDCANCEL (Enter, Escape, the buttons, the close box).
+  virtual void OnOK();
+  virtual void OnCancel();
+  // Other WM_COMMANDs; true when handled.
+  virtual bool OnCommand(int /*id*/, int /*code*/, HWND /*control*/) { return false; }
+  // WM_DESTROY, while the window and its controls still exist.
+  virtual void OnDestroy() {}
+  // Any other message; true when handled, `result` then being the message's result.
+  virtual bool OnMessage(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/, INT_PTR& /*result*/) {
+    return false;
+  }
+
+ private:
+  static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
+
+  HINSTANCE resources_;
+  int templateId_;
+  HWND hwnd_ = nullptr;
+  bool modal_ = false;
+};
+
+}  // namespace tactra::ui

@@ -1,0 +1,140 @@
+// Owning wrappers of the Win32 handles the dialogs use. Each releases its handle exactly once
+// and cannot be copied; moving hands the handle over.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace tactra::ui {
+
+// A handle released by `Close`, empty when null.
+template <typename Handle, typename Traits>
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(Handle handle) : handle_(handle) {}
+  ~UniqueHandle() { reset(); }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, Handle{})) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(std::exchange(other.handle_, Handle{}));
+    return *this;
+  }
+
+  Handle get() const { return handle_; }
+  explicit operator bool() const { return handle_ != Handle{}; }
+  void reset(Handle handle = Handle{}) {
+    if (handle_ != Handle{}) Traits::Close(handle_);
+    handle_ = handle;
+  }
+  Handle release() { return std::exchange(handle_, Handle{}); }
+
+ private:
+  Handle handle_{};
+};
+
+struct GdiObjectTraits {
+  static void Close(HGDIOBJ object) { DeleteObject(object); }
+};
+struct IconTraits {
+  static void Close(HICON icon) { DestroyIcon(icon); }
+};
+struct ModuleTraits {
+  static void Close(HMODULE module) { FreeLibrary(module); }
+};
+struct MemoryDcTraits {
+  static void Close(HDC dc) { DeleteDC(dc); }
+};
+
+using UniqueFont = UniqueHandle<HFONT, GdiObjectTraits>;
+using UniqueBrush = UniqueHandle<HBRUSH, GdiObjectTraits>;
+using UniquePen = UniqueHandle<HPEN, GdiObjectTraits>;
+using UniqueBitmap = UniqueHandle<HBITMAP, GdiObjectTraits>;
+using UniqueIcon = UniqueHandle<HICON, IconTraits>;
+using UniqueModule = UniqueHandle<HMODULE, ModuleTraits>;
+using UniqueMemoryDc = UniqueHandle<HDC, MemoryDcTraits>;
+
+// Selects an object into a DC and puts the previous one back.
+class SelectGuard {
+ public:
+  SelectGuard(HDC dc, HGDIOBJ object) : dc_(dc), previous_(object ? SelectObject(dc, object) : nullptr) {}
+  ~SelectGuard() {
+    if (previous_) SelectObject(dc_, previous_);
+  }
+  SelectGuard(const SelectGuard&) = delete;
+  SelectGuard& operator=(const SelectGuard&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// BeginPaint .. EndPaint of one WM_PAINT.
+class PaintScope {
+ public:
+  explicit PaintScope(HWND window) : window_(window) { dc_ = BeginPaint(window, &paint_); }
+  ~PaintScope() { EndPaint(window_, &paint_); }
+  PaintScope(const PaintScope&) = delete;
+  PaintScope& operator=(const PaintScope&) = delete;
+  HDC dc() const { return dc_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_{};
+  HDC dc_ = nullptr;
+};
+
+// A window timer, stopped when it goes out of scope.
+class WindowTimer {
+ public:
+  WindowTimer() = default;
+  ~WindowTimer() { Stop(); }
+  WindowTimer(const WindowTimer&) = delete;
+  WindowTimer& operator=(const WindowTimer&) = delete;
+
+  bool Start(HWND window, UINT_PTR id, UINT periodMs) {
+    Stop();
+    if (!SetTimer(window, id, periodMs, nullptr)) return false;
+    window_ = window;
+    id_ = id;
+    return true;
+  }
+  void Stop() {
+    if (window_) KillTimer(window_, id_);
+    window_ = nullptr;
+  }
+  bool running() const { return window_ != nullptr; }
+  UINT_PTR id() const { return id_; }
+
+ private:
+  HWND window_ = nullptr;
+  UINT_PTR id_ = 0;
+};
+
+// One ShowCursor(FALSE) and at most one ShowCursor(TRUE) to undo it, on the thread that owns
+// the cursor count (the user-interface thread).
+class CursorHider {
+ public:
+  CursorHider() = default;
+  ~CursorHider() { Show(); }
+  CursorHider(const CursorHider&) = delete;
+  CursorHider& operator=(const CursorHider&) = delete;
+  void Hide() {
+    if (hidden_) return;
+    ShowCursor(FALSE);
+    hidden_ = true;
+  }
+  void Show() {
+    if (!hidden_) return;
+    ShowCursor(TRUE);
+    hidden_ = false;
+  }
+  bool hidden() const { return hidden_; }
+
+ private:
+  bool hidden_ = false;
+};
+
+}  // namespace tactra::ui

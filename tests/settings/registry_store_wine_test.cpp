@@ -1,0 +1,145 @@
+// The registry adapter against the real (Wine) registry, in a test key of the current user,
+// and the version and display queries.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "calibration/win32/system_facts_win32.h"
+#include "common/win32/registry_store.h"
+
+namespace tactra {
+namespace {
+
+const wchar_t kTestRoot[] = L"Software\\TactraTest";
+const wchar_t kTestKey[] = L"Software\\TactraTest\\Store";
+
+class RegistryStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kTestRoot);
+    store_ = CreateRegistryStore();
+    ASSERT_NE(store_, nullptr);
+  }
+  void TearDown() override {
+    store_.reset();
+    RegDeleteTreeW(HKEY_CURRENT_USER, kTestRoot);
+    HKEY left = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_READ, &left), ERROR_SUCCESS)
+        << "test key left";
+    if (left) RegCloseKey(left);
+  }
+
+  std::unique_ptr<SettingsKey> CreateKey() {
+    bool created = false;
+    return store_->CreateOrOpen(Hive::CurrentUser, kTestKey, created);
+  }
+
+  // Stores data as it stands, for example a string without its terminator.
+  void PutRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
+  std::unique_ptr<SettingsStore> store_;
+};
+
+TEST_F(RegistryStoreTest, CreateOrOpenReportsNewAndExistingKeys) {
+  EXPECT_EQ(store_->Open(Hive::CurrentUser, kTestKey), nullptr);
+  bool created = false;
+  EXPECT_NE(store_->CreateOrOpen(Hive::CurrentUser, kTestKey, created), nullptr);
+  EXPECT_TRUE(created);
+  created = true;
+  EXPECT_NE(store_->CreateOrOpen(Hive::CurrentUser, kTestKey, created), nullptr);
+  EXPECT_FALSE(created);
+  EXPECT_NE(store_->Open(Hive::CurrentUser, kTestKey), nullptr);
+}
+
+TEST_F(RegistryStoreTest, ValuesRoundTrip) {
+  auto key = CreateKey();
+  ASSERT_NE(key, nullptr);
+  ASSERT_TRUE(key->WriteDword(L"Language", 0x12345601));
+  ASSERT_TRUE(key->WriteString(L"Speed", L"600"));
+  ASSERT_TRUE(key->WriteString(L"Name", L"中文"));
+  // Read back through a second handle, as the next start of a program would.
+  auto again = store_->Open(Hive::CurrentUser, kTestKey);
+  ASSERT_NE(again, nullptr);
+  uint32_t dword = 0;
+  EXPECT_TRUE(again->ReadDword(L"Language", dword));
+  EXPECT_EQ(dword, 0x12345601u);
+  std::wstring text;
+  EXPECT_TRUE(again->ReadString(L"Speed", 4, text));
+  EXPECT_EQ(text, L"600");
+  EXPECT_TRUE(again->ReadString(L"Name", 3, text));
+  EXPECT_EQ(text, L"中文");
+}
+
+TEST_F(RegistryStoreTest, BoundedReadsFailRatherThanOverrun) {
+  auto key = CreateKey();
+  ASSERT_NE(key, nullptr);
+  ASSERT_TRUE(key->WriteString(L"Height", L"1000"));
+  PutRaw(L"FourBare", REG_SZ, L"4444", 8);  // no terminator, exactly fills four characters
+  PutRaw(L"TwoBare", REG_SZ, L"44", 4);
+  const BYTE five[5] = {1, 0, 0, 0, 0};
+  PutRaw(L"Five", REG_BINARY, five, sizeof(five));
+  const BYTE one[1] = {7};
+  PutRaw(L"One", REG_BINARY, one, sizeof(one));
+
+  std::wstring text = L"unchanged";
+  EXPECT_FALSE(key->ReadString(L"Height", 4, text));
+  EXPECT_FALSE(key->ReadString(L"FourBare", 4, text));
+  EXPECT_EQ(text, L"unchanged");
+  EXPECT_TRUE(key->ReadString(L"FourBare", 5, text));
+  EXPECT_EQ(text, L"4444");
+  EXPECT_TRUE(key->ReadString(L"TwoBare", 4, text));
+  EXPECT_EQ(text, L"44");
+  EXPECT_FALSE(key->ReadString(L"Missing", 4, text));
+
+  uint32_t dword = 99;
+  EXPECT_FALSE(key->ReadDword(L"Five", dword));
+  EXPECT_TRUE(key->ReadDword(L"One", dword));
+  EXPECT_EQ(dword, 7u);
+  EXPECT_FALSE(key->ReadDword(L"Missing", dword));
+  EXPECT_FALSE(key->ReadString(L"One", 4, text)) << "not a string";
+}
+
+TEST_F(RegistryStoreTest, DeletionOfAMissingValueFails) {
+  auto key = CreateKey();
+  ASSERT_NE(key, nullptr);
+  ASSERT_TRUE(key->WriteDword(L"Gone", 1));
+  EXPECT_TRUE(key->DeleteValue(L"Gone"));
+  EXPECT_FALSE(key->DeleteValue(L"Gone"));
+  uint32_t dword = 0;
+  EXPECT_FALSE(key->ReadDword(L"Gone", dword));
+}
+
+TEST(SystemFacts, VersionAndDisplayArePlausible) {
+  const VersionRecord version = QueryVersionRecord();
+  ASSERT_TRUE(version.ok);
+  EXPECT_EQ(version.platformId, 2u);
+  EXPECT_GE(version.major, 5u);
+  const int osClass = DetectWindowsClass();
+  EXPECT_EQ(osClass, WindowsClassFromVersion(version));
+  EXPECT_GE(osClass, 2);
+  EXPECT_LE(osClass, 6);
+  std::printf("version %u.%u platform %u: class %d\n", static_cast<unsigned>(version.major),
+              static_cast<unsigned>(version.minor), static_cast<unsigned>(version.platformId), osClass);
+
+  const DisplayRecord display = QueryDisplayRecord();
+  EXPECT_TRUE(display.ok);
+  EXPECT_LE(display.orientation, 3u);
+  const int orientation = DetectDisplayOrientation(3);
+  EXPECT_GE(orientation, 0);
+  EXPECT_LE(orientation, 3);
+  if (display.ok) {
+    EXPECT_EQ(orientation, static_cast<int>(display.orientation));
+  }
+  std::printf("display orientation %u\n", static_cast<unsigned>(display.orientation));
+}
+
+}  // namespace
+}  // namespace tactra

@@ -316,20 +316,10 @@ TEST(Border, RightCentreYMovesTowardTheCentre) {
 
 TEST(Border, FivePointEdgesAreTruncatedMeans) {
   const Grid g = ExpandFivePoint({500, 101, 200, 301, 50}, {400, 11, 20, 33, 44});
-  EXPECT_EQ(g.x[kTopCentre], 150);  // (101 + 200) / 2 truncated
-  EXPECT_EQ(g.y[kTopCentre], 15);   // (11 + 20) / 2
-  EXPECT_EQ(g.x[kRightCentre], 250);
-  EXPECT_EQ(g.y[kRightCentre], 26);
-  EXPECT_EQ(g.x[kBottomCentre], 175);
-  EXPECT_EQ(g.y[kBottomCentre], 38);
-  EXPECT_EQ(g.x[kLeftCentre], 75);
-  EXPECT_EQ(g.y[kLeftCentre], 27);
-  EXPECT_EQ(g.x[kCentre], 500);
-  EXPECT_EQ(g.x[kBottomRight], 301);
-  EXPECT_EQ(g.y[kBottomLeft], 44);
+  EXPECT_EQ(g.x, (std::array<uint16_t, 9>{500, 101, 150, 200, 250, 301, 175, 50, 75}));
+  EXPECT_EQ(g.y, (std::array<uint16_t, 9>{400, 11, 15, 20, 26, 33, 38, 44, 27}));
   // Raw coordinates near the top of the range: the sum must not wrap in 16 bits.
-  const Grid high = ExpandFivePoint({0, 65535, 65533, 0, 0}, {0, 0, 0, 0, 0});
-  EXPECT_EQ(high.x[kTopCentre], 65534);
+  EXPECT_EQ(ExpandFivePoint({0, 65535, 65533, 0, 0}, {}).x[kTopCentre], 65534);
 }
 
 TEST(Border, OrientationTurnsTheRingTwoPlacesPerQuarterTurn) {

@@ -1,0 +1,18 @@
+// The client side of `tactra-framesim ctl`: sends one control command to a running simulator
+// and collects its answer. Tests use it to drive a served frame.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tactra::sim {
+
+constexpr int kNoSimulator = -1;
+
+// The command's exit code (0 = done), or kNoSimulator when no simulator answered properly.
+// `output` receives the command's text.
+int RunControl(const std::string& host, uint16_t port, const std::vector<std::string>& args,
+               std::string& output);
+
+}  // namespace tactra::sim

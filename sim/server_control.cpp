@@ -1,0 +1,195 @@
+// The control commands of a running simulator: inspect it, plug and unplug it, move the
+// finger, set faults, wait for reports, quit.
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "sim/dump_json.h"
+#include "sim/server.h"
+#include "sim/server_connection.h"
+
+namespace tactra::sim {
+
+namespace {
+
+constexpr std::chrono::milliseconds kDefaultWait{10000};
+
+bool ParseLong(const std::string& text, long min, long max, long& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 0);
+  if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+  out = v;
+  return true;
+}
+
+bool ParseDouble(const std::string& text, double& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(v)) return false;
+  out = v;
+  return true;
+}
+
+// "CODE" applies to both command channels; "6:CODE" or "7:CODE" to one.
+bool ParseFaultKey(const std::string& text, FaultKey& key) {
+  long id = 0, code = 0;
+  const std::size_t colon = text.find(':');
+  if (colon != std::string::npos) {
+    if (!ParseLong(text.substr(0, colon), 6, 7, id)) return false;
+  }
+  if (!ParseLong(colon == std::string::npos ? text : text.substr(colon + 1), 0, 255, code)) return false;
+  key = {static_cast<uint8_t>(id), static_cast<uint8_t>(code)};
+  return true;
+}
+
+// KIND [ARG]: none, silent, refuse, malformed [terminator|length], delay MS.
+bool ParseFault(const std::vector<std::string>& args, std::size_t at, Fault& fault) {
+  if (at >= args.size()) return false;
+  const std::string& kind = args[at];
+  const std::size_t extra = args.size() - at - 1;
+  if (kind == "none" || kind == "silent" || kind == "refuse") {
+    fault.kind = kind == "none" ? FaultKind::None : kind == "silent" ? FaultKind::Silent : FaultKind::Refuse;
+    return extra == 0;
+  }
+  if (kind == "malformed") {
+    fault.kind = FaultKind::Malformed;
+    if (extra == 0) return true;
+    if (extra != 1) return false;
+    if (args[at + 1] == "terminator") return true;
+    fault.malformation = Malformation::Length;
+    return args[at + 1] == "length";
+  }
+  long ms = 0;
+  if (kind == "delay" && extra == 1 && ParseLong(args[at + 1], 0, 600000, ms)) {
+    fault.kind = FaultKind::Delay;
+    fault.delay = std::chrono::milliseconds(ms);
+    return true;
+  }
+  return false;
+}
+
+const char* kUsage =
+    "commands: dump | plug [--new-paths] | unplug [--new-paths] | touch X Y | lift |\n"
+    "  fault CODE none|silent|refuse|malformed [terminator|length]|delay MS |\n"
+    "  wait-received N [--timeout MS] | quit\n";
+
+}  // namespace
+
+void FrameServer::Reply(Connection& c, const std::string& text, int exitCode) {
+  for (std::size_t at = 0; at < text.size(); at += wire::kMaxBody - 1) {
+    Queue(c, wire::EncodeControlText(text.substr(at, wire::kMaxBody - 1)));
+  }
+  Queue(c, wire::EncodeControlDone(static_cast<uint8_t>(exitCode)));
+  c.role = Role::Done;
+  c.waiting = false;
+  c.closeWhenFlushed = true;
+}
+
+void FrameServer::Control(Connection& c, const std::vector<std::string>& args, Clock::time_point now) {
+  const std::string& command = args[0];
+  const std::size_t n = args.size();
+  const bool newPaths = n == 2 && args[1] == "--new-paths";
+  if (command == "dump" && n == 1) {
+    DumpContext context{connected_, Paths(), &finger_};
+    DumpJson(model_, context, [&](const std::string& piece) { Queue(c, wire::EncodeControlText(piece)); });
+    Reply(c, "", 0);
+  } else if ((command == "plug" || command == "unplug") && (n == 1 || newPaths)) {
+    if (command == "plug") {
+      Plug(newPaths);
+    } else {
+      Unplug(newPaths);
+    }
+    Reply(c, connected_ ? "connected\n" : "disconnected\n", 0);
+  } else if (command == "touch" && n == 3) {
+    double x = 0, y = 0;
+    if (!ParseDouble(args[1], x) || !ParseDouble(args[2], y)) {
+      Reply(c, "touch: X and Y are screen coordinates\n", 2);
+    } else if (!finger_.Touch(x, y, now)) {
+      Reply(c, "touch: the finger is in auto mode (serve --touch manual)\n", 1);
+    } else {
+      Reply(c, "", 0);
+    }
+  } else if (command == "lift" && n == 1) {
+    if (finger_.Lift(now)) {
+      Reply(c, "", 0);
+    } else {
+      Reply(c, "lift: the finger is in auto mode (serve --touch manual)\n", 1);
+    }
+  } else if (command == "fault" && n >= 3) {
+    FaultKey key{};
+    Fault fault;
+    if (!ParseFaultKey(args[1], key) || !ParseFault(args, 2, fault)) {
+      Reply(c, std::string("fault: bad arguments\n") + kUsage, 2);
+    } else {
+      model_.SetFault(key, fault);
+      Reply(c, "", 0);
+    }
+  } else if (command == "wait-received" && (n == 2 || (n == 4 && args[2] == "--timeout"))) {
+    long count = 0, ms = kDefaultWait.count();
+    if (!ParseLong(args[1], 0, 1L << 30, count) || (n == 4 && !ParseLong(args[3], 0, 3600000, ms))) {
+      Reply(c, std::string("wait-received: bad arguments\n") + kUsage, 2);
+      return;
+    }
+    c.waiting = true;
+    c.waitFor = static_cast<uint64_t>(count);
+    c.waitUntil = now + std::chrono::milliseconds(ms);
+    CheckWaits(now);
+  } else if (command == "quit" && n == 1) {
+    Reply(c, "", 0);
+    quit_ = true;
+  } else {
+    Reply(c, "unknown command\n" + std::string(kUsage), 2);
+  }
+}
+
+void FrameServer::CheckWaits(Clock::time_point now) {
+  for (auto& c : connections_) {
+    if (!c->waiting || c->dead) continue;
+    const uint64_t total = model_.receivedTotal();
+    if (total >= c->waitFor) {
+      Reply(*c, "received " + std::to_string(total) + "\n", 0);
+    } else if (now >= c->waitUntil) {
+      Reply(*c, "timed out: received " + std::to_string(total) + "\n", 1);
+    }
+  }
+}
+
+void FrameServer::SendNotices(uint8_t kind) {
+  for (const std::string& path : Paths()) {
+    const wire::Bytes message = wire::EncodeNotice({kind, path});
+    for (auto& c : connections_) {
+      if (c->role == Role::Notices) Queue(*c, message);
+    }
+  }
+}
+
+void FrameServer::Unplug(bool newPaths) {
+  if (newPaths) movePending_ = true;
+  if (!connected_) return;
+  connected_ = false;
+  model_.PowerOff();
+  finger_.End();
+  seenCalibrating_ = false;
+  delayed_.clear();
+  // Open handles of the frame break: a pending read completes empty, writes fail.
+  for (auto& c : connections_) {
+    if (c->role == Role::Reader || c->role == Role::Writer) {
+      c->dead = true;
+      c->socket.Close();
+    }
+  }
+  SendNotices(wire::kNoticeRemoval);
+}
+
+void FrameServer::Plug(bool newPaths) {
+  if (connected_) return;
+  if (newPaths || movePending_) ++generation_;
+  movePending_ = false;
+  connected_ = true;
+  SendNotices(wire::kNoticeArrival);
+}
+
+}  // namespace tactra::sim

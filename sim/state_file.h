@@ -1,0 +1,26 @@
+// The frame's lasting state (mode, settings, calibration record) in a small text file, so a
+// simulator started again finds what the programs wrote before.
+#pragma once
+
+#include <string>
+
+#include "sim/frame_model.h"
+
+namespace tactra::sim {
+
+struct FrameState {
+  int mode = proto::kModeFivePoint;
+  FrameSettings settings;
+  proto::CalibrationRecord record = FrameModel::FactoryRecord();
+};
+
+std::string FormatState(const FrameState& state);
+// False (and `out` untouched) when the text is not a complete, valid state.
+bool ParseState(const std::string& text, FrameState& out);
+
+// Writes beside the file and renames, so a reader never sees half a state.
+bool SaveState(const std::string& path, const FrameState& state);
+// False when the file is missing, too large or not a valid state.
+bool LoadState(const std::string& path, FrameState& out);
+
+}  // namespace tactra::sim

@@ -3,6 +3,8 @@
 #include <climits>
 #include <string>
 
+#include "resources/resource_ids.h"
+
 namespace tactra {
 
 namespace {
@@ -41,17 +43,17 @@ int LeadingNumber(const std::wstring& text) {
 bool AdjustDoubleClick(SettingsStore& store, Messages& messages) {
   std::unique_ptr<SettingsKey> key = store.Open(Hive::CurrentUser, kMouseKey);
   if (!key) {
-    messages.ShowResourceMessage(kMsgMouseKeyOpenFailed, kCaptionCalibration, L"");
+    messages.ShowResourceMessage(IDS_MOUSE_OPEN_FAILED, IDS_CAPTION, L"");
     return false;
   }
   std::wstring height;
   if (!key->ReadString(kHeight, kValueCapacity, height)) {
-    messages.ShowResourceMessage(kMsgMouseValueReadFailed, kCaptionCalibration, kHeight);
+    messages.ShowResourceMessage(IDS_MOUSE_READ_FAILED, IDS_CAPTION, kHeight);
     return false;
   }
   std::wstring width;
   if (!key->ReadString(kWidth, kValueCapacity, width)) {
-    messages.ShowResourceMessage(kMsgMouseValueReadFailed, kCaptionCalibration, kWidth);
+    messages.ShowResourceMessage(IDS_MOUSE_READ_FAILED, IDS_CAPTION, kWidth);
     return false;
   }
   if (LeadingNumber(width) > kLargestUnchanged || LeadingNumber(height) > kLargestUnchanged) return true;
@@ -62,7 +64,7 @@ bool AdjustDoubleClick(SettingsStore& store, Messages& messages) {
   } kWrites[] = {{kHeight, L"24"}, {kWidth, L"24"}, {kSpeed, L"600"}};
   for (const auto& w : kWrites) {
     if (!key->WriteString(w.name, w.value)) {
-      messages.ShowResourceMessage(kMsgMouseValueWriteFailed, kCaptionCalibration, w.name);
+      messages.ShowResourceMessage(IDS_MOUSE_WRITE_FAILED, IDS_CAPTION, w.name);
       return false;
     }
   }

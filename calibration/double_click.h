@@ -7,12 +7,6 @@
 
 namespace tactra {
 
-// Message texts and caption (string resources of the calibration program's language module).
-constexpr int kMsgMouseKeyOpenFailed = 1063;
-constexpr int kMsgMouseValueReadFailed = 1054;
-constexpr int kMsgMouseValueWriteFailed = 1064;
-constexpr int kCaptionCalibration = 1050;
-
 // True when it finished (changed the settings or left them); false after an error message.
 // Earlier writes stay when a later one fails.
 bool AdjustDoubleClick(SettingsStore& store, Messages& messages);

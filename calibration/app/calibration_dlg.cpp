@@ -1,12 +1,12 @@
 #include "calibration/app/calibration_dlg.h"
 
 #include "calibration/app/about_dlg.h"
-#include "calibration/app/device_change.h"
 #include "calibration/app/startup_probe.h"
 #include "calibration/compute.h"
 #include "calibration/double_click.h"
 #include "calibration/run_layout.h"
 #include "calibration/win32/system_facts_win32.h"
+#include "device/win32/win32_hid_host.h"
 #include "resources/resource_ids.h"
 #include "ui/controls.h"
 #include "ui/icon_button.h"
@@ -325,7 +325,8 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
     case WM_DEVICECHANGE: {
       DeviceNotice notice;
       std::wstring path;
-      if (DecodeDeviceChange(wParam, lParam, notice, path)) OnNotice(notice, path);
+      if (DecodeDeviceChange(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam), notice, path))
+        OnNotice(notice, path);
       result = TRUE;
       return true;
     }

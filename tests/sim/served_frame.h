@@ -1,0 +1,119 @@
+// A simulated frame served in-process on a free loopback port, with the simulator host, a
+// recording link owner and a control shortcut, for the link-level tests and the benchmark.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/link.h"
+#include "sim/control_client.h"
+#include "sim/server.h"
+#include "sim/sim_hid_host.h"
+
+namespace tactra::sim::testing {
+
+using Bytes = std::vector<uint8_t>;
+
+class ServedFrame {
+ public:
+  explicit ServedFrame(ServerOptions options = {}) {
+    options.port = 0;
+    server_ = std::make_unique<FrameServer>(options);
+    listening_ = server_->Listen();
+    if (listening_) thread_ = std::thread([this] { server_->Run(); });
+  }
+  ~ServedFrame() {
+    if (listening_) {
+      Ctl({"quit"});
+      thread_.join();
+    }
+  }
+  bool listening() const { return listening_; }
+  uint16_t port() const { return server_->port(); }
+  std::unique_ptr<HidHost> Host() const { return CreateSimHidHost("127.0.0.1", port()); }
+  int Ctl(const std::vector<std::string>& args, std::string* output = nullptr) const {
+    std::string text;
+    const int code = RunControl("127.0.0.1", port(), args, text);
+    if (output != nullptr) *output = text;
+    return code;
+  }
+
+ private:
+  std::unique_ptr<FrameServer> server_;
+  bool listening_ = false;
+  std::thread thread_;
+};
+
+class ReplyLog : public LinkOwner {
+ public:
+  void OnDeviceReply(const uint8_t* report, std::size_t length) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    replies_.emplace_back(report, report + length);
+    changed_.notify_all();
+  }
+  void OnTouchReport(const uint8_t* report, std::size_t length) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    touches_.emplace_back(report, report + length);
+    changed_.notify_all();
+  }
+  std::vector<Bytes> Replies() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return replies_;
+  }
+  std::vector<Bytes> Touches() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return touches_;
+  }
+  Bytes Last() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return replies_.empty() ? Bytes{} : replies_.back();
+  }
+  bool WaitReplies(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return replies_.size() >= n; });
+  }
+  bool WaitTouches(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return touches_.size() >= n; });
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Bytes> replies_;
+  std::vector<Bytes> touches_;
+};
+
+// Collects the host's notices; the test thread hands them to the link as a window would.
+class NoticeLog {
+ public:
+  NoticeCallback Callback() {
+    return [this](DeviceNotice kind, const std::wstring& path) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      notices_.emplace_back(kind, path);
+      changed_.notify_all();
+    };
+  }
+  bool Wait(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return notices_.size() >= n; });
+  }
+  std::vector<std::pair<DeviceNotice, std::wstring>> Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::move(notices_);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::pair<DeviceNotice, std::wstring>> notices_;
+};
+
+inline void NoSleep(std::chrono::milliseconds) {}
+
+}  // namespace tactra::sim::testing

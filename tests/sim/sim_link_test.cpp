@@ -1,0 +1,312 @@
+// The link of both programs against a served simulated frame, through the simulator host.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "device/protocol.h"
+#include "sim/net.h"
+#include "sim/wire.h"
+#include "tests/sim/served_frame.h"
+
+namespace tactra::sim::testing {
+namespace {
+
+using namespace tactra::proto;
+using std::chrono::milliseconds;
+
+Bytes Command(uint8_t id, uint8_t code, Bytes payload = {}) {
+  ReportBuffer b;
+  BuildCommand(b, id, code, payload.data(), payload.size());
+  return Bytes(b.begin(), b.end());
+}
+
+// A started link of one program over its own simulator host.
+struct ProgramLink {
+  ProgramLink(const ServedFrame& frame, LinkConfig linkConfig)
+      : host(frame.Host()), config(linkConfig), link(*host, config, NoSleep) {
+    link.SetOwner(&owner);
+  }
+  ~ProgramLink() { link.End(); }
+  bool Send(uint8_t id, uint8_t code, Bytes payload = {}) {
+    const Bytes c = Command(id, code, std::move(payload));
+    const int channel = id == kCalibrationReportId ? kCalibrationChannel : kSettingsChannel;
+    return link.Transact(channel, c.data(), static_cast<std::size_t>(link.GetOutputLength(channel)));
+  }
+  std::unique_ptr<HidHost> host;
+  LinkConfig config;
+  ReplyLog owner;
+  Link link;
+};
+
+LinkConfig WithWait(LinkConfig config, milliseconds wait) {
+  config.replyWait = wait;
+  return config;
+}
+
+class SimLinkTest : public ::testing::TestWithParam<bool> {
+ protected:
+  // Console or calibration program, as the parameter says.
+  LinkConfig Config() const { return GetParam() ? ConsoleLinkConfig() : CalibrationLinkConfig(); }
+};
+
+TEST_P(SimLinkTest, EnumerationBindsTheChannelsOfTheProgramsTable) {
+  ServedFrame frame;
+  ASSERT_TRUE(frame.listening());
+  ProgramLink p(frame, Config());
+  ASSERT_TRUE(p.link.Start());
+  EXPECT_EQ(p.link.GetDeviceCount(), 6);
+  EXPECT_NE(p.link.GetLinkState(), kLinkNone);
+  // Paths compare without regard to case, as the system's do.
+  EXPECT_TRUE(
+      p.link.IsBoundPath(L"\\\\?\\HID#VID_595A&PID_0008&COL06#7&2A5E0001&0&0005#"
+                         L"{4D1E55B2-F16F-11CF-88CB-001111000030}"));
+  EXPECT_EQ(p.link.GetOutputLength(3), GetParam() ? 8 : 4);
+}
+
+TEST_P(SimLinkTest, CalibrationCommandsRoundTrip) {
+  ServedFrame frame;
+  ProgramLink p(frame, Config());
+  ASSERT_TRUE(p.link.Start());
+  ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_GET_MODE));
+  EXPECT_EQ(p.owner.Last()[3], kModeFivePoint);
+  ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_BEGIN));
+  EXPECT_EQ(p.owner.Last()[3], 1);
+  ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_WRITE_RESULT, Bytes(36, 0x11)));
+  EXPECT_EQ(p.owner.Last()[3], 1);
+  ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_END, {1}));
+  EXPECT_EQ(p.owner.Last()[1], CMD_CAL_END);
+  EXPECT_EQ(p.owner.Last()[3], 1);
+  ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_READ_DATA));
+  const Bytes record = p.owner.Last();
+  ASSERT_EQ(record[2], 41);
+  EXPECT_EQ(record[3 + 5], 0x11);
+  // Every report the frame received is logged as written: 48 bytes on channel 4.
+  std::string received;
+  ASSERT_EQ(frame.Ctl({"wait-received", "5", "--timeout", "2000"}, &received), 0);
+  std::string dump;
+  frame.Ctl({"dump"}, &dump);
+  EXPECT_NE(dump.find("{\"channel\":4,\"report\":\"060300ff" + std::string(88, '0') + "\"}"),
+            std::string::npos);
+}
+
+TEST_P(SimLinkTest, SettingsCommandsRoundTripOnTheConsole) {
+  if (!GetParam()) GTEST_SKIP() << "the calibration program has no settings channel worker";
+  ServedFrame frame;
+  ProgramLink p(frame, Config());
+  ASSERT_TRUE(p.link.Start());
+  for (uint8_t code : {CMD_INFO_TEXT_F2, CMD_INFO_TEXT_F3, CMD_INFO_TEXT_F4, CMD_INFO_TEXT_F5, CMD_INFO_01,
+                       CMD_INFO_LISTS, CMD_CFG_11, CMD_CFG_12, CMD_CFG_16, CMD_CFG_17, CMD_CFG_21, CMD_CFG_15,
+                       CMD_CFG_14, CMD_CAL_OPTION_13}) {
+    ASSERT_TRUE(p.Send(kSettingsReportId, code, {kAccessRead})) << int(code);
+    EXPECT_EQ(p.owner.Last()[1], code);
+  }
+  ASSERT_TRUE(p.Send(kSettingsReportId, CMD_CFG_14, {kAccessWrite, 1, 7, 0x02, 0x58}));
+  EXPECT_EQ(p.owner.Last()[4], 1);
+  ASSERT_TRUE(p.Send(kSettingsReportId, CMD_CFG_14, {kAccessRead}));
+  const Bytes reply = p.owner.Last();
+  EXPECT_EQ(Bytes(reply.begin() + 4, reply.begin() + 8), (Bytes{1, 7, 0x02, 0x58}));
+}
+
+TEST_P(SimLinkTest, EveryFaultReachesTheLinkAsTheProgramWouldSeeIt) {
+  ServedFrame frame;
+  ProgramLink p(frame, WithWait(Config(), milliseconds(400)));
+  ASSERT_TRUE(p.link.Start());
+  struct Case {
+    std::vector<std::string> fault;
+    bool answered;        // Transact saw a reply within its wait
+    std::size_t handled;  // replies the owner got, eventually
+    int status;           // byte 3 of the reply, when handled
+  };
+  const Case cases[] = {
+      {{"none"}, true, 1, kModeFivePoint},
+      {{"silent"}, false, 0, 0},
+      {{"refuse"}, true, 1, 0},
+      {{"malformed"}, false, 0, 0},
+      {{"malformed", "length"}, false, 0, 0},
+      {{"delay", "100"}, true, 1, kModeFivePoint},
+      {{"delay", "700"}, false, 1, kModeFivePoint},  // too late for the wait, still handled
+  };
+  std::size_t before = 0;
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"fault", "6:1"};
+    args.insert(args.end(), c.fault.begin(), c.fault.end());
+    ASSERT_EQ(frame.Ctl(args), 0);
+    EXPECT_EQ(p.Send(kCalibrationReportId, CMD_CAL_GET_MODE), c.answered) << c.fault[0];
+    if (c.handled > 0) {
+      ASSERT_TRUE(p.owner.WaitReplies(before + c.handled)) << c.fault[0];
+      EXPECT_EQ(p.owner.Last()[3], c.status) << c.fault[0];
+    } else {
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    EXPECT_EQ(p.owner.Replies().size(), before + c.handled) << c.fault[0];
+    before = p.owner.Replies().size();
+  }
+}
+
+TEST_P(SimLinkTest, FrameRemovedDuringTransactThenPluggedBack) {
+  ServedFrame frame;
+  ProgramLink p(frame, WithWait(Config(), milliseconds(800)));
+  NoticeLog notices;
+  auto registration = p.link.RegisterArrivalNotifications(nullptr, notices.Callback());
+  ASSERT_NE(registration, nullptr);
+  ASSERT_TRUE(p.link.Start());
+  ASSERT_EQ(frame.Ctl({"fault", "1", "delay", "300"}), 0);
+  auto pending =
+      std::async(std::launch::async, [&] { return p.Send(kCalibrationReportId, CMD_CAL_GET_MODE); });
+  std::this_thread::sleep_for(milliseconds(50));
+  ASSERT_EQ(frame.Ctl({"unplug"}), 0);
+  EXPECT_FALSE(pending.get());  // the reply died with the frame
+  // The handles broke: a write cannot start even before the removal notice is handled.
+  const Bytes c = Command(kCalibrationReportId, CMD_CAL_GET_MODE);
+  EXPECT_FALSE(p.link.Write(kCalibrationChannel, c.data(), 48));
+  ASSERT_TRUE(notices.Wait(6));
+  std::vector<NoticeOutcome> outcomes;
+  for (const auto& [kind, path] : notices.Take()) {
+    EXPECT_EQ(kind, DeviceNotice::Removal);
+    outcomes.push_back(p.link.OnDeviceNotice(kind, path));
+  }
+  EXPECT_EQ(outcomes[0], NoticeOutcome::Removed);
+  EXPECT_EQ(p.link.GetLinkState(), kLinkNone);
+
+  ASSERT_EQ(frame.Ctl({"fault", "1", "none"}), 0);
+  ASSERT_EQ(frame.Ctl({"plug"}), 0);
+  ASSERT_TRUE(notices.Wait(6));
+  const auto arrivals = notices.Take();
+  EXPECT_EQ(arrivals[0].first, DeviceNotice::Arrival);
+  EXPECT_EQ(p.link.OnDeviceNotice(arrivals[0].first, arrivals[0].second), NoticeOutcome::Started);
+  EXPECT_EQ(p.link.OnDeviceNotice(arrivals[1].first, arrivals[1].second), NoticeOutcome::Nothing);
+  EXPECT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_GET_MODE));
+}
+
+TEST_P(SimLinkTest, FrameMovedToAnotherPortIsNotTheBoundFrame) {
+  ServedFrame frame;
+  ProgramLink p(frame, Config());
+  NoticeLog notices;
+  auto registration = p.link.RegisterArrivalNotifications(nullptr, notices.Callback());
+  ASSERT_TRUE(p.link.Start());
+  ASSERT_EQ(frame.Ctl({"unplug", "--new-paths"}), 0);
+  ASSERT_TRUE(notices.Wait(6));
+  const auto removals = notices.Take();
+  EXPECT_EQ(p.link.OnDeviceNotice(removals[0].first, removals[0].second), NoticeOutcome::Removed);
+  ASSERT_EQ(frame.Ctl({"plug"}), 0);
+  ASSERT_TRUE(notices.Wait(6));
+  const auto arrivals = notices.Take();
+  EXPECT_NE(arrivals[0].second, removals[0].second);
+  EXPECT_FALSE(p.link.IsBoundPath(arrivals[0].second));
+  EXPECT_EQ(p.link.OnDeviceNotice(arrivals[0].first, arrivals[0].second), NoticeOutcome::Nothing);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPrograms, SimLinkTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Console" : "Calibration";
+                         });
+
+TEST(SimServedFrameTest, TwoProgramsShareOneFrameAndSeeWhatTheOtherWrote) {
+  ServedFrame frame;
+  ProgramLink console(frame, ConsoleLinkConfig());
+  ProgramLink calibration(frame, CalibrationLinkConfig());
+  ASSERT_TRUE(console.link.Start());
+  ASSERT_TRUE(calibration.link.Start());
+  ASSERT_TRUE(console.Send(kCalibrationReportId, CMD_CAL_SET_MODE, {kModeNinePoint}));
+  ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_GET_MODE));
+  EXPECT_EQ(calibration.owner.Last()[3], kModeNinePoint);
+  ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_BEGIN));
+  Bytes result(36);
+  for (std::size_t i = 0; i < result.size(); ++i) result[i] = static_cast<uint8_t>(0x40 + i);
+  ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_WRITE_RESULT, result));
+  ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_END, {1}));
+  ASSERT_TRUE(console.Send(kCalibrationReportId, CMD_CAL_READ_DATA));
+  const Bytes record = console.owner.Last();
+  ASSERT_EQ(record[1], CMD_CAL_READ_DATA);
+  EXPECT_EQ(record[3], kModeNinePoint);
+  EXPECT_EQ(Bytes(record.begin() + 8, record.begin() + 44), result);
+  // Replies on the shared calibration channel reach both programs, as with real HID.
+  EXPECT_GE(console.owner.Replies().size(), 5u);
+}
+
+TEST(SimServedFrameTest, GarbageClientIsDroppedAndOthersCarryOn) {
+  ServedFrame frame;
+  ProgramLink console(frame, ConsoleLinkConfig());
+  ASSERT_TRUE(console.link.Start());
+  const std::vector<Bytes> garbage = {
+      {0xFF, 0xFF, 0xFF, 0xFF, 1},              // a length beyond the limit
+      {0, 0, 0, 0},                             // an empty body
+      {1, 0, 0, 0, 0x83},                       // a server's message from a client
+      {2, 0, 0, 0, wire::kOutput, 6},           // output before any open
+      {9, 0, 0, 0, wire::kOpen, 0, 200, 0, 1},  // a path that runs past the body
+  };
+  for (const Bytes& g : garbage) {
+    net::Socket s = net::Connect("127.0.0.1", frame.port());
+    ASSERT_TRUE(s.valid());
+    ASSERT_TRUE(net::SendAll(s, g.data(), g.size()));
+    net::SetReceiveTimeout(s, 3000);
+    uint8_t b[16];
+    EXPECT_LE(net::Recv(s, b, sizeof b), 0) << "still connected after garbage";
+    EXPECT_TRUE(console.Send(kSettingsReportId, CMD_CFG_11, {kAccessRead}));
+  }
+  // A reader that writes is garbage too; its frame handle closes, the console's stays.
+  std::string dump;
+  EXPECT_EQ(frame.Ctl({"dump"}, &dump), 0);
+  EXPECT_NE(dump.find("\"connected\":true"), std::string::npos);
+}
+
+TEST(SimServedFrameTest, AutoFingerTouchesTheTargetsAfterBegin) {
+  ServerOptions options;
+  options.finger.holdSamples = 3;
+  options.finger.rateHz = 200;
+  ServedFrame frame(options);
+  ProgramLink calibration(frame, CalibrationLinkConfig());
+  ASSERT_TRUE(calibration.link.Start());
+  ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_BEGIN));
+  EXPECT_FALSE(calibration.owner.WaitTouches(1, milliseconds(800)));   // a second before the first
+  ASSERT_TRUE(calibration.owner.WaitTouches(20, milliseconds(5000)));  // 5 targets x (3 + lift)
+  const std::vector<Bytes> touches = calibration.owner.Touches();
+  RawPoint first, second;
+  ASSERT_TRUE(ParseTouchReport(touches[0].data(), touches[0].size(), first));
+  ASSERT_TRUE(ParseTouchReport(touches[4].data(), touches[4].size(), second));
+  EXPECT_TRUE(first.touching);
+  EXPECT_EQ(first.x, 2048);
+  EXPECT_EQ(first.y, 2048);
+  EXPECT_EQ(second.x, 128);  // then top-left
+  EXPECT_EQ(second.y, 128);
+  std::this_thread::sleep_for(milliseconds(700));
+  EXPECT_EQ(calibration.owner.Touches().size(), 20u);  // finished: the finger is idle
+}
+
+TEST(SimServedFrameTest, StateFileKeepsSettingsAcrossRestarts) {
+  const std::string path = ::testing::TempDir() + "framesim_state_test.txt";
+  std::remove(path.c_str());
+  ServerOptions options;
+  options.stateFile = path;
+  {
+    ServedFrame frame(options);
+    ProgramLink console(frame, ConsoleLinkConfig());
+    ASSERT_TRUE(console.link.Start());
+    ASSERT_TRUE(console.Send(kSettingsReportId, CMD_CAL_OPTION_13, {kAccessWrite, 4}));
+    ASSERT_TRUE(console.Send(kCalibrationReportId, CMD_CAL_SET_MODE, {kModeFourPoint}));
+  }
+  ServedFrame again(options);
+  std::string dump;
+  ASSERT_EQ(again.Ctl({"dump"}, &dump), 0);
+  EXPECT_NE(dump.find("\"mode\":2"), std::string::npos);
+  EXPECT_NE(dump.find("\"option13\":4"), std::string::npos);
+  std::remove(path.c_str());
+}
+
+TEST(SimServedFrameTest, ControlCommandsCheckTheirArguments) {
+  ServedFrame frame;
+  std::string out;
+  EXPECT_EQ(frame.Ctl({"fault", "0x13", "sometimes"}), 2);
+  EXPECT_EQ(frame.Ctl({"fault", "8:1", "silent"}), 2);
+  EXPECT_EQ(frame.Ctl({"fault", "256", "silent"}), 2);
+  EXPECT_EQ(frame.Ctl({"touch", "1", "x"}), 2);
+  EXPECT_EQ(frame.Ctl({"touch", "1", "2"}), 1);  // auto finger
+  EXPECT_EQ(frame.Ctl({"wait-received", "1", "--timeout", "50"}, &out), 1);
+  EXPECT_EQ(out, "timed out: received 0\n");
+  EXPECT_EQ(frame.Ctl({"wait-received", "0"}), 0);
+  EXPECT_EQ(frame.Ctl({"frobnicate"}), 2);
+  EXPECT_EQ(RunControl("127.0.0.1", frame.port(), {std::string(300, 'x')}, out), 2);
+}
+
+}  // namespace
+}  // namespace tactra::sim::testing

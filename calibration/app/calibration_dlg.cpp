@@ -49,6 +49,7 @@ void CCalibrationDlg::FieldsToControls() {
 }
 
 BOOL CCalibrationDlg::OnInitDialog() {
+  SetWindowTextW(hwnd(), UnescapePercent(messages_.LoadText(kStrCaption)).c_str());
   AddAboutItem();
   SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
   SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));

@@ -1,0 +1,346 @@
+#!/usr/bin/env python3
+"""Kelvane.exe end to end under Wine and Xvfb against the native simulated frame.
+
+Each scenario starts its own tactra-framesim on a free loopback port, runs the program with
+TACTRA_FRAME_SIM pointing at it, drives it as a user would (keys through xdotool, message
+boxes through msgbox_probe.exe) and checks what the frame received. Screenshots of the run go
+to the artifacts folder.
+"""
+
+import argparse
+import json
+import os
+import socket
+import subprocess
+import sys
+import time
+import traceback
+
+CAL_CHANNEL = 4
+GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
+FIXED_PAUSES_MS = 3 * 200 + 50 + 500
+SCREEN = (1024, 768)
+OS_CLASS_UNDER_WINE = 6  # Wine reports Windows 7 or later
+FONT_LINK_KEY = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Env:
+    def __init__(self, args):
+        self.bin = os.path.abspath(args.bin)
+        self.native_bin = os.path.abspath(args.native_bin)
+        self.artifacts = os.path.abspath(args.artifacts)
+        os.makedirs(self.artifacts, exist_ok=True)
+        self.framesim = os.path.join(self.native_bin, "tactra-framesim")
+        self.expected_tool = os.path.join(self.native_bin, "tactra-e2e-expected")
+        self.base = dict(os.environ)
+        self.base.setdefault("WINEDEBUG", "-all")
+
+    def wine(self, *argv, env=None, **kw):
+        return subprocess.Popen(["wine", *argv], cwd=self.bin, env=env or self.base, **kw)
+
+    def prepare_prefix(self):
+        # Chinese glyphs for the fonts the program and its dialogs ask for: link them to a font
+        # that has them, as a Chinese system would.
+        for face in ("Arial", "MS Shell Dlg", "MS Shell Dlg 2", "Tahoma"):
+            subprocess.run(["wine", "reg", "add", FONT_LINK_KEY, "/v", face, "/t", "REG_MULTI_SZ", "/d",
+                            "wqy-microhei.ttc,WenQuanYi Micro Hei", "/f"],
+                           env=self.base, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        # Language comes from the command line or the registry; start each run from English.
+        subprocess.run(["wine", "reg", "add", r"HKLM\Software\Tactra\GlobalSettings", "/v", "Language",
+                        "/t", "REG_DWORD", "/d", "0", "/f"],
+                       env=self.base, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        subprocess.run(["wineserver", "-w"], env=self.base, check=False)
+
+
+class Frame:
+    """One simulated frame on its own port."""
+
+    def __init__(self, env, mode, touch="auto"):
+        self.env = env
+        self.port = free_port()
+        self.proc = subprocess.Popen(
+            [env.framesim, "serve", "--port", str(self.port), "--mode", str(mode), "--touch", touch,
+             "--screen", "%dx%d" % SCREEN],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            try:
+                with socket.create_connection(("127.0.0.1", self.port), timeout=0.2):
+                    return
+            except OSError:
+                time.sleep(0.05)
+        raise Failure("simulator did not start")
+
+    def ctl(self, *argv):
+        out = subprocess.run([self.env.framesim, "ctl", "--port", str(self.port), *argv],
+                             capture_output=True, text=True, timeout=20)
+        return out.stdout
+
+    def calibration_commands(self):
+        """(code, payload bytes) of every report the frame received on the calibration channel."""
+        dump = json.loads(self.ctl("dump"))
+        commands = []
+        for r in dump["received"]:
+            if r["channel"] != CAL_CHANNEL:
+                continue
+            b = bytes.fromhex(r["report"])
+            n = b[2]
+            commands.append((b[1], b[3:3 + n]))
+        return commands
+
+    def wait_for(self, code, timeout):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if any(c == code for c, _ in self.calibration_commands()):
+                return True
+            time.sleep(0.25)
+        return False
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+
+
+class Program:
+    def __init__(self, env, port, args=(), startup_log=None):
+        self.env = env
+        run_env = dict(env.base)
+        run_env["TACTRA_FRAME_SIM"] = "127.0.0.1:%d" % port
+        if startup_log:
+            if os.path.exists(startup_log):
+                os.remove(startup_log)
+            run_env["KELVANE_STARTUP_LOG"] = startup_log
+        self.proc = env.wine("Kelvane.exe", *args, env=run_env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def window(self, timeout=15):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "kelvane.exe"],
+                                 capture_output=True, text=True)
+            ids = out.stdout.split()
+            if ids:
+                return ids[0]
+            time.sleep(0.2)
+        raise Failure("no visible Kelvane window")
+
+    def title(self):
+        out = subprocess.run(["xdotool", "getwindowname", self.window()], capture_output=True, text=True)
+        return out.stdout.strip()
+
+    def key(self, name):
+        w = self.window()
+        subprocess.run(["xdotool", "windowfocus", "--sync", w], check=False, timeout=10)
+        subprocess.run(["xdotool", "key", "--window", w, name], check=False, timeout=10)
+
+    def wait_exit(self, timeout):
+        try:
+            self.proc.wait(timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(5)
+
+
+def dismiss_box(env, module, timeout_ms=15000):
+    """Closes the next message box; returns (text id, caption id)."""
+    out = subprocess.run(["wine", "msgbox_probe.exe", str(timeout_ms), module], cwd=env.bin, env=env.base,
+                         capture_output=True, text=True, timeout=timeout_ms / 1000 + 30)
+    if out.returncode != 0:
+        raise Failure("no message box appeared")
+    ids = {}
+    for line in out.stdout.splitlines():
+        if line.startswith("text-id="):
+            for part in line.split():
+                k, v = part.split("=")
+                ids[k] = int(v)
+    return ids.get("text-id"), ids.get("caption-id")
+
+
+def screenshot(env, name):
+    path = os.path.join(env.artifacts, name)
+    subprocess.run(["import", "-display", os.environ.get("DISPLAY", ":99"), "-window", "root", path],
+                   check=False, timeout=20)
+    return path
+
+
+def expected_payload(env, mode):
+    out = subprocess.run([env.expected_tool, str(mode), str(SCREEN[0]), str(SCREEN[1]),
+                          str(OS_CLASS_UNDER_WINE), "0"], capture_output=True, text=True, check=True)
+    return bytes.fromhex(out.stdout.strip())
+
+
+def startup_overhead(log):
+    if not os.path.exists(log):
+        return None
+    with open(log) as f:
+        for line in f:
+            if line.startswith("first-target-ms="):
+                return int(line.split("=")[1]) - FIXED_PAUSES_MS
+    return None
+
+
+# Scenarios ------------------------------------------------------------------------------------
+
+def full_run(env, mode, key, language_args=(), shots=None):
+    frame = Frame(env, mode)
+    log = os.path.join(env.artifacts, "startup-mode%d.log" % mode)
+    program = Program(env, frame.port, language_args, startup_log=log)
+    try:
+        program.window()
+        if shots:
+            time.sleep(3)
+            screenshot(env, shots + "-in-progress.png")
+        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+        time.sleep(1.2)  # the buttons appear with the next tick
+        if shots:
+            screenshot(env, shots + "-complete.png")
+        title = program.title()
+        program.key(key)
+        check(program.wait_exit(20), "the program did not end after %s" % key)
+        commands = frame.calibration_commands()
+        codes = [c for c, _ in commands]
+        check(codes == [GET_MODE, BEGIN, WRITE_RESULT, END], "commands %s" % codes)
+        check(commands[2][1] == expected_payload(env, mode),
+              "result %s, computed %s" % (commands[2][1].hex(), expected_payload(env, mode).hex()))
+        keep = 1 if key == "Return" else 0
+        check(commands[3][1] == bytes([keep]), "CMD_CAL_END payload %s" % commands[3][1].hex())
+        return title, startup_overhead(log)
+    finally:
+        program.kill()
+        frame.stop()
+
+
+def scenario_mode4_ok(env):
+    _, overhead = full_run(env, 4, "Return", shots="english-mode4")
+    return "startup beyond fixed pauses: %s ms" % overhead
+
+
+def scenario_mode3_chinese_cancel(env):
+    title, overhead = full_run(env, 3, "Escape", language_args=("1",), shots="chinese-mode3")
+    check(title == "触摸框校准", "window title %r is not the Chinese caption" % title)
+    return "startup beyond fixed pauses: %s ms" % overhead
+
+
+def scenario_mode2_ok(env):
+    _, overhead = full_run(env, 2, "Return")
+    return "startup beyond fixed pauses: %s ms" % overhead
+
+
+def scenario_no_touch(env):
+    frame = Frame(env, 3, touch="manual")
+    program = Program(env, frame.port)
+    try:
+        program.window()
+        started = time.time()
+        check(program.wait_exit(40), "the run did not end by itself")
+        elapsed = time.time() - started
+        check(elapsed > 15, "the run ended after %.1f s" % elapsed)
+        commands = frame.calibration_commands()
+        check([c for c, _ in commands] == [GET_MODE, BEGIN, END], "commands %s" % commands)
+        check(commands[-1][1] == b"\x00", "CMD_CAL_END payload %s" % commands[-1][1].hex())
+        return "ended %.1f s after the window appeared" % elapsed
+    finally:
+        program.kill()
+        frame.stop()
+
+
+def scenario_no_frame(env):
+    program = Program(env, free_port())  # nothing listens there
+    try:
+        first = dismiss_box(env, "KelvaneLangEN.dll")
+        check(first == (1059, 1060), "first message %s" % (first,))
+        second = dismiss_box(env, "KelvaneLangEN.dll")
+        check(second == (1065, 1050), "second message %s" % (second,))
+        check(program.wait_exit(15), "the program did not end")
+        return "1059/1060 then 1065/1050"
+    finally:
+        program.kill()
+
+
+def scenario_unplug(env):
+    frame = Frame(env, 4, touch="manual")
+    program = Program(env, frame.port)
+    try:
+        program.window()
+        time.sleep(1.5)
+        frame.ctl("unplug")
+        first = dismiss_box(env, "KelvaneLangEN.dll")
+        check(first == (1061, 1050), "first message %s" % (first,))
+        second = dismiss_box(env, "KelvaneLangEN.dll")
+        check(second == (1065, 1050), "second message %s" % (second,))
+        check(program.wait_exit(15), "the program did not end")
+        codes = [c for c, _ in frame.calibration_commands()]
+        check(codes == [GET_MODE, BEGIN], "commands %s" % codes)
+        return "1061 then 1065, no CMD_CAL_END"
+    finally:
+        program.kill()
+        frame.stop()
+
+
+SCENARIOS = [
+    ("mode 4, English, OK", scenario_mode4_ok),
+    ("mode 3, Chinese, Escape", scenario_mode3_chinese_cancel),
+    ("mode 2, English, OK", scenario_mode2_ok),
+    ("no touch: time-out", scenario_no_touch),
+    ("no frame", scenario_no_frame),
+    ("unplugged during the run", scenario_unplug),
+]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--native-bin", required=True)
+    parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--only", default="")
+    args = parser.parse_args()
+    env = Env(args)
+    for tool in (env.framesim, env.expected_tool):
+        if not os.access(tool, os.X_OK):
+            print("missing %s: build the native tree first (scripts/build native)" % tool)
+            return 1
+    env.prepare_prefix()
+    failures = 0
+    for name, run in SCENARIOS:
+        if args.only and args.only not in name:
+            continue
+        began = time.time()
+        try:
+            note = run(env)
+            print("PASS  %-28s %5.1f s  %s" % (name, time.time() - began, note or ""), flush=True)
+        except Exception as e:  # a failed scenario must not stop the others
+            failures += 1
+            print("FAIL  %-28s %5.1f s  %s" % (name, time.time() - began, e), flush=True)
+            if not isinstance(e, Failure):
+                traceback.print_exc()
+            screenshot(env, "failure-%s.png" % name.split(",")[0].replace(" ", "-"))
+    print("%d scenario(s) failed" % failures if failures else "all scenarios passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

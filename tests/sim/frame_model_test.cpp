@@ -101,7 +101,9 @@ TEST(FrameModelSettingsTest, WritesTakeValidValuesOnlyAndAcknowledge) {
     EXPECT_EQ(r[2], c.ackN) << int(c.code);
     EXPECT_EQ(r[3], kAccessWrite);
     EXPECT_EQ(r[4], c.taken ? 1 : 0) << int(c.code) << " " << int(c.values.empty() ? 0 : c.values[0]);
-    if (!c.taken) EXPECT_TRUE(m.settings() == before) << int(c.code);
+    if (!c.taken) {
+      EXPECT_TRUE(m.settings() == before) << int(c.code);
+    }
   }
 }
 

@@ -1,8 +1,14 @@
 // Command round trips through the link, the simulator host and the frame server on loopback:
 // the console's Transact of a settings read, and the frame model alone for comparison.
 #include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <climits>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "device/link.h"
@@ -66,5 +72,45 @@ void BM_FrameModelCommand(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FrameModelCommand);
+
+// `tactra-framesim serve` from start to listening (it announces its port when it listens).
+// The program sits beside this benchmark in the build tree.
+void BM_ServeStartup(benchmark::State& state) {
+  char self[PATH_MAX] = {};
+  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
+    state.SkipWithError("cannot find this program");
+    return;
+  }
+  std::string program = self;
+  program = program.substr(0, program.rfind('/') + 1) + "tactra-framesim";
+  for (auto _ : state) {
+    int out[2];
+    if (pipe(out) != 0) break;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string serve = "serve", flag = "--port", zero = "0";
+    char* argv[] = {program.data(), serve.data(), flag.data(), zero.data(), nullptr};
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string line;
+    char c;
+    while (spawned == 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    state.PauseTiming();
+    if (spawned != 0 || line.find("serving on") == std::string::npos) {
+      state.SkipWithError("tactra-framesim did not start");
+    }
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_ServeStartup)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 }  // namespace

@@ -1,8 +1,7 @@
 #include "calibration/app/calibration_app.h"
 
-#include <commctrl.h>
-
 #include "calibration/app/calibration_dlg.h"
+#include "calibration/app/startup_probe.h"
 #include "common/language.h"
 #include "common/win32/message_box.h"
 #include "common/win32/registry_store.h"
@@ -22,15 +21,13 @@ const wchar_t* ModuleNameFor(int language) {
 }
 
 bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls);
-
   std::unique_ptr<SettingsStore> store = CreateRegistryStore();
   {
     ResourceMessages fixedMessages(nullptr, ResourceMessages::Variant::Calibration);
     language_ = SelectLanguage(CommandLineArguments(commandLine), *store, fixedMessages);
   }
 
+  NoteStartupStep("language-chosen");
   const wchar_t* name = ModuleNameFor(language_);
   resources_.reset(LoadLibraryW(name));
   if (!resources_) {
@@ -40,6 +37,7 @@ bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
     return false;
   }
 
+  NoteStartupStep("module-loaded");
   HINSTANCE module = resources_.get();
   ResourceMessages messages(module, ResourceMessages::Variant::Calibration);
   CCalibrationDlg dialog(module, messages, *store, CreateDefaultHidHost());

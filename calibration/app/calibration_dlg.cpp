@@ -49,6 +49,7 @@ void CCalibrationDlg::FieldsToControls() {
 }
 
 BOOL CCalibrationDlg::OnInitDialog() {
+  NoteStartupStep("dialog-init");
   SetWindowTextW(hwnd(), UnescapePercent(messages_.LoadText(kStrCaption)).c_str());
   AddAboutItem();
   SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
@@ -64,19 +65,25 @@ BOOL CCalibrationDlg::OnInitDialog() {
   }
   CreateTextFont();
 
+  NoteStartupStep("laid-out");
   osClass_ = DetectWindowsClass();
   orientation_ = DetectDisplayOrientation(orientation_);
+  NoteStartupStep("display-read");
   AdjustDoubleClick(settings_, messages_);
 
   messages_.SetOwner(hwnd());
   link_ = std::make_unique<Link>(*host_, CalibrationLinkConfig());
   link_->SetOwner(this);
-  if (!link_->Start()) {
+  NoteStartupStep("link-start");
+  const bool started = link_->Start();
+  NoteStartupStep("link-started");
+  if (!started) {
     messages_.ShowResourceMessage(kStrNoFrame, kStrNoFrameCaption, L"");
     CancelPath();
     return FALSE;
   }
   run_.OpenConversation();
+  NoteStartupStep("conversation-opened");
   RegisterNotices();
   timer_.Start(hwnd(), kBlinkTimer, kBlinkPeriodMs);
 

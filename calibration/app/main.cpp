@@ -2,9 +2,11 @@
 #include <windows.h>
 
 #include "calibration/app/calibration_app.h"
+#include "calibration/app/startup_probe.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int result = 0;
+  tactra::calib::NoteStartupStep("winmain");
   try {
     tactra::calib::CCalibrationApp app;
     app.InitInstance(GetCommandLineW());

@@ -13,7 +13,7 @@ uint64_t Ticks(const FILETIME& t) { return (uint64_t{t.dwHighDateTime} << 32) | 
 
 }  // namespace
 
-void NoteFirstTargetShown() {
+void NoteStartupStep(const char* step) {
   wchar_t path[MAX_PATH] = {};
   const DWORD length = GetEnvironmentVariableW(L"KELVANE_STARTUP_LOG", path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
@@ -21,7 +21,7 @@ void NoteFirstTargetShown() {
   if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return;
   GetSystemTimeAsFileTime(&now);
   const uint64_t elapsedMs = (Ticks(now) - Ticks(created)) / 10000;
-  const std::string line = "first-target-ms=" + std::to_string(elapsedMs) + "\n";
+  const std::string line = std::string(step) + "-ms=" + std::to_string(elapsedMs) + "\n";
   HANDLE opened = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (opened == INVALID_HANDLE_VALUE) return;

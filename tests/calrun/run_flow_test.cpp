@@ -71,7 +71,9 @@ TEST(Replies, ModeBeginAndRefusals) {
     EXPECT_EQ(rig.run.targetCount(), c.targets) << c.name;
     EXPECT_EQ(rig.port.GetLinkState(), c.linkState) << c.name;
     EXPECT_EQ(rig.messages.shown.size(), std::size_t(c.messages)) << c.name;
-    if (c.messages) EXPECT_EQ(rig.messages.shown[0], (std::pair<int, int>{kStrRefused, kStrCaption}));
+    if (c.messages) {
+      EXPECT_EQ(rig.messages.shown[0], (std::pair<int, int>{kStrRefused, kStrCaption}));
+    }
   }
 }
 

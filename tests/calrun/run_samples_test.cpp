@@ -186,7 +186,9 @@ TEST(Completion, EveryTargetShowsTakenAndNoneBlinks) {
         const TargetMarks m = rig.run.MarksFor(slot);
         EXPECT_EQ(m.crosshair, used) << mode << " slot " << slot;
         EXPECT_EQ(m.brackets, used) << mode << " slot " << slot;
-        if (used) EXPECT_EQ(m.pen, mode == 2 ? MarkPen::Default : MarkPen::Taken) << mode;
+        if (used) {
+          EXPECT_EQ(m.pen, mode == 2 ? MarkPen::Default : MarkPen::Taken) << mode;
+        }
       }
     }
   }

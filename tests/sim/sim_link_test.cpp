@@ -89,24 +89,6 @@ TEST_P(SimLinkTest, CalibrationCommandsRoundTrip) {
             std::string::npos);
 }
 
-TEST_P(SimLinkTest, SettingsCommandsRoundTripOnTheConsole) {
-  if (!GetParam()) GTEST_SKIP() << "the calibration program has no settings channel worker";
-  ServedFrame frame;
-  ProgramLink p(frame, Config());
-  ASSERT_TRUE(p.link.Start());
-  for (uint8_t code : {CMD_INFO_TEXT_F2, CMD_INFO_TEXT_F3, CMD_INFO_TEXT_F4, CMD_INFO_TEXT_F5, CMD_INFO_01,
-                       CMD_INFO_LISTS, CMD_CFG_11, CMD_CFG_12, CMD_CFG_16, CMD_CFG_17, CMD_CFG_21, CMD_CFG_15,
-                       CMD_CFG_14, CMD_CAL_OPTION_13}) {
-    ASSERT_TRUE(p.Send(kSettingsReportId, code, {kAccessRead})) << int(code);
-    EXPECT_EQ(p.owner.Last()[1], code);
-  }
-  ASSERT_TRUE(p.Send(kSettingsReportId, CMD_CFG_14, {kAccessWrite, 1, 7, 0x02, 0x58}));
-  EXPECT_EQ(p.owner.Last()[4], 1);
-  ASSERT_TRUE(p.Send(kSettingsReportId, CMD_CFG_14, {kAccessRead}));
-  const Bytes reply = p.owner.Last();
-  EXPECT_EQ(Bytes(reply.begin() + 4, reply.begin() + 8), (Bytes{1, 7, 0x02, 0x58}));
-}
-
 TEST_P(SimLinkTest, EveryFaultReachesTheLinkAsTheProgramWouldSeeIt) {
   ServedFrame frame;
   ProgramLink p(frame, WithWait(Config(), milliseconds(400)));
@@ -200,6 +182,23 @@ INSTANTIATE_TEST_SUITE_P(BothPrograms, SimLinkTest, ::testing::Values(true, fals
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? "Console" : "Calibration";
                          });
+
+TEST(SimServedFrameTest, SettingsCommandsRoundTripOnTheConsole) {
+  ServedFrame frame;
+  ProgramLink p(frame, ConsoleLinkConfig());
+  ASSERT_TRUE(p.link.Start());
+  for (uint8_t code : {CMD_INFO_TEXT_F2, CMD_INFO_TEXT_F3, CMD_INFO_TEXT_F4, CMD_INFO_TEXT_F5, CMD_INFO_01,
+                       CMD_INFO_LISTS, CMD_CFG_11, CMD_CFG_12, CMD_CFG_16, CMD_CFG_17, CMD_CFG_21, CMD_CFG_15,
+                       CMD_CFG_14, CMD_CAL_OPTION_13}) {
+    ASSERT_TRUE(p.Send(kSettingsReportId, code, {kAccessRead})) << int(code);
+    EXPECT_EQ(p.owner.Last()[1], code);
+  }
+  ASSERT_TRUE(p.Send(kSettingsReportId, CMD_CFG_14, {kAccessWrite, 1, 7, 0x02, 0x58}));
+  EXPECT_EQ(p.owner.Last()[4], 1);
+  ASSERT_TRUE(p.Send(kSettingsReportId, CMD_CFG_14, {kAccessRead}));
+  const Bytes reply = p.owner.Last();
+  EXPECT_EQ(Bytes(reply.begin() + 4, reply.begin() + 8), (Bytes{1, 7, 0x02, 0x58}));
+}
 
 TEST(SimServedFrameTest, TwoProgramsShareOneFrameAndSeeWhatTheOtherWrote) {
   ServedFrame frame;
@@ -306,6 +305,56 @@ TEST(SimServedFrameTest, ControlCommandsCheckTheirArguments) {
   EXPECT_EQ(frame.Ctl({"wait-received", "0"}), 0);
   EXPECT_EQ(frame.Ctl({"frobnicate"}), 2);
   EXPECT_EQ(RunControl("127.0.0.1", frame.port(), {std::string(300, 'x')}, out), 2);
+}
+
+TEST(SimHostTest, WithoutASimulatorNothingIsFound) {
+  // A port nobody listens on: the one a frame just stopped serving.
+  uint16_t port = 0;
+  {
+    ServedFrame frame;
+    port = frame.port();
+  }
+  std::unique_ptr<HidHost> host = CreateSimHidHost("127.0.0.1", port);
+  EXPECT_TRUE(host->Enumerate().empty());
+  EXPECT_EQ(host->Open(L"\\\\?\\hid#anything", Access::Read), nullptr);
+  EXPECT_EQ(host->RegisterArrivalNotifications(nullptr, [](DeviceNotice, const std::wstring&) {}), nullptr);
+  Link link(*host, ConsoleLinkConfig(), NoSleep);
+  EXPECT_FALSE(link.Start());
+}
+
+TEST(SimHostTest, OpenRefusesUnknownPathsAndWritesOfTheWrongLength) {
+  ServedFrame frame;
+  std::unique_ptr<HidHost> host = frame.Host();
+  const std::vector<HidInterface> found = host->Enumerate();
+  ASSERT_EQ(found.size(), 6u);
+  EXPECT_EQ(host->Open(L"\\\\?\\hid#vid_595a&pid_0008&col07", Access::Write), nullptr);
+  EXPECT_EQ(host->Open(L"caf\u00e9", Access::Write), nullptr);  // not ASCII: never sent
+  std::unique_ptr<HidHandle> settings = host->Open(found[5].path, Access::Write);
+  ASSERT_NE(settings, nullptr);
+  const Bytes command = Command(kSettingsReportId, CMD_CFG_11, {kAccessRead});
+  EXPECT_FALSE(settings->Write(command.data(), 63));
+  EXPECT_TRUE(settings->Write(command.data(), 64));
+  std::unique_ptr<HidHandle> touch = host->Open(found[0].path, Access::Write);
+  ASSERT_NE(touch, nullptr);
+  EXPECT_FALSE(touch->Write(command.data(), 62));  // channel 0 has no output report
+  EXPECT_EQ(frame.Ctl({"wait-received", "1", "--timeout", "2000"}), 0);
+  EXPECT_EQ(frame.Ctl({"wait-received", "2", "--timeout", "200"}), 1);  // only the right one went out
+}
+
+TEST(SimHostTest, EnvironmentNamesTheSimulator) {
+  struct Case {
+    const char* value;
+    bool used;
+  };
+  const Case cases[] = {{"127.0.0.1:47800", true}, {"localhost:1", true}, {"127.0.0.1", false},
+                        {":47800", false},         {"host:0", false},     {"host:65536", false},
+                        {"host:47a", false},       {"host:", false}};
+  for (const Case& c : cases) {
+    setenv(kFrameSimVariable, c.value, 1);
+    EXPECT_EQ(CreateSimHidHostFromEnvironment() != nullptr, c.used) << c.value;
+  }
+  unsetenv(kFrameSimVariable);
+  EXPECT_EQ(CreateSimHidHostFromEnvironment(), nullptr);
 }
 
 }  // namespace

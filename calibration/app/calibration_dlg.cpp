@@ -141,9 +141,11 @@ void CCalibrationDlg::RegisterNotices() {
       window, [this, window](DeviceNotice notice, const std::wstring& path) {
         // A host thread of its own: queue the notice and let the window take it. Posting never
         // blocks, so a closing window cannot deadlock the host's thread.
-        {
+        try {
           std::lock_guard<std::mutex> lock(noticeMutex_);
           noticeQueue_.emplace_back(notice, path);
+        } catch (...) {
+          return;  // nothing may unwind into the host's thread
         }
         PostMessageW(window, WM_DEVICE_NOTICE, 0, 0);
       });
@@ -377,16 +379,27 @@ RunResult CCalibrationDlg::Compute(int mode, const MeasuredTargets& targets) {
 
 // LinkOwner ----------------------------------------------------------------------------------
 
+// These run on the link's workers: nothing may unwind into them.
+
 void CCalibrationDlg::OnDeviceReply(const uint8_t* report, std::size_t length) {
-  run_.OnDeviceReply(report, length);
+  try {
+    run_.OnDeviceReply(report, length);
+  } catch (...) {
+  }
 }
 
 void CCalibrationDlg::OnTouchReport(const uint8_t* report, std::size_t length) {
-  run_.HandleSample(report, length);
+  try {
+    run_.HandleSample(report, length);
+  } catch (...) {
+  }
 }
 
 void CCalibrationDlg::OnLinkMessage(int textId, int captionId) {
-  messages_.ShowResourceMessage(textId, captionId, L"");
+  try {
+    messages_.ShowResourceMessage(textId, captionId, L"");
+  } catch (...) {
+  }
 }
 
 }  // namespace tactra::calib

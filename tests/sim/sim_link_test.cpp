@@ -91,7 +91,7 @@ TEST_P(SimLinkTest, CalibrationCommandsRoundTrip) {
 
 TEST_P(SimLinkTest, EveryFaultReachesTheLinkAsTheProgramWouldSeeIt) {
   ServedFrame frame;
-  ProgramLink p(frame, WithWait(Config(), milliseconds(400)));
+  ProgramLink p(frame, WithWait(Config(), milliseconds(1000)));
   ASSERT_TRUE(p.link.Start());
   struct Case {
     std::vector<std::string> fault;
@@ -106,7 +106,7 @@ TEST_P(SimLinkTest, EveryFaultReachesTheLinkAsTheProgramWouldSeeIt) {
       {{"malformed"}, false, 0, 0},
       {{"malformed", "length"}, false, 0, 0},
       {{"delay", "100"}, true, 1, kModeFivePoint},
-      {{"delay", "700"}, false, 1, kModeFivePoint},  // too late for the wait, still handled
+      {{"delay", "1600"}, false, 1, kModeFivePoint},  // too late for the wait, still handled
   };
   std::size_t before = 0;
   for (const Case& c : cases) {
@@ -127,12 +127,13 @@ TEST_P(SimLinkTest, EveryFaultReachesTheLinkAsTheProgramWouldSeeIt) {
 
 TEST_P(SimLinkTest, FrameRemovedDuringTransactThenPluggedBack) {
   ServedFrame frame;
-  ProgramLink p(frame, WithWait(Config(), milliseconds(800)));
+  ProgramLink p(frame, WithWait(Config(), milliseconds(1500)));
   NoticeLog notices;
   auto registration = p.link.RegisterArrivalNotifications(nullptr, notices.Callback());
   ASSERT_NE(registration, nullptr);
   ASSERT_TRUE(p.link.Start());
-  ASSERT_EQ(frame.Ctl({"fault", "1", "delay", "300"}), 0);
+  // Without the removal the reply would come 600 ms later, well within the wait.
+  ASSERT_EQ(frame.Ctl({"fault", "1", "delay", "600"}), 0);
   auto pending =
       std::async(std::launch::async, [&] { return p.Send(kCalibrationReportId, CMD_CAL_GET_MODE); });
   std::this_thread::sleep_for(milliseconds(50));

@@ -258,8 +258,8 @@ TEST(SimServedFrameTest, AutoFingerTouchesTheTargetsAfterBegin) {
   ProgramLink calibration(frame, CalibrationLinkConfig());
   ASSERT_TRUE(calibration.link.Start());
   ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_BEGIN));
-  EXPECT_FALSE(calibration.owner.WaitTouches(1, milliseconds(800)));   // a second before the first
-  ASSERT_TRUE(calibration.owner.WaitTouches(20, milliseconds(5000)));  // 5 targets x (3 + lift)
+  EXPECT_FALSE(calibration.owner.WaitTouches(1, milliseconds(800)));    // a second before the first
+  ASSERT_TRUE(calibration.owner.WaitTouches(20, milliseconds(10000)));  // 5 targets x (3 + lift)
   const std::vector<Bytes> touches = calibration.owner.Touches();
   RawPoint first, second;
   ASSERT_TRUE(ParseTouchReport(touches[0].data(), touches[0].size(), first));

@@ -70,12 +70,12 @@ class Env:
 class Frame:
     """One simulated frame on its own port."""
 
-    def __init__(self, env, mode, touch="auto"):
+    def __init__(self, env, mode, touch="auto", extra=()):
         self.env = env
         self.port = free_port()
         self.proc = subprocess.Popen(
             [env.framesim, "serve", "--port", str(self.port), "--mode", str(mode), "--touch", touch,
-             "--screen", "%dx%d" % SCREEN],
+             "--screen", "%dx%d" % SCREEN, *extra],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
         while time.time() < deadline:
@@ -301,6 +301,29 @@ def scenario_unplug(env):
         frame.stop()
 
 
+def scenario_degenerate_fit(env):
+    # Raw Y equals raw X: the four corners lie on one line, far enough apart to be taken.
+    frame = Frame(env, 2, extra=("--raw-map", "1,2,0,1,2,0"))
+    program = Program(env, frame.port)
+    try:
+        program.window()
+        box = dismiss_box(env, "KelvaneLangEN.dll", timeout_ms=60000)
+        check(box == (1066, 1050), "message %s" % (box,))
+        time.sleep(1.2)
+        program.key("Return")  # no OK without a result
+        time.sleep(1.5)
+        check(program.proc.poll() is None, "Enter ended a run that has no result")
+        program.key("Escape")
+        check(program.wait_exit(20), "the program did not end after Escape")
+        commands = frame.calibration_commands()
+        check([c for c, _ in commands] == [GET_MODE, BEGIN, END], "commands %s" % commands)
+        check(commands[-1][1] == b"\x00", "CMD_CAL_END payload %s" % commands[-1][1].hex())
+        return "1066, no result sent, Cancel only"
+    finally:
+        program.kill()
+        frame.stop()
+
+
 SCENARIOS = [
     ("mode 4, English, OK", scenario_mode4_ok),
     ("mode 3, Chinese, Escape", scenario_mode3_chinese_cancel),
@@ -308,6 +331,7 @@ SCENARIOS = [
     ("no touch: time-out", scenario_no_touch),
     ("no frame", scenario_no_frame),
     ("unplugged during the run", scenario_unplug),
+    ("mode 2, corners on a line", scenario_degenerate_fit),
 ]
 
 

@@ -165,14 +165,20 @@ class Program:
             self.proc.wait(5)
 
 
-def dismiss_box(env, module, timeout_ms=15000):
-    """Closes the next message box; returns (text id, caption id)."""
-    out = subprocess.run(["wine", "msgbox_probe.exe", str(timeout_ms), module], cwd=env.bin, env=env.base,
-                         capture_output=True, text=True, timeout=timeout_ms / 1000 + 30)
+def probe_box(env, module, timeout_ms):
+    args = ["wine", "msgbox_probe.exe", str(timeout_ms)] + ([module] if module else [])
+    out = subprocess.run(args, cwd=env.bin, env=env.base, capture_output=True, text=True,
+                         timeout=timeout_ms / 1000 + 30)
     if out.returncode != 0:
         raise Failure("no message box appeared")
+    return out.stdout
+
+
+def dismiss_box(env, module, timeout_ms=15000):
+    """Closes the next message box; returns (text id, caption id)."""
+    out = probe_box(env, module, timeout_ms)
     ids = {}
-    for line in out.stdout.splitlines():
+    for line in out.splitlines():
         if line.startswith("text-id="):
             for part in line.split():
                 k, v = part.split("=")
@@ -324,6 +330,28 @@ def scenario_degenerate_fit(env):
         frame.stop()
 
 
+def scenario_module_missing(env):
+    # The program alone in a folder of its own: neither module is found.
+    import shutil
+    import tempfile
+    folder = tempfile.mkdtemp(prefix="kelvane-alone-")
+    shutil.copy(os.path.join(env.bin, "Kelvane.exe"), folder)
+    run_env = dict(env.base)
+    run_env["TACTRA_FRAME_SIM"] = "127.0.0.1:%d" % free_port()
+    proc = subprocess.Popen(["wine", "Kelvane.exe", "0"], cwd=folder, env=run_env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        out = probe_box(env, None, 15000)
+        check("caption=Error" in out, "caption: %s" % out)
+        check("text=Cannot find language file: KelvaneLangEN.dll" in out, "text: %s" % out)
+        proc.wait(15)
+        return "fixed English message naming the module"
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 SCENARIOS = [
     ("mode 4, English, OK", scenario_mode4_ok),
     ("mode 3, Chinese, Escape", scenario_mode3_chinese_cancel),
@@ -332,6 +360,7 @@ SCENARIOS = [
     ("no frame", scenario_no_frame),
     ("unplugged during the run", scenario_unplug),
     ("mode 2, corners on a line", scenario_degenerate_fit),
+    ("language module missing", scenario_module_missing),
 ]
 
 

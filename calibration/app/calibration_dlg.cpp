@@ -16,7 +16,6 @@ namespace tactra::calib {
 namespace {
 
 constexpr COLORREF kBackground = RGB(224, 224, 224);
-constexpr COLORREF kTextColour = RGB(0, 0, 224);
 constexpr int kTextHeight = 24;
 
 HICON LoadIconSized(HINSTANCE module, int id, int size) {
@@ -229,67 +228,6 @@ void CCalibrationDlg::OnDestroy() {
   notices_.reset();
   if (link_) link_->End();
   messages_.SetOwner(nullptr);
-}
-
-void CCalibrationDlg::OnPaint() {
-  ui::PaintScope paint(hwnd());
-  if (IsIconic(hwnd())) {
-    RECT client{};
-    GetClientRect(hwnd(), &client);
-    const int cx = GetSystemMetrics(SM_CXICON);
-    const int cy = GetSystemMetrics(SM_CYICON);
-    DrawIcon(paint.dc(), (client.right - cx + 1) / 2, (client.bottom - cy + 1) / 2, icon_.get());
-    return;
-  }
-  for (int slot = 0; slot < kTargetSlots; ++slot) DrawTarget(paint.dc(), slot);
-  if (!startupNoted_ && run_.currentTarget() == 0 && run_.MarksFor(TargetSlot(run_.mode(), 0)).crosshair) {
-    startupNoted_ = true;
-    NoteFirstTargetShown();
-  }
-}
-
-void CCalibrationDlg::DrawTarget(HDC target, int slot) {
-  const RECT& r = targets_[slot];
-  const int w = r.right - r.left;
-  const int h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return;
-  ui::UniqueMemoryDc memory(CreateCompatibleDC(target));
-  ui::UniqueBitmap bitmap(CreateCompatibleBitmap(target, w, h));
-  if (!memory || !bitmap) return;
-  ui::SelectGuard selectBitmap(memory.get(), bitmap.get());
-  const RECT all{0, 0, w, h};
-  FillRect(memory.get(), &all, background_.get());
-
-  const TargetMarks marks = run_.MarksFor(slot);
-  ui::UniquePen pen;
-  if (marks.pen == MarkPen::Current) pen.reset(CreatePen(PS_SOLID, 1, RGB(255, 0, 255)));
-  if (marks.pen == MarkPen::Taken) pen.reset(CreatePen(PS_SOLID, 1, RGB(128, 128, 128)));
-  ui::SelectGuard selectPen(memory.get(), pen.get());
-  if (marks.crosshair) {
-    for (const Segment& s : Crosshair(w, h)) {
-      MoveToEx(memory.get(), s.from.x, s.from.y, nullptr);
-      LineTo(memory.get(), s.to.x, s.to.y);
-    }
-  }
-  if (marks.brackets) {
-    for (const auto& bracket : CornerBrackets(w, h)) {
-      POINT points[3];
-      for (int i = 0; i < 3; ++i) points[i] = {bracket[i].x, bracket[i].y};
-      Polyline(memory.get(), points, 3);
-    }
-  }
-  BitBlt(target, r.left, r.top, w, h, memory.get(), 0, 0, SRCCOPY);
-}
-
-INT_PTR CCalibrationDlg::OnControlColour(UINT message, HDC dc, HWND control) {
-  const int id = GetDlgCtrlID(control);
-  const bool text = message == WM_CTLCOLOREDIT ||
-                    (message == WM_CTLCOLORSTATIC && (id == IDC_INSTRUCTION || id == IDC_COUNTDOWN));
-  if (text) {
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, kTextColour);
-  }
-  return reinterpret_cast<INT_PTR>(background_.get());
 }
 
 bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {

@@ -21,7 +21,15 @@ void ResourceMessages::ShowResourceMessage(int textId, int captionId, const std:
   const std::wstring caption = UnescapePercent(LoadText(console ? kConsoleCaption : captionId));
   HWND owner = console ? nullptr : owner_.load();
   if (owner && !IsWindow(owner)) owner = nullptr;
-  MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK);
+  UINT style = MB_OK;
+  // A reply handler runs on a reader worker while the owner's thread is blocked waiting for that
+  // very reply; a box owned across threads would wait for the owner's thread and freeze until
+  // the wait runs out. Such a box stands alone, above the full-screen run.
+  if (owner && GetWindowThreadProcessId(owner, nullptr) != GetCurrentThreadId()) {
+    owner = nullptr;
+    style |= MB_TOPMOST;
+  }
+  MessageBoxW(owner, text.c_str(), caption.c_str(), style);
 }
 
 void ResourceMessages::ShowFixedMessage(const std::wstring& text, const std::wstring& caption,

@@ -132,16 +132,25 @@ class Program:
         self.proc = env.wine("Kelvane.exe", *args, env=run_env,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def window(self, timeout=15):
+    def wait_visible(self, small=False, timeout=15):
+        """A visible window of the program: the full-screen run, or (small) a message box."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             out = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "kelvane.exe"],
                                  capture_output=True, text=True)
-            ids = out.stdout.split()
-            if ids:
-                return ids[0]
+            for wid in out.stdout.split():
+                geometry = subprocess.run(["xdotool", "getwindowgeometry", wid],
+                                          capture_output=True, text=True).stdout
+                if ("Geometry: %dx%d" % SCREEN in geometry) != small:
+                    return wid
             time.sleep(0.2)
-        raise Failure("no visible Kelvane window")
+        return None
+
+    def window(self, timeout=15):
+        wid = self.wait_visible(timeout=timeout)
+        if not wid:
+            raise Failure("no visible Kelvane window")
+        return wid
 
     def title(self):
         out = subprocess.run(["xdotool", "getwindowname", self.window()], capture_output=True, text=True)
@@ -330,6 +339,30 @@ def scenario_degenerate_fit(env):
         frame.stop()
 
 
+def scenario_begin_refused(env):
+    # The refusal is shown by the reply handler on a reader worker while the window's thread
+    # waits for that reply: the box must appear at once, not when the wait runs out.
+    frame = Frame(env, 3, touch="manual")
+    frame.ctl("fault", "6:3", "refuse")
+    program = Program(env, frame.port)
+    try:
+        # Meanwhile the window's thread waits for the reply and answers no one: a Wine process
+        # started now would wait for it too, so the probe starts once the box is on screen.
+        check(program.wait_visible(small=True, timeout=5), "no message box within 5 s")
+        box = dismiss_box(env, "KelvaneLangEN.dll", timeout_ms=2000)
+        check(box == (1066, 1050), "message %s" % (box,))
+        time.sleep(1.5)
+        program.key("Escape")
+        check(program.wait_exit(20), "the program did not end after Escape")
+        commands = frame.calibration_commands()
+        check([c for c, _ in commands] == [GET_MODE, BEGIN, END], "commands %s" % commands)
+        check(commands[-1][1] == b"\x00", "CMD_CAL_END payload %s" % commands[-1][1].hex())
+        return "1066 at once, then Cancel"
+    finally:
+        program.kill()
+        frame.stop()
+
+
 def scenario_module_missing(env):
     # The program alone in a folder of its own: neither module is found.
     import shutil
@@ -360,6 +393,7 @@ SCENARIOS = [
     ("no frame", scenario_no_frame),
     ("unplugged during the run", scenario_unplug),
     ("mode 2, corners on a line", scenario_degenerate_fit),
+    ("CMD_CAL_BEGIN refused", scenario_begin_refused),
     ("language module missing", scenario_module_missing),
 ]
 

@@ -1,5 +1,5 @@
-// Helpers shared by the link's tests: an owner that records what the link hands it, and a
-// sleeper that records the pauses instead of sleeping.
+// Helpers shared by the link's tests: the recording owner, and a sleeper that records the
+// pauses instead of sleeping.
 #pragma once
 
 #include <chrono>
@@ -11,60 +11,9 @@
 
 #include "device/link.h"
 #include "tests/link/fake_hid_host.h"
+#include "tests/support/recording_owner.h"
 
 namespace tactra::testing {
-
-class RecordingOwner : public LinkOwner {
- public:
-  // Runs inside OnDeviceReply before the report is recorded (for slow or blocking handlers).
-  std::function<void(const Bytes&)> onReply;
-
-  void OnDeviceReply(const uint8_t* report, std::size_t length) override {
-    Bytes bytes(report, report + length);
-    if (onReply) onReply(bytes);
-    std::lock_guard<std::mutex> lock(mutex_);
-    replies_.push_back(std::move(bytes));
-    changed_.notify_all();
-  }
-  void OnTouchReport(const uint8_t* report, std::size_t length) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    touches_.emplace_back(report, report + length);
-    changed_.notify_all();
-  }
-  void OnLinkMessage(int textId, int captionId) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    messages_.emplace_back(textId, captionId);
-  }
-
-  std::vector<Bytes> Replies() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return replies_;
-  }
-  std::vector<Bytes> Touches() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return touches_;
-  }
-  std::vector<std::pair<int, int>> Messages() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return messages_;
-  }
-  // Waits until `count` replies have been recorded.
-  bool WaitForReplies(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return replies_.size() >= count; });
-  }
-  bool WaitForTouches(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return touches_.size() >= count; });
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Bytes> replies_;
-  std::vector<Bytes> touches_;
-  std::vector<std::pair<int, int>> messages_;
-};
 
 // Records the pauses of Start instead of sleeping.
 struct PauseLog {

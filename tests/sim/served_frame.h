@@ -14,10 +14,12 @@
 #include "sim/control_client.h"
 #include "sim/server.h"
 #include "sim/sim_hid_host.h"
+#include "tests/support/recording_owner.h"
 
 namespace tactra::sim::testing {
 
-using Bytes = std::vector<uint8_t>;
+using tactra::testing::Bytes;
+using tactra::testing::RecordingOwner;
 
 class ServedFrame {
  public:
@@ -47,46 +49,6 @@ class ServedFrame {
   std::unique_ptr<FrameServer> server_;
   bool listening_ = false;
   std::thread thread_;
-};
-
-class ReplyLog : public LinkOwner {
- public:
-  void OnDeviceReply(const uint8_t* report, std::size_t length) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    replies_.emplace_back(report, report + length);
-    changed_.notify_all();
-  }
-  void OnTouchReport(const uint8_t* report, std::size_t length) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    touches_.emplace_back(report, report + length);
-    changed_.notify_all();
-  }
-  std::vector<Bytes> Replies() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return replies_;
-  }
-  std::vector<Bytes> Touches() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return touches_;
-  }
-  Bytes Last() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return replies_.empty() ? Bytes{} : replies_.back();
-  }
-  bool WaitReplies(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return replies_.size() >= n; });
-  }
-  bool WaitTouches(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return touches_.size() >= n; });
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Bytes> replies_;
-  std::vector<Bytes> touches_;
 };
 
 // Collects the host's notices; the test thread hands them to the link as a window would.

@@ -34,7 +34,7 @@ struct ProgramLink {
   }
   std::unique_ptr<HidHost> host;
   LinkConfig config;
-  ReplyLog owner;
+  RecordingOwner owner;
   Link link;
 };
 
@@ -68,16 +68,16 @@ TEST_P(SimLinkTest, CalibrationCommandsRoundTrip) {
   ProgramLink p(frame, Config());
   ASSERT_TRUE(p.link.Start());
   ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_GET_MODE));
-  EXPECT_EQ(p.owner.Last()[3], kModeFivePoint);
+  EXPECT_EQ(p.owner.LastReply()[3], kModeFivePoint);
   ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_BEGIN));
-  EXPECT_EQ(p.owner.Last()[3], 1);
+  EXPECT_EQ(p.owner.LastReply()[3], 1);
   ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_WRITE_RESULT, Bytes(36, 0x11)));
-  EXPECT_EQ(p.owner.Last()[3], 1);
+  EXPECT_EQ(p.owner.LastReply()[3], 1);
   ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_END, {1}));
-  EXPECT_EQ(p.owner.Last()[1], CMD_CAL_END);
-  EXPECT_EQ(p.owner.Last()[3], 1);
+  EXPECT_EQ(p.owner.LastReply()[1], CMD_CAL_END);
+  EXPECT_EQ(p.owner.LastReply()[3], 1);
   ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_READ_DATA));
-  const Bytes record = p.owner.Last();
+  const Bytes record = p.owner.LastReply();
   ASSERT_EQ(record[2], 41);
   EXPECT_EQ(record[3 + 5], 0x11);
   // Every report the frame received is logged as written: 48 bytes on channel 4.
@@ -115,8 +115,8 @@ TEST_P(SimLinkTest, EveryFaultReachesTheLinkAsTheProgramWouldSeeIt) {
     ASSERT_EQ(frame.Ctl(args), 0);
     EXPECT_EQ(p.Send(kCalibrationReportId, CMD_CAL_GET_MODE), c.answered) << c.fault[0];
     if (c.handled > 0) {
-      ASSERT_TRUE(p.owner.WaitReplies(before + c.handled)) << c.fault[0];
-      EXPECT_EQ(p.owner.Last()[3], c.status) << c.fault[0];
+      ASSERT_TRUE(p.owner.WaitForReplies(before + c.handled)) << c.fault[0];
+      EXPECT_EQ(p.owner.LastReply()[3], c.status) << c.fault[0];
     } else {
       std::this_thread::sleep_for(milliseconds(50));
     }
@@ -192,12 +192,12 @@ TEST(SimServedFrameTest, SettingsCommandsRoundTripOnTheConsole) {
                        CMD_INFO_LISTS, CMD_CFG_11, CMD_CFG_12, CMD_CFG_16, CMD_CFG_17, CMD_CFG_21, CMD_CFG_15,
                        CMD_CFG_14, CMD_CAL_OPTION_13}) {
     ASSERT_TRUE(p.Send(kSettingsReportId, code, {kAccessRead})) << int(code);
-    EXPECT_EQ(p.owner.Last()[1], code);
+    EXPECT_EQ(p.owner.LastReply()[1], code);
   }
   ASSERT_TRUE(p.Send(kSettingsReportId, CMD_CFG_14, {kAccessWrite, 1, 7, 0x02, 0x58}));
-  EXPECT_EQ(p.owner.Last()[4], 1);
+  EXPECT_EQ(p.owner.LastReply()[4], 1);
   ASSERT_TRUE(p.Send(kSettingsReportId, CMD_CFG_14, {kAccessRead}));
-  const Bytes reply = p.owner.Last();
+  const Bytes reply = p.owner.LastReply();
   EXPECT_EQ(Bytes(reply.begin() + 4, reply.begin() + 8), (Bytes{1, 7, 0x02, 0x58}));
 }
 
@@ -209,14 +209,14 @@ TEST(SimServedFrameTest, TwoProgramsShareOneFrameAndSeeWhatTheOtherWrote) {
   ASSERT_TRUE(calibration.link.Start());
   ASSERT_TRUE(console.Send(kCalibrationReportId, CMD_CAL_SET_MODE, {kModeNinePoint}));
   ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_GET_MODE));
-  EXPECT_EQ(calibration.owner.Last()[3], kModeNinePoint);
+  EXPECT_EQ(calibration.owner.LastReply()[3], kModeNinePoint);
   ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_BEGIN));
   Bytes result(36);
   for (std::size_t i = 0; i < result.size(); ++i) result[i] = static_cast<uint8_t>(0x40 + i);
   ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_WRITE_RESULT, result));
   ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_END, {1}));
   ASSERT_TRUE(console.Send(kCalibrationReportId, CMD_CAL_READ_DATA));
-  const Bytes record = console.owner.Last();
+  const Bytes record = console.owner.LastReply();
   ASSERT_EQ(record[1], CMD_CAL_READ_DATA);
   EXPECT_EQ(record[3], kModeNinePoint);
   EXPECT_EQ(Bytes(record.begin() + 8, record.begin() + 44), result);
@@ -258,8 +258,8 @@ TEST(SimServedFrameTest, AutoFingerTouchesTheTargetsAfterBegin) {
   ProgramLink calibration(frame, CalibrationLinkConfig());
   ASSERT_TRUE(calibration.link.Start());
   ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_BEGIN));
-  EXPECT_FALSE(calibration.owner.WaitTouches(1, milliseconds(800)));    // a second before the first
-  ASSERT_TRUE(calibration.owner.WaitTouches(20, milliseconds(10000)));  // 5 targets x (3 + lift)
+  EXPECT_FALSE(calibration.owner.WaitForTouches(1, milliseconds(800)));    // a second before the first
+  ASSERT_TRUE(calibration.owner.WaitForTouches(20, milliseconds(10000)));  // 5 targets x (3 + lift)
   const std::vector<Bytes> touches = calibration.owner.Touches();
   RawPoint first, second;
   ASSERT_TRUE(ParseTouchReport(touches[0].data(), touches[0].size(), first));

@@ -90,14 +90,14 @@ TEST_F(SimWineTest, EnumerationBindsChannelsAndCommandsRoundTrip) {
   ReportBuffer command;
   BuildSettingsRead(command, CMD_CFG_14);
   ASSERT_TRUE(link.Transact(kSettingsChannel, command.data(), 64));
-  const Bytes reply = owner.Last();
+  const Bytes reply = owner.LastReply();
   ASSERT_EQ(reply.size(), 64u);
   EXPECT_EQ(reply[1], CMD_CFG_14);
   EXPECT_EQ(reply[2], 5);
 
   BuildCommand(command, kCalibrationReportId, CMD_CAL_GET_MODE, nullptr, 0);
   ASSERT_TRUE(link.Transact(kCalibrationChannel, command.data(), 48));
-  EXPECT_EQ(owner.Last()[3], kModeFivePoint);
+  EXPECT_EQ(owner.LastReply()[3], kModeFivePoint);
   link.End();
 }
 
@@ -111,7 +111,7 @@ TEST_F(SimWineTest, CalibrationProgramLinkTalksOnTheCalibrationChannel) {
   ReportBuffer command;
   BuildCommand(command, kCalibrationReportId, CMD_CAL_GET_MODE, nullptr, 0);
   ASSERT_TRUE(link.Transact(kCalibrationChannel, command.data(), 48));
-  EXPECT_EQ(owner.Last()[3], kModeFivePoint);
+  EXPECT_EQ(owner.LastReply()[3], kModeFivePoint);
   link.End();
 }
 

@@ -68,11 +68,24 @@ void FrameServer::Run() {
                                       }),
                        connections_.end());
   }
-  // The control client that asked to quit still gets its answer.
-  for (auto& c : connections_) {
-    if (c->dead || c->sent >= c->out.size()) continue;
-    net::SetNonBlocking(c->socket, false);
-    net::SendAll(c->socket, c->out.data() + c->sent, c->out.size() - c->sent);
+  // The control client that asked to quit still gets its answer, but no client that stopped
+  // reading may hold the exit up: only control answers are sent, and only for a moment.
+  const Clock::time_point deadline = Clock::now() + kQuitFlushLimit;
+  std::vector<Connection*> answering;
+  for (;;) {
+    items.clear();
+    answering.clear();
+    for (const auto& c : connections_) {
+      if (c->dead || c->role != Role::Done || c->sent >= c->out.size()) continue;
+      items.push_back({c->socket.native(), false, true});
+      answering.push_back(c.get());
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (answering.empty() || left <= 0) break;
+    if (net::Poll(items, static_cast<int>(left)) < 0) break;
+    for (std::size_t i = 0; i < answering.size(); ++i) {
+      if (items[i].writable) Flush(*answering[i]);
+    }
   }
   connections_.clear();
 }

@@ -33,6 +33,8 @@ class FrameServer {
   static constexpr std::size_t kMaxConnections = 256;
   // What a client may leave unread before it is dropped (control output is exempt).
   static constexpr std::size_t kMaxPending = 4 * 1024 * 1024;
+  // How long a quitting server still sends control answers.
+  static constexpr std::chrono::milliseconds kQuitFlushLimit{2000};
 
   explicit FrameServer(ServerOptions options);
   ~FrameServer();

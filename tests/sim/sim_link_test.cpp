@@ -1,6 +1,10 @@
 // The link of both programs against a served simulated frame, through the simulator host.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <future>
 
 #include "device/protocol.h"
@@ -312,6 +316,40 @@ TEST(SimServedFrameTest, ControlCommandsCheckTheirArguments) {
   EXPECT_EQ(frame.Ctl({"wait-received", "0"}), 0);
   EXPECT_EQ(frame.Ctl({"frobnicate"}), 2);
   EXPECT_EQ(RunControl("127.0.0.1", frame.port(), {std::string(300, 'x')}, out), 2);
+}
+
+TEST(SimServedFrameTest, QuitDoesNotWaitForAClientThatStoppedReading) {
+  ServerOptions options;
+  options.port = 0;
+  FrameServer server(options);
+  ASSERT_TRUE(server.Listen());
+  std::future<void> running = std::async(std::launch::async, [&server] { server.Run(); });
+  const std::string path = server.Paths()[kSettingsChannel];
+  // A reader of the settings channel with a small window that never reads.
+  net::Socket stuck(::socket(AF_INET, SOCK_STREAM, 0));
+  const int small = 4096;
+  setsockopt(stuck.native(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(server.port());
+  ASSERT_EQ(::connect(stuck.native(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const wire::Bytes open = wire::EncodeOpen({wire::kAccessRead, path});
+  ASSERT_TRUE(net::SendAll(stuck, open.data(), open.size()));
+  // Replies pile up for it: more than any socket buffer holds, less than the drop limit.
+  std::unique_ptr<HidHost> host = CreateSimHidHost("127.0.0.1", server.port());
+  std::unique_ptr<HidHandle> writer = host->Open(WidenPath(path), Access::Write);
+  ASSERT_NE(writer, nullptr);
+  const Bytes command = Command(kSettingsReportId, CMD_INFO_TEXT_F5, {kAccessRead});
+  constexpr int kCommands = 55000;
+  for (int i = 0; i < kCommands; ++i) ASSERT_TRUE(writer->Write(command.data(), command.size()));
+  std::string out;
+  ASSERT_EQ(RunControl("127.0.0.1", server.port(), {"wait-received", std::to_string(kCommands)}, out), 0);
+  ASSERT_EQ(RunControl("127.0.0.1", server.port(), {"quit"}, out), 0);
+  const bool ended = running.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  stuck.Close();  // lets a server that still waits for it finish
+  running.wait();
+  EXPECT_TRUE(ended) << "quit waited for a client that does not read";
 }
 
 TEST(SimHostTest, WithoutASimulatorNothingIsFound) {

@@ -67,7 +67,10 @@ void FrameModel::HandleOutput(int channel, const uint8_t* data, std::size_t leng
                               std::vector<OutReport>& out) {
   if (channel < 0 || channel >= kFrameChannels || length == 0) return;
   ++receivedTotal_;
-  if (received_.size() < kReceivedLogLimit) received_.push_back({channel, {data, data + length}});
+  if (received_.size() < kReceivedLogLimit && length <= kReceivedLogBytes - receivedBytes_) {
+    received_.push_back({channel, {data, data + length}});
+    receivedBytes_ += length;
+  }
 
   const int reportId = kReportIdOfChannel[channel];
   if (reportId == 0 || length != channels_[channel].output || data[0] != reportId) return;

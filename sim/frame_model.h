@@ -60,8 +60,10 @@ struct FaultKey {
 
 class FrameModel {
  public:
-  // The log keeps this many reports; later ones are counted, not kept.
+  // The log keeps this many reports, and this many of their bytes (a client may write
+  // reports of any length up to the wire's limit); later ones are counted, not kept.
   static constexpr std::size_t kReceivedLogLimit = 200000;
+  static constexpr std::size_t kReceivedLogBytes = 16 * 1024 * 1024;
 
   explicit FrameModel(std::array<ChannelSpec, kFrameChannels> channels = DefaultChannels());
 
@@ -119,6 +121,7 @@ class FrameModel {
   std::map<FaultKey, Fault> faults_;
   std::vector<ReceivedReport> received_;
   uint64_t receivedTotal_ = 0;
+  std::size_t receivedBytes_ = 0;
   uint64_t revision_ = 0;
   uint64_t calibrationRuns_ = 0;
 };

@@ -247,5 +247,18 @@ TEST(FrameModelInputTest, LogsEverythingButAnswersOnlyWellFormedReports) {
   EXPECT_EQ(m.receivedTotal(), 5u);
 }
 
+TEST(FrameModelInputTest, LogOfLongReportsStaysBounded) {
+  FrameModel m;
+  std::vector<OutReport> out;
+  const Bytes longest(1024, 0x55);  // the longest report the wire carries
+  const std::size_t reports = FrameModel::kReceivedLogBytes / longest.size() + 100;
+  for (std::size_t i = 0; i < reports; ++i)
+    m.HandleOutput(kSettingsChannel, longest.data(), longest.size(), out);
+  std::size_t kept = 0;
+  for (const ReceivedReport& r : m.received()) kept += r.bytes.size();
+  EXPECT_LE(kept, FrameModel::kReceivedLogBytes);
+  EXPECT_EQ(m.receivedTotal(), reports);
+}
+
 }  // namespace
 }  // namespace tactra::sim

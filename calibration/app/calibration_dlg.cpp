@@ -49,6 +49,8 @@ void CCalibrationDlg::FieldsToControls() {
 
 BOOL CCalibrationDlg::OnInitDialog() {
   NoteStartupStep("dialog-init");
+  // Every message of the run, the double-click adjustment's included, is owned by the run.
+  messages_.SetOwner(hwnd());
   SetWindowTextW(hwnd(), UnescapePercent(messages_.LoadText(kStrCaption)).c_str());
   AddAboutItem();
   SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
@@ -70,7 +72,6 @@ BOOL CCalibrationDlg::OnInitDialog() {
   NoteStartupStep("display-read");
   AdjustDoubleClick(settings_, messages_);
 
-  messages_.SetOwner(hwnd());
   link_ = std::make_unique<Link>(*host_, CalibrationLinkConfig());
   link_->SetOwner(this);
   NoteStartupStep("link-start");

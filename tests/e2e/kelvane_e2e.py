@@ -183,16 +183,24 @@ def probe_box(env, module, timeout_ms):
     return out.stdout
 
 
-def dismiss_box(env, module, timeout_ms=15000):
-    """Closes the next message box; returns (text id, caption id)."""
+def dismiss_owned_box(env, module, timeout_ms=15000):
+    """Closes the next message box; returns (text id, caption id, owner: run, none or other)."""
     out = probe_box(env, module, timeout_ms)
     ids = {}
+    owner = None
     for line in out.splitlines():
         if line.startswith("text-id="):
             for part in line.split():
                 k, v = part.split("=")
                 ids[k] = int(v)
-    return ids.get("text-id"), ids.get("caption-id")
+        elif line.startswith("owner="):
+            owner = line.split("=", 1)[1].strip()
+    return ids.get("text-id"), ids.get("caption-id"), owner
+
+
+def dismiss_box(env, module, timeout_ms=15000):
+    """Closes the next message box; returns (text id, caption id)."""
+    return dismiss_owned_box(env, module, timeout_ms)[:2]
 
 
 def screenshot(env, name):
@@ -363,6 +371,49 @@ def scenario_begin_refused(env):
         frame.stop()
 
 
+MOUSE_KEY = r"HKCU\Control Panel\Mouse"
+
+
+def mouse_value(env, name):
+    out = subprocess.run(["wine", "reg", "query", MOUSE_KEY, "/v", name], env=env.base,
+                         capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) == 3 and parts[0] == name:
+            return parts[2].strip()
+    return None
+
+
+def set_mouse_value(env, name, value):
+    subprocess.run(["wine", "reg", "add", MOUSE_KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+                   env=env.base, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+
+
+def scenario_mouse_setting_unreadable(env):
+    # A four-character height cannot be read: message 1054, owned by the run like every message
+    # of the run, and the run goes on.
+    before = mouse_value(env, "DoubleClickHeight") or "4"
+    set_mouse_value(env, "DoubleClickHeight", "1000")
+    frame = Frame(env, 3, touch="manual")
+    program = Program(env, frame.port)
+    try:
+        text, caption, owner = dismiss_owned_box(env, "KelvaneLangEN.dll")
+        check((text, caption) == (1054, 1050), "message %s" % ((text, caption),))
+        check(owner == "run", "the message box's owner is %s, not the run's window" % owner)
+        program.window()
+        time.sleep(1.5)
+        program.key("Escape")
+        check(program.wait_exit(20), "the program did not end after Escape")
+        codes = [c for c, _ in frame.calibration_commands()]
+        check(codes == [GET_MODE, BEGIN, END], "commands %s" % codes)
+        check(mouse_value(env, "DoubleClickHeight") == "1000", "the unreadable value was changed")
+        return "1054 owned by the run, then the run"
+    finally:
+        program.kill()
+        frame.stop()
+        set_mouse_value(env, "DoubleClickHeight", before)
+
+
 def scenario_module_missing(env):
     # The program alone in a folder of its own: neither module is found.
     import shutil
@@ -394,6 +445,7 @@ SCENARIOS = [
     ("unplugged during the run", scenario_unplug),
     ("mode 2, corners on a line", scenario_degenerate_fit),
     ("CMD_CAL_BEGIN refused", scenario_begin_refused),
+    ("mouse setting unreadable", scenario_mouse_setting_unreadable),
     ("language module missing", scenario_module_missing),
 ]
 

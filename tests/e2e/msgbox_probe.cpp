@@ -2,7 +2,8 @@
 // text, and closes it with OK: the end-to-end test's hands and eyes for message boxes.
 //   msgbox_probe TIMEOUT_MS [MODULE.dll]
 // With a language module named, the text and caption are also matched to their string ids
-// ("text-id=N caption-id=N"). Exit 0 after closing one box, 1 when none appeared in time.
+// ("text-id=N caption-id=N"). "owner=run" when the box belongs to the run's window, else
+// "owner=none" or "owner=other". Exit 0 after closing one box, 1 when none appeared in time.
 #include <windows.h>
 
 #include <cstdio>
@@ -101,6 +102,8 @@ int main(int argc, char** argv) {
   }
   const std::wstring caption = TextOf(found.box);
   std::printf("caption=%s\ntext=%s\n", Utf8(caption).c_str(), Utf8(found.text).c_str());
+  HWND owner = GetWindow(found.box, GW_OWNER);
+  std::printf("owner=%s\n", !owner ? "none" : GetDlgItem(owner, 1000) ? "run" : "other");
   if (module) std::printf("text-id=%d caption-id=%d\n", IdOf(module, found.text), IdOf(module, caption));
   std::fflush(stdout);
   PostMessageW(found.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);

@@ -11,6 +11,7 @@
 #include "device/protocol.h"
 #include "sim/control_client.h"
 #include "sim/net.h"
+#include "tests/support/recording_owner.h"
 
 namespace tactra::sim {
 namespace {
@@ -18,21 +19,7 @@ namespace {
 using namespace tactra::proto;
 using Bytes = std::vector<uint8_t>;
 
-class Owner : public LinkOwner {
- public:
-  void OnDeviceReply(const uint8_t* report, std::size_t length) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    last_.assign(report, report + length);
-  }
-  Bytes Last() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return last_;
-  }
-
- private:
-  std::mutex mutex_;
-  Bytes last_;
-};
+using Owner = tactra::testing::RecordingOwner;
 
 class Notices {
  public:

@@ -207,20 +207,21 @@ void CCalibrationDlg::OnOK() {
 
 void CCalibrationDlg::OnCancel() { CancelPath(); }
 
-void CCalibrationDlg::OkPath() {
-  if (closing_) return;
-  closing_ = true;
-  timer_.Stop();
-  run_.Finish(true);
-  EndDialog(IDOK);
-}
+void CCalibrationDlg::OkPath() { ClosePath(true); }
 
-void CCalibrationDlg::CancelPath() {
+void CCalibrationDlg::CancelPath() { ClosePath(false); }
+
+void CCalibrationDlg::ClosePath(bool keep) {
   if (closing_) return;
   closing_ = true;
   timer_.Stop();
-  run_.Finish(false);
-  EndDialog(IDCANCEL);
+  // Closed in any case: a full-screen window that ignores OK and Cancel would trap the user.
+  struct EndOnExit {
+    CCalibrationDlg& dialog;
+    INT_PTR result;
+    ~EndOnExit() { dialog.EndDialog(result); }
+  } end{*this, keep ? IDOK : IDCANCEL};
+  run_.Finish(keep);
 }
 
 void CCalibrationDlg::OnDestroy() {

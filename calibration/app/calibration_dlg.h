@@ -68,6 +68,8 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   void DrainNotices();
   void OkPath();
   void CancelPath();
+  // CMD_CAL_END [1] or [0] (or message 1065), 500 ms, then the dialog ends.
+  void ClosePath(bool keep);
   void ShowButtons();
   INT_PTR OnControlColour(UINT message, HDC dc, HWND control);
 

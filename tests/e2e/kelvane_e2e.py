@@ -21,7 +21,6 @@ GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
 FIXED_PAUSES_MS = 3 * 200 + 50 + 500
 SCREEN = (1024, 768)
 OS_CLASS_UNDER_WINE = 6  # Wine reports Windows 7 or later
-FONT_LINK_KEY = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
 
 
 class Failure(Exception):
@@ -54,12 +53,7 @@ class Env:
         return subprocess.Popen(["wine", *argv], cwd=self.bin, env=env or self.base, **kw)
 
     def prepare_prefix(self):
-        # Chinese glyphs for the fonts the program and its dialogs ask for: link them to a font
-        # that has them, as a Chinese system would.
-        for face in ("Arial", "MS Shell Dlg", "MS Shell Dlg 2", "Tahoma"):
-            subprocess.run(["wine", "reg", "add", FONT_LINK_KEY, "/v", face, "/t", "REG_MULTI_SZ", "/d",
-                            "wqy-microhei.ttc,WenQuanYi Micro Hei", "/f"],
-                           env=self.base, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        # Chinese glyphs come from the font links that scripts/with-wine puts into the prefix.
         # Language comes from the command line or the registry; start each run from English.
         subprocess.run(["wine", "reg", "add", r"HKLM\Software\Tactra\GlobalSettings", "/v", "Language",
                         "/t", "REG_DWORD", "/d", "0", "/f"],

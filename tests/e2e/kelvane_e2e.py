@@ -267,6 +267,18 @@ def scenario_mode2_ok(env):
     return "startup beyond fixed pauses: %s ms" % overhead
 
 
+def cancel(program):
+    program.key("Escape")
+    check(program.wait_exit(20), "the program did not end after Escape")
+
+
+def check_abandoned(frame):
+    """The run told the frame nothing but its mode query, the start and CMD_CAL_END [0]."""
+    commands = frame.calibration_commands()
+    check([c for c, _ in commands] == [GET_MODE, BEGIN, END], "commands %s" % commands)
+    check(commands[-1][1] == b"\x00", "CMD_CAL_END payload %s" % commands[-1][1].hex())
+
+
 def scenario_no_touch(env):
     frame = Frame(env, 3, touch="manual")
     program = Program(env, frame.port)
@@ -276,9 +288,7 @@ def scenario_no_touch(env):
         check(program.wait_exit(40), "the run did not end by itself")
         elapsed = time.time() - started
         check(elapsed > 15, "the run ended after %.1f s" % elapsed)
-        commands = frame.calibration_commands()
-        check([c for c, _ in commands] == [GET_MODE, BEGIN, END], "commands %s" % commands)
-        check(commands[-1][1] == b"\x00", "CMD_CAL_END payload %s" % commands[-1][1].hex())
+        check_abandoned(frame)
         return "ended %.1f s after the window appeared" % elapsed
     finally:
         program.kill()
@@ -330,11 +340,8 @@ def scenario_degenerate_fit(env):
         program.key("Return")  # no OK without a result
         time.sleep(1.5)
         check(program.proc.poll() is None, "Enter ended a run that has no result")
-        program.key("Escape")
-        check(program.wait_exit(20), "the program did not end after Escape")
-        commands = frame.calibration_commands()
-        check([c for c, _ in commands] == [GET_MODE, BEGIN, END], "commands %s" % commands)
-        check(commands[-1][1] == b"\x00", "CMD_CAL_END payload %s" % commands[-1][1].hex())
+        cancel(program)
+        check_abandoned(frame)
         return "1066, no result sent, Cancel only"
     finally:
         program.kill()
@@ -354,11 +361,8 @@ def scenario_begin_refused(env):
         box = dismiss_box(env, "KelvaneLangEN.dll", timeout_ms=2000)
         check(box == (1066, 1050), "message %s" % (box,))
         time.sleep(1.5)
-        program.key("Escape")
-        check(program.wait_exit(20), "the program did not end after Escape")
-        commands = frame.calibration_commands()
-        check([c for c, _ in commands] == [GET_MODE, BEGIN, END], "commands %s" % commands)
-        check(commands[-1][1] == b"\x00", "CMD_CAL_END payload %s" % commands[-1][1].hex())
+        cancel(program)
+        check_abandoned(frame)
         return "1066 at once, then Cancel"
     finally:
         program.kill()
@@ -396,10 +400,8 @@ def scenario_mouse_setting_unreadable(env):
         check(owner == "run", "the message box's owner is %s, not the run's window" % owner)
         program.window()
         time.sleep(1.5)
-        program.key("Escape")
-        check(program.wait_exit(20), "the program did not end after Escape")
-        codes = [c for c, _ in frame.calibration_commands()]
-        check(codes == [GET_MODE, BEGIN, END], "commands %s" % codes)
+        cancel(program)
+        check_abandoned(frame)
         check(mouse_value(env, "DoubleClickHeight") == "1000", "the unreadable value was changed")
         return "1054 owned by the run, then the run"
     finally:

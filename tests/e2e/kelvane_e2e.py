@@ -16,6 +16,10 @@ import sys
 import time
 import traceback
 
+# The Wine loader and server of the Windows build under test (set by scripts/with-wine).
+WINE = os.environ.get("WINE", "wine")
+WINESERVER = os.environ.get("WINESERVER", "wineserver")
+
 CAL_CHANNEL = 4
 GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
 FIXED_PAUSES_MS = 3 * 200 + 50 + 500
@@ -50,15 +54,15 @@ class Env:
         self.base.setdefault("WINEDEBUG", "-all")
 
     def wine(self, *argv, env=None, **kw):
-        return subprocess.Popen(["wine", *argv], cwd=self.bin, env=env or self.base, **kw)
+        return subprocess.Popen([WINE, *argv], cwd=self.bin, env=env or self.base, **kw)
 
     def prepare_prefix(self):
         # Chinese glyphs come from the font links that scripts/with-wine puts into the prefix.
         # Language comes from the command line or the registry; start each run from English.
-        subprocess.run(["wine", "reg", "add", r"HKLM\Software\Tactra\GlobalSettings", "/v", "Language",
+        subprocess.run([WINE, "reg", "add", r"HKLM\Software\Tactra\GlobalSettings", "/v", "Language",
                         "/t", "REG_DWORD", "/d", "0", "/f"],
                        env=self.base, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-        subprocess.run(["wineserver", "-w"], env=self.base, check=False)
+        subprocess.run([WINESERVER, "-w"], env=self.base, check=False)
 
 
 class Frame:
@@ -169,7 +173,7 @@ class Program:
 
 
 def probe_box(env, module, timeout_ms):
-    args = ["wine", "msgbox_probe.exe", str(timeout_ms)] + ([module] if module else [])
+    args = [WINE, "msgbox_probe.exe", str(timeout_ms)] + ([module] if module else [])
     out = subprocess.run(args, cwd=env.bin, env=env.base, capture_output=True, text=True,
                          timeout=timeout_ms / 1000 + 30)
     if out.returncode != 0:
@@ -373,7 +377,7 @@ MOUSE_KEY = r"HKCU\Control Panel\Mouse"
 
 
 def mouse_value(env, name):
-    out = subprocess.run(["wine", "reg", "query", MOUSE_KEY, "/v", name], env=env.base,
+    out = subprocess.run([WINE, "reg", "query", MOUSE_KEY, "/v", name], env=env.base,
                          capture_output=True, text=True).stdout
     for line in out.splitlines():
         parts = line.split(None, 2)
@@ -383,7 +387,7 @@ def mouse_value(env, name):
 
 
 def set_mouse_value(env, name, value):
-    subprocess.run(["wine", "reg", "add", MOUSE_KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+    subprocess.run([WINE, "reg", "add", MOUSE_KEY, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
                    env=env.base, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
 
 
@@ -418,7 +422,7 @@ def scenario_module_missing(env):
     shutil.copy(os.path.join(env.bin, "Kelvane.exe"), folder)
     run_env = dict(env.base)
     run_env["TACTRA_FRAME_SIM"] = "127.0.0.1:%d" % free_port()
-    proc = subprocess.Popen(["wine", "Kelvane.exe", "0"], cwd=folder, env=run_env,
+    proc = subprocess.Popen([WINE, "Kelvane.exe", "0"], cwd=folder, env=run_env,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         out = probe_box(env, None, 15000)

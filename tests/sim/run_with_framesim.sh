@@ -1,7 +1,7 @@
 #!/bin/sh
 # Starts a simulator on a free loopback port, runs one command with TACTRA_FRAME_SIM pointing
 # at it, and stops the simulator again. Usage: run_with_framesim.sh SIMULATOR COMMAND...
-# SIMULATOR is the native tactra-framesim, or a .exe that is started through Wine.
+# SIMULATOR is the native tactra-framesim, or a .exe that is started through Wine ($WINE).
 set -u
 sim=$1
 shift
@@ -11,7 +11,7 @@ if [ ! -e "$sim" ]; then
 fi
 log=$(mktemp)
 case "$sim" in
-  *.exe) wine "$sim" serve --port 0 >"$log" 2>&1 & ;;
+  *.exe) "${WINE:-wine}" "$sim" serve --port 0 >"$log" 2>&1 & ;;
   *) "$sim" serve --port 0 >"$log" 2>&1 & ;;
 esac
 pid=$!

@@ -1,0 +1,57 @@
+# Sourced by the scripts that run Windows programs. Decides which Windows build this host runs
+# and sets up Wine for it:
+#   TACTRA_WINE_ARCH  32 or 64: the build whose programs run here (forced when set beforehand)
+#   TACTRA_WIN_TREE   build/win32 or build/win64 (relative to the repository)
+#   WINE              the Wine loader for that build
+#   WINEARCH, WINEPREFIX, WINELOADER, WINESERVER for Wine itself
+# Hosts whose kernel cannot execute 32-bit x86 programs run the 64-bit build under Wine's
+# 64-bit loader; every other host runs the 32-bit build that ships.
+
+wine32_loader=/usr/lib/wine/wine
+wine64_loader=/usr/lib/wine/wine64
+[ -x "$wine64_loader" ] || wine64_loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
+
+# A real try: the 32-bit loader itself must start. Where the kernel lacks 32-bit support this
+# fails with "Exec format error", whatever the machine's architecture is called.
+tactra_host_runs_32bit() {
+  [ -x "$wine32_loader" ] && "$wine32_loader" --version >/dev/null 2>&1
+}
+
+tactra_wine_setup() {
+  local top=$1
+  case "${TACTRA_WINE_ARCH:-}" in
+    32 | 64) ;;
+    "") if tactra_host_runs_32bit; then TACTRA_WINE_ARCH=32; else TACTRA_WINE_ARCH=64; fi ;;
+    *)
+      echo "TACTRA_WINE_ARCH must be 32 or 64, not '$TACTRA_WINE_ARCH'" >&2
+      return 2
+      ;;
+  esac
+  if [ "$TACTRA_WINE_ARCH" = 32 ]; then
+    TACTRA_WIN_TREE=build/win32
+    WINE=$wine32_loader
+    WINEARCH=win32
+  else
+    TACTRA_WIN_TREE=build/win64
+    WINE=$wine64_loader
+    WINEARCH=win64
+  fi
+  WINELOADER=$WINE
+  # One server serves both kinds of prefix; prefer the 64-bit one, which runs on every host.
+  for s in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver32; do
+    if [ -x "$s" ]; then
+      WINESERVER=$s
+      break
+    fi
+  done
+  WINEPREFIX=${WINEPREFIX:-$top/$TACTRA_WIN_TREE/wineprefix}
+  export TACTRA_WINE_ARCH TACTRA_WIN_TREE WINE WINEARCH WINELOADER WINEPREFIX
+  [ -n "${WINESERVER:-}" ] && export WINESERVER
+  return 0
+}
+
+# The architecture of an existing prefix ("win32", "win64", or "" when it has none yet).
+tactra_prefix_arch() {
+  [ -f "$1/system.reg" ] || return 0
+  sed -n 's/^#arch=//p;/^#arch=/q' "$1/system.reg"
+}

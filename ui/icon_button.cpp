@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "ui/handles.h"
+#include "common/win32/handles_win32.h"
+#include "ui/scopes.h"
 
 namespace tactra::ui {
 
@@ -11,8 +12,8 @@ void DrawIconButton(const DRAWITEMSTRUCT& item, HICON icon) {
   const RECT r = item.rcItem;
   const bool pressed = (item.itemState & ODS_SELECTED) != 0;
 
-  UniqueBrush fill(CreateSolidBrush(pressed ? kIconButtonPressedFill : kIconButtonFill));
-  UniquePen outline(CreatePen(PS_SOLID, 1, RGB(0, 0, 0)));
+  win32::UniqueBrush fill(CreateSolidBrush(pressed ? kIconButtonPressedFill : kIconButtonFill));
+  win32::UniquePen outline(CreatePen(PS_SOLID, 1, RGB(0, 0, 0)));
   {
     SelectGuard brush(dc, fill.get());
     SelectGuard pen(dc, outline.get());

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
+
+#include "common/win32/handles_win32.h"
 
 namespace tactra::calib {
 
@@ -22,10 +23,9 @@ void NoteStartupStep(const char* step) {
   GetSystemTimeAsFileTime(&now);
   const uint64_t elapsedMs = (Ticks(now) - Ticks(created)) / 10000;
   const std::string line = std::string(step) + "-ms=" + std::to_string(elapsedMs) + "\n";
-  HANDLE opened = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return;
-  std::unique_ptr<void, decltype(&CloseHandle)> file(opened, &CloseHandle);
+  win32::UniqueFile file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   DWORD written = 0;
   WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }

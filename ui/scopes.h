@@ -1,60 +1,11 @@
-// Owning wrappers of the Win32 handles the dialogs use. Each releases its handle exactly once
-// and cannot be copied; moving hands the handle over.
+// Scopes of the dialogs' drawing and timing: an object selected into a DC, one WM_PAINT, a
+// window timer, the hidden mouse cursor. Each undoes what it did exactly once and cannot be
+// copied. The owners of handles are in common/win32/handles_win32.h.
 #pragma once
 
 #include <windows.h>
 
-#include <utility>
-
 namespace tactra::ui {
-
-// A handle released by `Close`, empty when null.
-template <typename Handle, typename Traits>
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(Handle handle) : handle_(handle) {}
-  ~UniqueHandle() { reset(); }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, Handle{})) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.handle_, Handle{}));
-    return *this;
-  }
-
-  Handle get() const { return handle_; }
-  explicit operator bool() const { return handle_ != Handle{}; }
-  void reset(Handle handle = Handle{}) {
-    if (handle_ != Handle{}) Traits::Close(handle_);
-    handle_ = handle;
-  }
-  Handle release() { return std::exchange(handle_, Handle{}); }
-
- private:
-  Handle handle_{};
-};
-
-struct GdiObjectTraits {
-  static void Close(HGDIOBJ object) { DeleteObject(object); }
-};
-struct IconTraits {
-  static void Close(HICON icon) { DestroyIcon(icon); }
-};
-struct ModuleTraits {
-  static void Close(HMODULE module) { FreeLibrary(module); }
-};
-struct MemoryDcTraits {
-  static void Close(HDC dc) { DeleteDC(dc); }
-};
-
-using UniqueFont = UniqueHandle<HFONT, GdiObjectTraits>;
-using UniqueBrush = UniqueHandle<HBRUSH, GdiObjectTraits>;
-using UniquePen = UniqueHandle<HPEN, GdiObjectTraits>;
-using UniqueBitmap = UniqueHandle<HBITMAP, GdiObjectTraits>;
-using UniqueIcon = UniqueHandle<HICON, IconTraits>;
-using UniqueModule = UniqueHandle<HMODULE, ModuleTraits>;
-using UniqueMemoryDc = UniqueHandle<HDC, MemoryDcTraits>;
 
 // Selects an object into a DC and puts the previous one back.
 class SelectGuard {

@@ -13,6 +13,13 @@
 
 namespace tactra {
 
+// The largest input transfer a read takes.
+constexpr std::size_t kReadBufferSize = 1024;
+
+// True for the vendor and product pairs of the frame. Hosts read the report lengths of these
+// interfaces only.
+bool IsAcceptedDevice(uint16_t vendorId, uint16_t productId);
+
 // How far the enumeration of one interface got. The link decides from this what is counted.
 enum class EnumOutcome {
   Ok,                // every step succeeded (the capability query may still have failed)
@@ -83,8 +90,10 @@ class HidHost {
                                                                            NoticeCallback callback) = 0;
 };
 
-// The host both programs use: the simulated frame when TACTRA_FRAME_SIM=host:port is set,
-// otherwise the system's HID stack. Defined beside the simulator host.
-std::unique_ptr<HidHost> CreateDefaultHidHost();
+// A program's factory of the host it uses (composed at start: the system's or the simulator's).
+using HidHostFactory = std::unique_ptr<HidHost> (*)();
+
+// A host without devices: nothing present, nothing to open, no notices.
+std::unique_ptr<HidHost> CreateAbsentHidHost();
 
 }  // namespace tactra

@@ -9,11 +9,6 @@ namespace tactra {
 
 namespace {
 
-// Filled in this order and never changed; a pair is accepted when both values sit at the same
-// index. Lists of different lengths would accept nothing.
-constexpr uint16_t kAcceptedVendors[] = {0x595A, 0x595A, 0x1FF7, 0x1101};
-constexpr uint16_t kAcceptedProducts[] = {0x0008, 0x000A, 0x0013, 0x0010};
-
 constexpr std::array<ChannelLengths, kChannelCount> ChannelTable(uint16_t channel3Output) {
   return {{{62, 0}, {9, 2}, {6, 0}, {64, channel3Output}, {48, 48}, {64, 64}}};
 }
@@ -28,16 +23,6 @@ bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
-bool IsAcceptedDevice(uint16_t vendorId, uint16_t productId) {
-  constexpr std::size_t vendors = sizeof kAcceptedVendors / sizeof kAcceptedVendors[0];
-  constexpr std::size_t products = sizeof kAcceptedProducts / sizeof kAcceptedProducts[0];
-  if (vendors != products) return false;
-  for (std::size_t i = 0; i < vendors; ++i) {
-    if (kAcceptedVendors[i] == vendorId && kAcceptedProducts[i] == productId) return true;
-  }
-  return false;
-}
-
 LinkConfig ConsoleLinkConfig() {
   LinkConfig config{};
   config.channels = ChannelTable(8);
@@ -45,8 +30,6 @@ LinkConfig ConsoleLinkConfig() {
   config.workerPause = std::chrono::milliseconds(300);
   config.replyWait = std::chrono::milliseconds(2000);
   config.framing = ReplyFraming::Console;
-  config.allocationMessage = 1090;
-  config.allocationCaption = 1080;
   config.stateFromStart = false;
   return config;
 }
@@ -58,8 +41,6 @@ LinkConfig CalibrationLinkConfig() {
   config.workerPause = std::chrono::milliseconds(200);
   config.replyWait = std::chrono::milliseconds(20000);
   config.framing = ReplyFraming::Calibration;
-  config.allocationMessage = 1062;
-  config.allocationCaption = 1050;
   config.stateFromStart = true;
   return config;
 }
@@ -92,8 +73,7 @@ int Link::Open() {
   for (const HidInterface& device : host_.Enumerate()) {
     if (device.outcome == EnumOutcome::AllocationFailed) {
       // What was bound so far stays bound.
-      if (LinkOwner* owner = owner_.load())
-        owner->OnLinkMessage(config_.allocationMessage, config_.allocationCaption);
+      CallOwner([](LinkOwner& owner) { owner.OnLinkEvent(LinkEvent::EnumerationOutOfMemory); });
       break;
     }
     if (device.outcome != EnumOutcome::Ok) continue;
@@ -164,6 +144,7 @@ bool Link::Transact(int channel, const uint8_t* buffer, std::size_t length) {
   // A reply handled before this point answers an earlier request, not this one.
   reply_.Reset();
   if (!Write(channel, buffer, length)) return false;
+  if (waiter_) return waiter_(reply_, config_.replyWait);
   return reply_.Wait(config_.replyWait);
 }
 

@@ -17,22 +17,14 @@
 
 #include "device/event.h"
 #include "device/hid_host.h"
+#include "device/link_port.h"
 
 namespace tactra {
 
 constexpr int kChannelCount = 6;
-constexpr std::size_t kReadBufferSize = 1024;
 constexpr int kWorkerChannelCount = 3;
 // How long StopWorkers waits for the readers, then for the write-completion workers.
 constexpr std::chrono::milliseconds kWorkerStopWait{1000};
-
-// Link states.
-constexpr int kLinkNone = 0;     // no frame bound
-constexpr int kLinkBound = 1;    // a frame is bound
-constexpr int kLinkStarted = 2;  // console: calibration program started; calibration: begun
-
-// True for the vendor and product pairs of the frame.
-bool IsAcceptedDevice(uint16_t vendorId, uint16_t productId);
 
 enum class ReplyFraming {
   Console,      // one read is one report
@@ -50,26 +42,33 @@ struct LinkConfig {
   std::chrono::milliseconds workerPause;
   std::chrono::milliseconds replyWait;
   ReplyFraming framing;
-  int allocationMessage;  // shown when a detail record cannot be allocated
-  int allocationCaption;
   bool stateFromStart;  // calibration program: Start sets the state to 1 (0 when none found)
 };
 
 LinkConfig ConsoleLinkConfig();
 LinkConfig CalibrationLinkConfig();
 
-// What the link hands its owner; called on a reader worker.
+// What happened inside the link that its owner reports in its own words.
+enum class LinkEvent {
+  EnumerationOutOfMemory,  // a detail record could not be allocated: enumeration stopped
+};
+
+// What the link hands its owner. An exception thrown by a handler ends there: it never
+// reaches the link's workers.
 class LinkOwner {
  public:
   virtual ~LinkOwner() = default;
-  // An accepted reply report; the reply event is signalled after this returns.
+  // Reader worker: an accepted reply report; the reply event is signalled after this returns.
   virtual void OnDeviceReply(const uint8_t* report, std::size_t length) = 0;
-  // A touch report (calibration program only).
+  // Reader worker: a touch report (calibration program only).
   virtual void OnTouchReport(const uint8_t* /*report*/, std::size_t /*length*/) {}
-  // A message the link itself raises (allocation failure while enumerating), called on the
-  // thread that called Open or Start.
-  virtual void OnLinkMessage(int /*textId*/, int /*captionId*/) {}
+  // The thread that called Open or Start.
+  virtual void OnLinkEvent(LinkEvent /*event*/) {}
 };
+
+// How Transact waits for the reply event: true when it was set within the time-out. The
+// default blocks the calling thread; a window may keep handling its messages meanwhile.
+using ReplyWaiter = std::function<bool(const Event& reply, std::chrono::milliseconds timeout)>;
 
 // What an arrival or removal notice led to, for the owner to report.
 enum class NoticeOutcome {
@@ -85,10 +84,10 @@ void RealSleep(std::chrono::milliseconds duration);
 
 // Every operation but the workers runs on the user-interface thread. The owner must outlive
 // the workers (it is called from them until StopWorkers or End returns).
-class Link {
+class Link : public LinkPort {
  public:
   Link(HidHost& host, LinkConfig config, Sleeper sleep = RealSleep);
-  ~Link();  // ends the link
+  ~Link() override;  // ends the link
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
@@ -105,15 +104,17 @@ class Link {
   // Signals the stop event, waits for the workers and releases every binding.
   void End();
 
-  int GetLinkState() const { return state_.load(); }
-  void SetLinkState(int state) { state_.store(state); }
+  int GetLinkState() const override { return state_.load(); }
+  void SetLinkState(int state) override { state_.store(state); }
   bool HasDevices() const { return deviceCount_ > 0; }
   int GetDeviceCount() const { return deviceCount_; }
-  int GetOutputLength(int channel) const;
+  int GetOutputLength(int channel) const override;
   bool IsBoundPath(const std::wstring& path) const;
 
   bool Write(int channel, const uint8_t* buffer, std::size_t length);
-  bool Transact(int channel, const uint8_t* buffer, std::size_t length);
+  bool Transact(int channel, const uint8_t* buffer, std::size_t length) override;
+  // Replaces how Transact waits; an empty waiter restores the blocking wait.
+  void SetReplyWaiter(ReplyWaiter waiter) { waiter_ = std::move(waiter); }
 
   // The arrival and removal rules; the owner window calls it for each HID interface notice.
   NoticeOutcome OnDeviceNotice(DeviceNotice notice, const std::wstring& path);
@@ -138,10 +139,14 @@ class Link {
   void WriteDoneLoop(int channel);
   void HandleRead(int channel, const uint8_t* data, std::size_t count);
   void WaitForWorkers();
+  // Calls the owner, if any; nothing a handler throws goes further.
+  template <typename Call>
+  void CallOwner(Call&& call);
 
   HidHost& host_;
   LinkConfig config_;
   Sleeper sleep_;
+  ReplyWaiter waiter_;
   std::atomic<LinkOwner*> owner_{nullptr};
   std::atomic<int> state_{kLinkNone};
   int deviceCount_ = 0;
@@ -150,44 +155,6 @@ class Link {
   std::array<std::unique_ptr<Channel>, kChannelCount> channels_;
   std::vector<std::unique_ptr<Worker>> workers_;
   std::atomic<int> running_{0};
-};
-
-// The console's single link: created on first use over the default host, alive until the
-// process ends. It has no base class; the link it holds does the work.
-class CUSBTransfer {
- public:
-  static CUSBTransfer& GetInstance();
-  virtual ~CUSBTransfer();
-  CUSBTransfer(const CUSBTransfer&) = delete;
-  CUSBTransfer& operator=(const CUSBTransfer&) = delete;
-
-  void SetOwner(LinkOwner* owner) { link_.SetOwner(owner); }
-  int Open() { return link_.Open(); }
-  bool Start() { return link_.Start(); }
-  void StopWorkers() { link_.StopWorkers(); }
-  int GetLinkState() const { return link_.GetLinkState(); }
-  void SetLinkState(int state) { link_.SetLinkState(state); }
-  bool HasDevices() const { return link_.HasDevices(); }
-  int GetOutputLength(int channel) const { return link_.GetOutputLength(channel); }
-  bool IsBoundPath(const std::wstring& path) const { return link_.IsBoundPath(path); }
-  bool Write(int channel, const uint8_t* buffer, std::size_t length) {
-    return link_.Write(channel, buffer, length);
-  }
-  bool Transact(int channel, const uint8_t* buffer, std::size_t length) {
-    return link_.Transact(channel, buffer, length);
-  }
-  NoticeOutcome OnDeviceNotice(DeviceNotice notice, const std::wstring& path) {
-    return link_.OnDeviceNotice(notice, path);
-  }
-  std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* window, NoticeCallback callback) {
-    return link_.RegisterArrivalNotifications(window, std::move(callback));
-  }
-  Link& link() { return link_; }
-
- private:
-  explicit CUSBTransfer(std::unique_ptr<HidHost> host);
-  std::unique_ptr<HidHost> host_;  // declared before the link, which uses it
-  Link link_;
 };
 
 }  // namespace tactra

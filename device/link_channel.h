@@ -1,4 +1,5 @@
-// The link's records of its channels and workers, shared by the link's own source files.
+// The link's records of its channels and workers and its call into the owner, shared by the
+// link's own source files.
 #pragma once
 
 #include <memory>
@@ -23,5 +24,17 @@ struct Link::Worker {
   Event done;  // set by the worker as it ends
   std::thread thread;
 };
+
+// The one place where the link's threads call into its owner.
+template <typename Call>
+void Link::CallOwner(Call&& call) {
+  LinkOwner* owner = owner_.load();
+  if (owner == nullptr) return;
+  try {
+    call(*owner);
+  } catch (...) {
+    // A handler's failure is the handler's: the worker goes on reading.
+  }
+}
 
 }  // namespace tactra

@@ -58,21 +58,21 @@ void Link::WriteDoneLoop(int channel) {
 }
 
 void Link::HandleRead(int channel, const uint8_t* data, std::size_t count) {
-  LinkOwner* owner = owner_.load();
-  if (config_.framing == ReplyFraming::Console) {
-    if (!proto::IsConsoleReply(data, count)) return;
-    if (owner != nullptr) owner->OnDeviceReply(data, count);
+  const auto reply = [this](const uint8_t* report, std::size_t length) {
+    CallOwner([&](LinkOwner& owner) { owner.OnDeviceReply(report, length); });
     // Signalled after the handler, so the sender sees what the handler wrote.
     reply_.Set();
+  };
+  if (config_.framing == ReplyFraming::Console) {
+    if (proto::IsConsoleReply(data, count)) reply(data, count);
     return;
   }
   proto::SplitCalibrationRead(data, count, config_.channels[channel].input,
                               [&](const uint8_t* report, std::size_t length, proto::ReportKind kind) {
                                 if (kind == proto::ReportKind::Touch) {
-                                  if (owner != nullptr) owner->OnTouchReport(report, length);
+                                  CallOwner([&](LinkOwner& owner) { owner.OnTouchReport(report, length); });
                                 } else if (kind == proto::ReportKind::Reply) {
-                                  if (owner != nullptr) owner->OnDeviceReply(report, length);
-                                  reply_.Set();
+                                  reply(report, length);
                                 }
                               });
 }

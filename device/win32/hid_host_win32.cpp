@@ -1,14 +1,13 @@
 // Enumeration of the HID class and the host that hands the link its interfaces and handles.
-#include "device/win32/win32_hid_host.h"
+#include "device/win32/hid_host_win32.h"
 
 #include <cstddef>
 #include <cstdlib>
 #include <cwchar>
 
-#include "device/link.h"
-#include "device/win32/win32_handles.h"
-#include "device/win32/win32_hid_handle.h"
-#include "device/win32/win32_notice.h"
+#include "device/win32/device_handles_win32.h"
+#include "device/win32/device_notice_win32.h"
+#include "device/win32/hid_handle_win32.h"
 
 namespace tactra {
 

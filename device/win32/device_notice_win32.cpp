@@ -1,12 +1,12 @@
 // RegisterDeviceNotificationW with a device-interface filter for the HID class, and the decoding
 // of the WM_DEVICECHANGE notices it brings.
-#include "device/win32/win32_notice.h"
+#include "device/win32/device_notice_win32.h"
 
 #include <cstddef>
 #include <cwchar>
 
-#include "device/win32/win32_handles.h"
-#include "device/win32/win32_hid_host.h"
+#include "device/win32/device_handles_win32.h"
+#include "device/win32/hid_host_win32.h"
 
 namespace tactra {
 

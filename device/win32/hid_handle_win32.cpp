@@ -1,15 +1,14 @@
 // Overlapped reads and writes on one HID path: one OVERLAPPED and one event per handle, a read
 // that stays pending across waits that end for another reason, pending I/O cancelled before the
 // handle closes.
-#include "device/win32/win32_hid_handle.h"
+#include "device/win32/hid_handle_win32.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
 
-#include "device/link.h"
-#include "device/win32/win32_handles.h"
+#include "device/win32/device_handles_win32.h"
 
 namespace tactra {
 

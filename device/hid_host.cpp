@@ -1,0 +1,35 @@
+#include "device/hid_host.h"
+
+namespace tactra {
+
+namespace {
+
+// Filled in this order and never changed; a pair is accepted when both values sit at the same
+// index. Lists of different lengths would accept nothing.
+constexpr uint16_t kAcceptedVendors[] = {0x595A, 0x595A, 0x1FF7, 0x1101};
+constexpr uint16_t kAcceptedProducts[] = {0x0008, 0x000A, 0x0013, 0x0010};
+
+class AbsentHidHost : public HidHost {
+ public:
+  std::vector<HidInterface> Enumerate() override { return {}; }
+  std::unique_ptr<HidHandle> Open(const std::wstring&, Access) override { return nullptr; }
+  std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void*, NoticeCallback) override {
+    return nullptr;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<HidHost> CreateAbsentHidHost() { return std::make_unique<AbsentHidHost>(); }
+
+bool IsAcceptedDevice(uint16_t vendorId, uint16_t productId) {
+  constexpr std::size_t vendors = sizeof kAcceptedVendors / sizeof kAcceptedVendors[0];
+  constexpr std::size_t products = sizeof kAcceptedProducts / sizeof kAcceptedProducts[0];
+  if (vendors != products) return false;
+  for (std::size_t i = 0; i < vendors; ++i) {
+    if (kAcceptedVendors[i] == vendorId && kAcceptedProducts[i] == productId) return true;
+  }
+  return false;
+}
+
+}  // namespace tactra

@@ -14,10 +14,11 @@ enum class Hive { LocalMachine, CurrentUser };
 class SettingsKey {
  public:
   virtual ~SettingsKey() = default;
-  // A DWORD value read into a 4-byte buffer; fails when missing or longer than 4 bytes.
+  // A number read into a 4-byte buffer as the narrow registry call reads it: a DWORD as it is,
+  // a string as its narrow text with the terminator. Fails when missing or longer than 4 bytes.
   virtual bool ReadDword(const std::wstring& name, uint32_t& value) = 0;
-  // A string value read into a buffer of `capacity` characters, terminator included; fails
-  // when missing, not a string, or when it does not fit with its terminator.
+  // A value read into a buffer of `capacity` characters as text, whatever its stored type;
+  // fails when missing or when it does not fit with its terminator.
   virtual bool ReadString(const std::wstring& name, std::size_t capacity, std::wstring& value) = 0;
   virtual bool WriteDword(const std::wstring& name, uint32_t value) = 0;
   // Written as a zero-terminated string.

@@ -1,32 +1,19 @@
-#include "common/win32/registry_store.h"
+#include "common/win32/registry_store_win32.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include "common/win32/handles_win32.h"
 
 namespace tactra {
 
 namespace {
 
-// An open registry key, closed once when it goes.
-class UniqueHkey {
- public:
-  UniqueHkey() = default;
-  explicit UniqueHkey(HKEY key) : key_(key) {}
-  ~UniqueHkey() {
-    if (key_) RegCloseKey(key_);
-  }
-  UniqueHkey(UniqueHkey&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
-  UniqueHkey(const UniqueHkey&) = delete;
-  UniqueHkey& operator=(const UniqueHkey&) = delete;
-  UniqueHkey& operator=(UniqueHkey&&) = delete;
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
+using win32::UniqueHkey;
 
 HKEY Root(Hive hive) { return hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
@@ -35,10 +22,17 @@ class RegistryKey : public SettingsKey {
   explicit RegistryKey(UniqueHkey key) : key_(std::move(key)) {}
 
   bool ReadDword(const std::wstring& name, uint32_t& value) override {
+    // The narrow call, as for any number: a string value then arrives as its narrow text, so a
+    // short one still fits the 4-byte buffer. Value names are ASCII.
+    std::string narrow;
+    for (wchar_t c : name) {
+      if (c > 0x7F) return false;
+      narrow.push_back(static_cast<char>(c));
+    }
     BYTE data[4] = {};
     DWORD size = sizeof(data);
     // Longer data fails with ERROR_MORE_DATA; shorter data fills the low bytes.
-    if (RegQueryValueExW(key_.get(), name.c_str(), nullptr, nullptr, data, &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(key_.get(), narrow.c_str(), nullptr, nullptr, data, &size) != ERROR_SUCCESS)
       return false;
     value = uint32_t{data[0]} | uint32_t{data[1]} << 8 | uint32_t{data[2]} << 16 | uint32_t{data[3]} << 24;
     return true;
@@ -47,13 +41,12 @@ class RegistryKey : public SettingsKey {
   bool ReadString(const std::wstring& name, std::size_t capacity, std::wstring& value) override {
     if (capacity == 0 || capacity > 0x7FFFFFFF / sizeof(wchar_t)) return false;
     std::vector<wchar_t> buffer(capacity, L'\0');
-    DWORD type = 0;
     DWORD size = static_cast<DWORD>(capacity * sizeof(wchar_t));
-    if (RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+    // Whatever the stored type, what fits the buffer is taken as text.
+    if (RegQueryValueExW(key_.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
                          &size) != ERROR_SUCCESS) {
       return false;
     }
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
     // The stored data need not be terminated: look for the end only within what was read,
     // and refuse data that fills the buffer without leaving room for the terminator.
     const std::size_t units = std::min<std::size_t>(size / sizeof(wchar_t), capacity);

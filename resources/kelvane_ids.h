@@ -1,8 +1,7 @@
-// Identifiers shared by the programs and their language modules. Plain macros so that both the
-// C++ compiler and the resource compiler read this file.
+// Identifiers the calibration program shares with its language modules. Plain macros so that
+// both the C++ compiler and the resource compiler read this file. The console has its own: some
+// of its numbers mean other things.
 #pragma once
-
-// Calibration program ------------------------------------------------------------------------
 
 // Dialog templates.
 #define IDD_ABOUTBOX 100
@@ -49,7 +48,3 @@
 // Language module file names, beside the program.
 #define KELVANE_MODULE_EN "KelvaneLangEN.dll"
 #define KELVANE_MODULE_ZH "KelvaneLangZH.dll"
-
-// Version of every file of the product.
-#define TACTRA_VERSION_NUMBERS 1, 0, 0, 0
-#define TACTRA_VERSION_TEXT "1.0.0.0"

@@ -1,4 +1,4 @@
-#include "common/win32/message_box.h"
+#include "common/win32/message_box_win32.h"
 
 namespace tactra {
 

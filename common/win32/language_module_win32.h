@@ -1,0 +1,23 @@
+// The language modules: resource-only DLLs beside the program. They are loaded by full path
+// from the program's own folder, so that a file of the same name elsewhere (the current
+// directory, the search path) is never taken, and as images of resources only, so that none of
+// their code runs.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "common/win32/handles_win32.h"
+
+namespace tactra::win32 {
+
+// The full path of the running program. False when it does not fit `capacity` characters
+// (terminator included) or cannot be had; `path` is then empty.
+bool ProgramPath(std::wstring& path, std::size_t capacity);
+// The running program's folder with its trailing separator; empty when it cannot be had.
+std::wstring ProgramFolder();
+
+// The module `fileName` from the program's folder; empty when it cannot be loaded.
+UniqueModule LoadLanguageModule(const std::wstring& fileName);
+
+}  // namespace tactra::win32

@@ -11,11 +11,16 @@ namespace {
 
 using namespace tactra;
 
+class NullLink : public LinkPort {
+ public:
+  int GetLinkState() const override { return kLinkBound; }
+  void SetLinkState(int) override {}
+  int GetOutputLength(int) const override { return 48; }
+  bool Transact(int, const uint8_t*, std::size_t) override { return true; }
+};
+
 class NullPort : public calib::RunPort {
  public:
-  int GetLinkState() const override { return 1; }
-  void SetLinkState(int) override {}
-  bool Transact(const uint8_t*, std::size_t) override { return true; }
   void Pause(std::chrono::milliseconds) override {}
   void PostCompletion() override {}
 };
@@ -55,10 +60,11 @@ void StartNinePoint(calib::CalibrationRun& run) {
 // A steady finger: 99 reports grow the series (each compared with its last sample and its
 // mean), then a stray one restarts it, so target 0 is never taken. Time per report.
 void BM_HandleSampleSteady(benchmark::State& state) {
+  NullLink link;
   NullPort port;
   NullMessages messages;
   NullComputer computer;
-  calib::CalibrationRun run(port, messages, computer);
+  calib::CalibrationRun run(link, port, messages, computer);
   StartNinePoint(run);
   const auto a = Touch(2048, 2048);
   const auto b = Touch(2050, 2049);
@@ -77,10 +83,11 @@ BENCHMARK(BM_HandleSampleSteady);
 // A finger that strays just after the series has grown long: the mean over 98 samples is
 // recomputed and the series restarts.
 void BM_HandleSampleStrayAtLongSeries(benchmark::State& state) {
+  NullLink link;
   NullPort port;
   NullMessages messages;
   NullComputer computer;
-  calib::CalibrationRun run(port, messages, computer);
+  calib::CalibrationRun run(link, port, messages, computer);
   StartNinePoint(run);
   const auto steady = Touch(2048, 2048);
   const auto far = Touch(3000, 3000);

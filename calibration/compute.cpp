@@ -23,10 +23,6 @@ constexpr int32_t kExpected[4][4][2] = {
 
 int NormalOrientation(int orientation) { return orientation >= 0 && orientation <= 3 ? orientation : 0; }
 
-int64_t SquaredDistance(int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
-  return (x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2);
-}
-
 // A point moved outward by 1/15 of its distance from `reference`.
 int64_t PushAway(int64_t value, int64_t reference) {
   return value + TruncateReal(static_cast<double>(value - reference) / 15.0);
@@ -74,9 +70,9 @@ int ChooseBaseCorner(const std::array<uint16_t, 4>& rx, const std::array<uint16_
     const int p = (i + 3) % 4;
     const int n = (i + 1) % 4;
     // Twice the dot product of the two edges leaving corner i: 0 for a right angle.
-    const int64_t q = SquaredDistance(rx[i], ry[i], rx[p], ry[p]) +
-                      SquaredDistance(rx[i], ry[i], rx[n], ry[n]) -
-                      SquaredDistance(rx[p], ry[p], rx[n], ry[n]);
+    const int64_t q = DistanceSquared(rx[i], ry[i], rx[p], ry[p]) +
+                      DistanceSquared(rx[i], ry[i], rx[n], ry[n]) -
+                      DistanceSquared(rx[p], ry[p], rx[n], ry[n]);
     const int64_t magnitude = q < 0 ? -q : q;
     if (i == 0 || magnitude < bestQ) {
       best = i;

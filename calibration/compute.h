@@ -12,6 +12,11 @@ namespace tactra {
 // The operating-system class from which the expected points of a rotated display apply.
 constexpr int kWindowsClassSeven = 6;
 
+// The squared distance of two points in 64 bits: raw 16-bit coordinates cannot overflow it.
+constexpr int64_t DistanceSquared(int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
+  return (x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2);
+}
+
 // Measured raw point k of the run, in the order the run took the targets.
 struct CalibrationInput {
   int mode = proto::kModeFivePoint;

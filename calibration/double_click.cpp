@@ -3,7 +3,7 @@
 #include <climits>
 #include <string>
 
-#include "resources/resource_ids.h"
+#include "resources/kelvane_ids.h"
 
 namespace tactra {
 

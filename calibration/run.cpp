@@ -1,5 +1,8 @@
 #include "calibration/run.h"
 
+#include "calibration/compute.h"
+#include "resources/kelvane_ids.h"
+
 namespace tactra::calib {
 
 namespace {
@@ -23,37 +26,36 @@ int TargetSlot(int mode, int k) {
   }
 }
 
-int64_t DistanceSquared(int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
-  const int64_t dx = x1 - x2;
-  const int64_t dy = y1 - y2;
-  return dx * dx + dy * dy;
-}
-
 std::wstring CountdownText(const std::wstring& before, int seconds, const std::wstring& after) {
   return before + L" " + std::to_wstring(seconds) + L" " + after;
 }
 
-CalibrationRun::CalibrationRun(RunPort& port, Messages& messages, RunComputer& computer)
-    : port_(port), messages_(messages), computer_(computer) {
-  instruction_ = Text(kStrInstruction);
+CalibrationRun::CalibrationRun(LinkPort& link, RunPort& port, Messages& messages, RunComputer& computer)
+    : link_(link), port_(port), messages_(messages), computer_(computer) {
+  instruction_ = Text(IDS_INSTRUCTION);
 }
 
 std::wstring CalibrationRun::Text(int id) { return UnescapePercent(messages_.LoadText(id)); }
 
 void CalibrationRun::Send(uint8_t code, const uint8_t* payload, std::size_t length) {
-  if (port_.GetLinkState() == 0) {
-    messages_.ShowResourceMessage(kStrNotConnected, kStrCaption, L"");
+  if (link_.GetLinkState() == kLinkNone) {
+    messages_.ShowResourceMessage(IDS_NOT_CONNECTED, IDS_CAPTION, L"");
     return;
   }
   proto::ReportBuffer buffer;
   if (!proto::BuildCommand(buffer, proto::kCalibrationReportId, code, payload, length)) return;
-  port_.Transact(buffer.data(), proto::kCalibrationReportLength);
+  link_.Transact(proto::kCalibrationChannel, buffer.data(), proto::kCalibrationReportLength);
 }
 
 void CalibrationRun::OpenConversation() {
   Send(proto::CMD_CAL_GET_MODE, nullptr, 0);
+  // Answered or not, the mode is what it is now.
+  modeSettled_.store(true);
+  if (port_.Interrupted()) return;
   port_.Pause(proto::pacing::kAfterGetMode);
+  if (port_.Interrupted()) return;
   Send(proto::CMD_CAL_BEGIN, nullptr, 0);
+  if (port_.Interrupted()) return;
   port_.Pause(proto::pacing::kAfterBegin);
 }
 
@@ -65,22 +67,24 @@ void CalibrationRun::OnDeviceReply(const uint8_t* report, std::size_t length) {
   const uint8_t n = report[2];
   switch (code) {
     case proto::CMD_CAL_GET_MODE:
-      if (n == 1 && proto::IsValidMode(report[3])) {
+      if (n != 1) break;
+      if (proto::IsValidMode(report[3])) {
         mode_.store(report[3]);
         targetCount_.store(proto::TargetCountForMode(report[3]));
       }
+      modeSettled_.store(true);
       break;
     case proto::CMD_CAL_BEGIN:
       if (n != 1) break;
       if (report[3] == 1) {
-        port_.SetLinkState(2);
+        link_.SetLinkState(kLinkStarted);
       } else {
-        messages_.ShowResourceMessage(kStrRefused, kStrCaption, L"");
+        messages_.ShowResourceMessage(IDS_REFUSED, IDS_CAPTION, L"");
       }
       break;
     case proto::CMD_CAL_WRITE_RESULT:
     case proto::CMD_CAL_END:
-      if (n == 1 && report[3] == 0) messages_.ShowResourceMessage(kStrRefused, kStrCaption, L"");
+      if (n == 1 && report[3] == 0) messages_.ShowResourceMessage(IDS_REFUSED, IDS_CAPTION, L"");
       break;
     case proto::CMD_CAL_SAMPLE:
       // The framing check guarantees the five payload bytes lie within the report.
@@ -94,24 +98,16 @@ void CalibrationRun::OnDeviceReply(const uint8_t* report, std::size_t length) {
 void CalibrationRun::HandleSample(const uint8_t* report, std::size_t length) {
   const int k = current_.load();
   if (k < 0 || k >= targetCount_.load()) return;
+  proto::RawPoint point;
+  const bool parsed = length == proto::kTouchReportLength ? proto::ParseTouchReport(report, length, point)
+                                                          : proto::ParseCalSample(report, length, point);
+  if (!parsed) return;
+  touch_.store(point.touching ? Touch::Touching : Touch::NotTouching);
+  // A lifted finger neither keeps nor discards the series.
+  if (point.touching) TakeSample(k, point.x, point.y);
+}
 
-  bool touching = false;
-  uint16_t x = 0;
-  uint16_t y = 0;
-  if (length == proto::kTouchReportLength) {
-    touching = report[1] == 2 || report[1] == 3;
-    x = proto::GetLE16(report + 3);
-    y = proto::GetLE16(report + 5);
-  } else if (length == 5) {
-    touching = report[0] == 7;
-    x = proto::GetLE16(report + 1);
-    y = proto::GetLE16(report + 3);
-  } else {
-    return;
-  }
-  touch_.store(touching ? Touch::Touching : Touch::NotTouching);
-  if (!touching) return;  // a lifted finger neither keeps nor discards the series
-
+void CalibrationRun::TakeSample(int k, uint16_t x, uint16_t y) {
   std::lock_guard<std::mutex> lock(seriesMutex_);
   // Another worker may have accepted the target meanwhile.
   if (current_.load() != k || done_.load() != 0) return;
@@ -164,17 +160,19 @@ void CalibrationRun::Complete() {
 
 TickAction CalibrationRun::OnTimer() {
   blink_ = !blink_;
+  // A frame that has not said its mode by now gets the initial mode's targets.
+  modeSettled_.store(true);
   const int ticks = ticks_.fetch_add(1) + 1;
   if (done_.load() == 0) {
     if (ticks >= kTargetTimeoutTicks) return TickAction::Cancel;
-    countdown_ = CountdownText(Text(kStrCountdownBefore), (kTargetTimeoutTicks + 1 - ticks) / 2,
-                               Text(kStrCountdownAfter));
+    countdown_ = CountdownText(Text(IDS_COUNTDOWN_BEFORE), (kTargetTimeoutTicks + 1 - ticks) / 2,
+                               Text(IDS_COUNTDOWN_AFTER));
     return TickAction::Continue;
   }
   if (ticks >= kCompletionTimeoutTicks) return TickAction::Cancel;
-  instruction_ = Text(kStrInstructionDone);
-  countdown_ = CountdownText(Text(kStrCountdownBefore), (kCompletionTimeoutTicks + 1 - ticks) / 2,
-                             Text(kStrCountdownAfter));
+  instruction_ = Text(IDS_INSTRUCTION_DONE);
+  countdown_ = CountdownText(Text(IDS_COUNTDOWN_BEFORE), (kCompletionTimeoutTicks + 1 - ticks) / 2,
+                             Text(IDS_COUNTDOWN_AFTER));
   buttonsVisible_ = true;
   return TickAction::Continue;
 }
@@ -184,7 +182,7 @@ bool CalibrationRun::WriteResult() {
   if (!result_.ok) {
     // A fit without a finite result must not reach the frame; only Cancel remains.
     okAvailable_ = false;
-    messages_.ShowResourceMessage(kStrRefused, kStrCaption, L"");
+    messages_.ShowResourceMessage(IDS_REFUSED, IDS_CAPTION, L"");
     return false;
   }
   Send(proto::CMD_CAL_WRITE_RESULT, result_.payload.bytes.data(), result_.payload.length);
@@ -202,7 +200,7 @@ TargetMarks CalibrationRun::MarksFor(int slot) const {
   const int mode = mode_.load();
   const int count = targetCount_.load();
   const int current = current_.load();
-  if (current < 0) return marks;
+  if (current < 0 || !modeSettled_.load()) return marks;
   const bool plainPen = mode == proto::kModeFourPoint;
   for (int k = 0; k < count; ++k) {
     if (TargetSlot(mode, k) != slot) continue;

@@ -12,21 +12,10 @@
 #include <string>
 
 #include "common/messages.h"
+#include "device/link_port.h"
 #include "device/protocol.h"
 
 namespace tactra::calib {
-
-// String resources of the run.
-constexpr int kStrCaption = 1050;
-constexpr int kStrInstruction = 1055;
-constexpr int kStrInstructionDone = 1056;
-constexpr int kStrCountdownBefore = 1057;
-constexpr int kStrCountdownAfter = 1058;
-constexpr int kStrNoFrame = 1059;
-constexpr int kStrNoFrameCaption = 1060;
-constexpr int kStrFrameRemoved = 1061;
-constexpr int kStrNotConnected = 1065;
-constexpr int kStrRefused = 1066;
 
 constexpr int kTargetSlots = 9;     // controls 1002..1010
 constexpr int kSeriesLength = 100;  // samples per series
@@ -51,17 +40,16 @@ struct TargetMarks {
   MarkPen pen = MarkPen::Default;
 };
 
-// What the run needs of the dialog and the link around it.
+// What the run needs of the dialog around it (the link is reached through its port).
 class RunPort {
  public:
   virtual ~RunPort() = default;
-  virtual int GetLinkState() const = 0;
-  virtual void SetLinkState(int state) = 0;
-  // Writes a 48-byte report on the calibration channel and waits for its reply.
-  virtual bool Transact(const uint8_t* report, std::size_t length) = 0;
   virtual void Pause(std::chrono::milliseconds duration) = 0;
   // Reader worker, after the last target: ask the user-interface thread to write the result.
   virtual void PostCompletion() = 0;
+  // True once the user or the clock has asked the run to end: the opening conversation then
+  // sends nothing more.
+  virtual bool Interrupted() const { return false; }
 };
 
 // The measured points of the targets in the order they were taken.
@@ -88,20 +76,26 @@ enum class TickAction { Continue, Cancel };
 
 class CalibrationRun {
  public:
-  CalibrationRun(RunPort& port, Messages& messages, RunComputer& computer);
+  CalibrationRun(LinkPort& link, RunPort& port, Messages& messages, RunComputer& computer);
   CalibrationRun(const CalibrationRun&) = delete;
   CalibrationRun& operator=(const CalibrationRun&) = delete;
 
   // The opening conversation once the link has started: CMD_CAL_GET_MODE, 50 ms,
-  // CMD_CAL_BEGIN, 500 ms. Commands are skipped with message 1065 while no frame is bound.
+  // CMD_CAL_BEGIN, 500 ms. Commands are skipped with message 1065 while no frame is bound; an
+  // interruption ends it after the step under way.
   void OpenConversation();
-  // Target 0 starts blinking; samples are taken from now on.
+  // Target 0 is due and samples are taken from now on. It is shown once the frame has said its
+  // mode, or from the first tick when it does not, so that a mode reply a moment later never
+  // moves a target already on screen.
   void BeginCollecting();
 
   // Reader worker: an accepted reply of the calibration channel.
   void OnDeviceReply(const uint8_t* report, std::size_t length);
   // Reader worker: a touch report (62 bytes) or a CMD_CAL_SAMPLE payload (5 bytes).
   void HandleSample(const uint8_t* report, std::size_t length);
+  // One touching sample for target `k`, as the reader worker took it before it held the series.
+  // Nothing happens when the run has moved past `k` meanwhile (another worker accepted it).
+  void TakeSample(int k, uint16_t x, uint16_t y);
 
   // User-interface thread, timer 1.
   TickAction OnTimer();
@@ -120,6 +114,7 @@ class CalibrationRun {
   TargetMarks MarksFor(int slot) const;
 
   int mode() const { return mode_.load(); }
+  bool modeSettled() const { return modeSettled_.load(); }
   int targetCount() const { return targetCount_.load(); }
   int currentTarget() const { return current_.load(); }
   int tickCounter() const { return ticks_.load(); }
@@ -137,13 +132,15 @@ class CalibrationRun {
   void AcceptSeries();
   void Complete();
 
+  LinkPort& link_;
   RunPort& port_;
   Messages& messages_;
   RunComputer& computer_;
 
   // Shared between the reader worker and the user-interface thread.
   std::atomic<int> mode_{proto::kModeFivePoint};
-  std::atomic<int> targetCount_{0};
+  std::atomic<bool> modeSettled_{false};
+  std::atomic<int> targetCount_{proto::TargetCountForMode(proto::kModeFivePoint)};
   std::atomic<int> current_{-1};
   std::atomic<int> ticks_{0};
   std::atomic<int> done_{0};
@@ -168,8 +165,5 @@ class CalibrationRun {
 
 // "1057 N 1058": the number alone is formatted, the resource texts are never format strings.
 std::wstring CountdownText(const std::wstring& before, int seconds, const std::wstring& after);
-
-// The squared distance of two points in 64 bits: raw 16-bit coordinates cannot overflow it.
-int64_t DistanceSquared(int64_t x1, int64_t y1, int64_t x2, int64_t y2);
 
 }  // namespace tactra::calib

@@ -1,7 +1,7 @@
 // The about box of the system menu: dialog 100 of the language module, shown as it stands.
 #pragma once
 
-#include "resources/resource_ids.h"
+#include "resources/kelvane_ids.h"
 #include "ui/dialog.h"
 
 namespace tactra::calib {

@@ -3,9 +3,12 @@
 #include "calibration/app/calibration_dlg.h"
 #include "calibration/app/startup_probe.h"
 #include "common/language.h"
-#include "common/win32/message_box.h"
-#include "common/win32/registry_store.h"
-#include "resources/resource_ids.h"
+#include "common/win32/language_module_win32.h"
+#include "common/win32/message_box_win32.h"
+#include "common/win32/registry_store_win32.h"
+#include "device/win32/hid_host_win32.h"
+#include "resources/kelvane_ids.h"
+#include "sim/host_choice.h"
 
 namespace tactra::calib {
 
@@ -29,7 +32,7 @@ bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
 
   NoteStartupStep("language-chosen");
   const wchar_t* name = ModuleNameFor(language_);
-  resources_.reset(LoadLibraryW(name));
+  resources_ = win32::LoadLanguageModule(name);
   if (!resources_) {
     // The name is put in place of %s by concatenation: it is never a format string.
     const std::wstring text = std::wstring(L"Cannot find language file: ") + name;
@@ -40,7 +43,7 @@ bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
   NoteStartupStep("module-loaded");
   HINSTANCE module = resources_.get();
   ResourceMessages messages(module, ResourceMessages::Variant::Calibration);
-  CCalibrationDlg dialog(module, messages, *store, CreateDefaultHidHost());
+  CCalibrationDlg dialog(module, messages, *store, ChooseHidHost(CreateWin32HidHost));
   dialog.RunModal(nullptr);
   return false;
 }

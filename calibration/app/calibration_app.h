@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ui/handles.h"
+#include "common/win32/handles_win32.h"
 
 namespace tactra::calib {
 
@@ -23,7 +23,7 @@ class CCalibrationApp {
 
  private:
   int language_ = 2;
-  ui::UniqueModule resources_;  // released when the application object ends
+  win32::UniqueModule resources_;  // released when the application object ends
 };
 
 // The module file name for a language.

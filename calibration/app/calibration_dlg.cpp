@@ -5,11 +5,12 @@
 #include "calibration/compute.h"
 #include "calibration/double_click.h"
 #include "calibration/run_layout.h"
-#include "calibration/win32/system_facts_win32.h"
-#include "device/win32/win32_hid_host.h"
-#include "resources/resource_ids.h"
+#include "common/win32/system_facts_win32.h"
+#include "device/win32/hid_host_win32.h"
+#include "resources/kelvane_ids.h"
 #include "ui/controls.h"
 #include "ui/icon_button.h"
+#include "ui/message_pump.h"
 
 namespace tactra::calib {
 
@@ -30,8 +31,9 @@ CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages
     : ui::Dialog(resources, IDD_CALIBRATION),
       messages_(messages),
       settings_(settings),
-      host_(std::move(host)),
-      run_(*this, messages, *this) {
+      host_(host ? std::move(host) : CreateAbsentHidHost()),
+      link_(*host_, CalibrationLinkConfig()),
+      run_(link_, *this, messages, *this) {
   icon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXICON)));
   smallIcon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXSMICON)));
 }
@@ -39,7 +41,7 @@ CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages
 CCalibrationDlg::~CCalibrationDlg() {
   // The window normally ended the link already; this covers a dialog that never opened.
   notices_.reset();
-  if (link_) link_->End();
+  link_.End();
 }
 
 void CCalibrationDlg::FieldsToControls() {
@@ -51,7 +53,8 @@ BOOL CCalibrationDlg::OnInitDialog() {
   NoteStartupStep("dialog-init");
   // Every message of the run, the double-click adjustment's included, is owned by the run.
   messages_.SetOwner(hwnd());
-  SetWindowTextW(hwnd(), UnescapePercent(messages_.LoadText(kStrCaption)).c_str());
+  tasks_.Attach(hwnd());
+  SetWindowTextW(hwnd(), UnescapePercent(messages_.LoadText(IDS_CAPTION)).c_str());
   AddAboutItem();
   SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
   SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
@@ -72,26 +75,44 @@ BOOL CCalibrationDlg::OnInitDialog() {
   NoteStartupStep("display-read");
   AdjustDoubleClick(settings_, messages_);
 
-  link_ = std::make_unique<Link>(*host_, CalibrationLinkConfig());
-  link_->SetOwner(this);
+  link_.SetOwner(this);
   NoteStartupStep("link-start");
-  const bool started = link_->Start();
+  const bool started = link_.Start();
   NoteStartupStep("link-started");
   if (!started) {
-    messages_.ShowResourceMessage(kStrNoFrame, kStrNoFrameCaption, L"");
+    messages_.ShowResourceMessage(IDS_NO_FRAME, IDS_NO_FRAME_CAPTION, L"");
     CancelPath();
     return FALSE;
   }
-  run_.OpenConversation();
-  NoteStartupStep("conversation-opened");
-  RegisterNotices();
+  // The first target and its countdown run from now on, also while the frame takes its time
+  // to answer the opening conversation, which starts once the window is on screen.
   timer_.Start(hwnd(), kBlinkTimer, kBlinkPeriodMs);
-
   run_.BeginCollecting();
   ui::ShowItem(hwnd(), IDOK, false);
   ui::ShowItem(hwnd(), IDCANCEL, false);
   cursor_.Hide();
+  PostMessageW(hwnd(), WM_OPEN_CONVERSATION, 0, 0);
   return TRUE;
+}
+
+void CCalibrationDlg::OnOpenConversation() {
+  if (closing_) return;
+  conversing_ = true;
+  HWND window = hwnd();
+  link_.SetReplyWaiter([this, window](const Event& reply, std::chrono::milliseconds timeout) {
+    return ui::WaitHandlingMessages(window, static_cast<HANDLE>(reply.native()),
+                                    static_cast<DWORD>(timeout.count()), [this] { return Interrupted(); });
+  });
+  run_.OpenConversation();
+  link_.SetReplyWaiter(nullptr);
+  conversing_ = false;
+  NoteStartupStep("conversation-opened");
+  if (closeRequest_ != CloseRequest::None) {
+    ClosePath(closeRequest_ == CloseRequest::Keep);
+    return;
+  }
+  RegisterNotices();
+  if (completionPending_) OnCompletion();
 }
 
 void CCalibrationDlg::AddAboutItem() {
@@ -136,39 +157,19 @@ void CCalibrationDlg::CreateTextFont() {
 }
 
 void CCalibrationDlg::RegisterNotices() {
-  HWND window = hwnd();
-  notices_ = link_->RegisterArrivalNotifications(
-      window, [this, window](DeviceNotice notice, const std::wstring& path) {
-        // A host thread of its own: queue the notice and let the window take it. Posting never
-        // blocks, so a closing window cannot deadlock the host's thread.
-        try {
-          std::lock_guard<std::mutex> lock(noticeMutex_);
-          noticeQueue_.emplace_back(notice, path);
-        } catch (...) {
-          return;  // nothing may unwind into the host's thread
-        }
-        PostMessageW(window, WM_DEVICE_NOTICE, 0, 0);
+  // The system's notices arrive as WM_DEVICECHANGE; a host with a thread of its own hands them
+  // to the window's thread.
+  notices_ =
+      link_.RegisterArrivalNotifications(hwnd(), [this](DeviceNotice notice, const std::wstring& path) {
+        tasks_.Post([this, notice, path] { OnNotice(notice, path); });
       });
 }
 
-void CCalibrationDlg::DrainNotices() {
-  for (;;) {
-    std::pair<DeviceNotice, std::wstring> next;
-    {
-      std::lock_guard<std::mutex> lock(noticeMutex_);
-      if (noticeQueue_.empty()) return;
-      next = std::move(noticeQueue_.front());
-      noticeQueue_.pop_front();
-    }
-    OnNotice(next.first, next.second);
-  }
-}
-
 void CCalibrationDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
-  if (closing_ || !link_) return;
-  if (link_->OnDeviceNotice(notice, path) != NoticeOutcome::Removed) return;
+  if (closing_) return;
+  if (link_.OnDeviceNotice(notice, path) != NoticeOutcome::Removed) return;
   timer_.Stop();
-  messages_.ShowResourceMessage(kStrFrameRemoved, kStrCaption, L"");
+  messages_.ShowResourceMessage(IDS_FRAME_REMOVED, IDS_CAPTION, L"");
   cursor_.Show();
   CancelPath();
 }
@@ -193,6 +194,12 @@ void CCalibrationDlg::ShowButtons() {
 }
 
 void CCalibrationDlg::OnCompletion() {
+  if (closing_) return;
+  if (conversing_) {
+    completionPending_ = true;  // the result is written once the conversation is done
+    return;
+  }
+  completionPending_ = false;
   // The cursor count belongs to this thread, so the cursor comes back here, not on the worker.
   cursor_.Show();
   run_.WriteResult();
@@ -213,6 +220,12 @@ void CCalibrationDlg::CancelPath() { ClosePath(false); }
 
 void CCalibrationDlg::ClosePath(bool keep) {
   if (closing_) return;
+  if (conversing_) {
+    // A command is under way: the conversation stops after it, then the path is taken.
+    if (closeRequest_ == CloseRequest::None)
+      closeRequest_ = keep ? CloseRequest::Keep : CloseRequest::Abandon;
+    return;
+  }
   closing_ = true;
   timer_.Stop();
   // Closed in any case: a full-screen window that ignores OK and Cancel would trap the user.
@@ -228,7 +241,8 @@ void CCalibrationDlg::OnDestroy() {
   timer_.Stop();
   cursor_.Show();
   notices_.reset();
-  if (link_) link_->End();
+  tasks_.Detach();
+  link_.End();
   messages_.SetOwner(nullptr);
 }
 
@@ -269,8 +283,11 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
       OnCompletion();
       result = 1;
       return true;
-    case WM_DEVICE_NOTICE:
-      DrainNotices();
+    case WM_WINDOW_TASKS:
+      tasks_.RunPending();
+      return true;
+    case WM_OPEN_CONVERSATION:
+      OnOpenConversation();
       return true;
     case WM_DEVICECHANGE: {
       DeviceNotice notice;
@@ -287,18 +304,14 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
 
 // RunPort ------------------------------------------------------------------------------------
 
-int CCalibrationDlg::GetLinkState() const { return link_ ? link_->GetLinkState() : kLinkNone; }
-
-void CCalibrationDlg::SetLinkState(int state) {
-  if (link_) link_->SetLinkState(state);
-}
-
-bool CCalibrationDlg::Transact(const uint8_t* report, std::size_t length) {
-  return link_ && link_->Transact(proto::kCalibrationChannel, report, length);
-}
-
 void CCalibrationDlg::Pause(std::chrono::milliseconds duration) {
-  Sleep(static_cast<DWORD>(duration.count()));
+  const DWORD ms = static_cast<DWORD>(duration.count());
+  // During the opening conversation the window stays alive through the pauses too.
+  if (conversing_) {
+    ui::WaitHandlingMessages(hwnd(), nullptr, ms, [this] { return Interrupted(); });
+    return;
+  }
+  Sleep(ms);
 }
 
 void CCalibrationDlg::PostCompletion() { PostMessageW(hwnd(), WM_CALIBRATION_COMPLETE, 0, 0); }
@@ -319,27 +332,17 @@ RunResult CCalibrationDlg::Compute(int mode, const MeasuredTargets& targets) {
 
 // LinkOwner ----------------------------------------------------------------------------------
 
-// These run on the link's workers: nothing may unwind into them.
-
 void CCalibrationDlg::OnDeviceReply(const uint8_t* report, std::size_t length) {
-  try {
-    run_.OnDeviceReply(report, length);
-  } catch (...) {
-  }
+  run_.OnDeviceReply(report, length);
 }
 
 void CCalibrationDlg::OnTouchReport(const uint8_t* report, std::size_t length) {
-  try {
-    run_.HandleSample(report, length);
-  } catch (...) {
-  }
+  run_.HandleSample(report, length);
 }
 
-void CCalibrationDlg::OnLinkMessage(int textId, int captionId) {
-  try {
-    messages_.ShowResourceMessage(textId, captionId, L"");
-  } catch (...) {
-  }
+void CCalibrationDlg::OnLinkEvent(LinkEvent event) {
+  if (event == LinkEvent::EnumerationOutOfMemory)
+    messages_.ShowResourceMessage(IDS_OUT_OF_MEMORY, IDS_CAPTION, L"");
 }
 
 }  // namespace tactra::calib

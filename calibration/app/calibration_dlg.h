@@ -5,26 +5,27 @@
 #include <windows.h>
 
 #include <array>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <utility>
 
 #include "calibration/run.h"
 #include "common/settings_store.h"
-#include "common/win32/message_box.h"
+#include "common/win32/handles_win32.h"
+#include "common/win32/message_box_win32.h"
 #include "device/hid_host.h"
 #include "device/link.h"
 #include "ui/dialog.h"
-#include "ui/handles.h"
+#include "ui/scopes.h"
+#include "ui/window_tasks.h"
 
 namespace tactra::calib {
 
 // Posted by the reader worker after the last target.
 constexpr UINT WM_CALIBRATION_COMPLETE = WM_USER + 101;
-// Posted when a notice of the simulated frame's host is waiting in the queue.
-constexpr UINT WM_DEVICE_NOTICE = WM_APP + 1;
+// Work handed over by other threads (notices of a host with a thread of its own).
+constexpr UINT WM_WINDOW_TASKS = WM_APP + 1;
+// Posted to itself at start: the opening conversation runs once the window is on screen.
+constexpr UINT WM_OPEN_CONVERSATION = WM_APP + 2;
 constexpr UINT_PTR kBlinkTimer = 1;
 constexpr UINT kBlinkPeriodMs = 500;
 
@@ -44,17 +45,15 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
 
  private:
   // RunPort.
-  int GetLinkState() const override;
-  void SetLinkState(int state) override;
-  bool Transact(const uint8_t* report, std::size_t length) override;
   void Pause(std::chrono::milliseconds duration) override;
   void PostCompletion() override;
+  bool Interrupted() const override { return closeRequest_ != CloseRequest::None; }
   // RunComputer.
   RunResult Compute(int mode, const MeasuredTargets& targets) override;
   // LinkOwner (reader workers).
   void OnDeviceReply(const uint8_t* report, std::size_t length) override;
   void OnTouchReport(const uint8_t* report, std::size_t length) override;
-  void OnLinkMessage(int textId, int captionId) override;
+  void OnLinkEvent(LinkEvent event) override;
 
   void AddAboutItem();
   void LayOut();
@@ -64,8 +63,8 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   void OnPaint();
   void DrawTarget(HDC target, int slot);
   void OnCompletion();
+  void OnOpenConversation();
   void OnNotice(DeviceNotice notice, const std::wstring& path);
-  void DrainNotices();
   void OkPath();
   void CancelPath();
   // CMD_CAL_END [1] or [0] (or message 1065), 500 ms, then the dialog ends.
@@ -76,28 +75,31 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   ResourceMessages& messages_;
   SettingsStore& settings_;
   std::unique_ptr<HidHost> host_;
-  std::unique_ptr<Link> link_;
+  Link link_;  // after the host it uses
   std::unique_ptr<NoticeRegistration> notices_;
   CalibrationRun run_;
+  ui::WindowTasks tasks_{WM_WINDOW_TASKS};
 
   int osClass_ = 0;
   int orientation_ = 0;
   bool closing_ = false;
   bool startupNoted_ = false;
+  // While the opening conversation waits, the window goes on handling its messages; a way out
+  // taken meanwhile is carried out once the conversation has stopped, and so is a completion.
+  enum class CloseRequest { None, Keep, Abandon };
+  bool conversing_ = false;
+  CloseRequest closeRequest_ = CloseRequest::None;
+  bool completionPending_ = false;
 
-  ui::UniqueIcon icon_;
-  ui::UniqueIcon smallIcon_;
-  ui::UniqueIcon okIcon_;
-  ui::UniqueIcon cancelIcon_;
-  ui::UniqueBrush background_;
-  ui::UniqueFont textFont_;
+  win32::UniqueIcon icon_;
+  win32::UniqueIcon smallIcon_;
+  win32::UniqueIcon okIcon_;
+  win32::UniqueIcon cancelIcon_;
+  win32::UniqueBrush background_;
+  win32::UniqueFont textFont_;
   ui::WindowTimer timer_;
   ui::CursorHider cursor_;
   std::array<RECT, kTargetSlots> targets_{};
-
-  // Notices of a host that calls back from its own thread, handed to the window.
-  std::mutex noticeMutex_;
-  std::deque<std::pair<DeviceNotice, std::wstring>> noticeQueue_;
 };
 
 }  // namespace tactra::calib

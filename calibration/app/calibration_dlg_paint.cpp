@@ -3,7 +3,7 @@
 #include "calibration/app/calibration_dlg.h"
 #include "calibration/app/startup_probe.h"
 #include "calibration/run_layout.h"
-#include "resources/resource_ids.h"
+#include "resources/kelvane_ids.h"
 
 namespace tactra::calib {
 
@@ -37,15 +37,15 @@ void CCalibrationDlg::DrawTarget(HDC target, int slot) {
   const int w = r.right - r.left;
   const int h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return;
-  ui::UniqueMemoryDc memory(CreateCompatibleDC(target));
-  ui::UniqueBitmap bitmap(CreateCompatibleBitmap(target, w, h));
+  win32::UniqueMemoryDc memory(CreateCompatibleDC(target));
+  win32::UniqueBitmap bitmap(CreateCompatibleBitmap(target, w, h));
   if (!memory || !bitmap) return;
   ui::SelectGuard selectBitmap(memory.get(), bitmap.get());
   const RECT all{0, 0, w, h};
   FillRect(memory.get(), &all, background_.get());
 
   const TargetMarks marks = run_.MarksFor(slot);
-  ui::UniquePen pen;
+  win32::UniquePen pen;
   if (marks.pen == MarkPen::Current) pen.reset(CreatePen(PS_SOLID, 1, kCurrentPen));
   if (marks.pen == MarkPen::Taken) pen.reset(CreatePen(PS_SOLID, 1, kTakenPen));
   ui::SelectGuard selectPen(memory.get(), pen.get());

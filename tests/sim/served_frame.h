@@ -14,12 +14,12 @@
 #include "sim/control_client.h"
 #include "sim/server.h"
 #include "sim/sim_hid_host.h"
-#include "tests/support/recording_owner.h"
+#include "tests/fakes/recording_owner.h"
 
 namespace tactra::sim::testing {
 
-using tactra::testing::Bytes;
-using tactra::testing::RecordingOwner;
+using tactra::test::Bytes;
+using tactra::test::RecordingOwner;
 
 class ServedFrame {
  public:

@@ -8,8 +8,8 @@
 #include "calibration/run.h"
 #include "sim/finger.h"
 #include "sim/hex.h"
+#include "tests/fakes/recording_messages.h"
 #include "tests/sim/served_frame.h"
-#include "tests/support/recording_messages.h"
 
 namespace tactra::sim::testing {
 namespace {
@@ -22,7 +22,9 @@ using std::chrono::milliseconds;
 class RunHarness : public LinkOwner, public calib::RunPort, public calib::RunComputer {
  public:
   explicit RunHarness(const ServedFrame& frame)
-      : host_(frame.Host()), link_(*host_, CalibrationLinkConfig(), NoSleep), run_(*this, messages_, *this) {
+      : host_(frame.Host()),
+        link_(*host_, CalibrationLinkConfig(), NoSleep),
+        run_(link_, *this, messages_, *this) {
     link_.SetOwner(this);
   }
   ~RunHarness() override { link_.End(); }
@@ -39,11 +41,6 @@ class RunHarness : public LinkOwner, public calib::RunPort, public calib::RunCom
     run_.HandleSample(report, length);
   }
 
-  int GetLinkState() const override { return link_.GetLinkState(); }
-  void SetLinkState(int state) override { link_.SetLinkState(state); }
-  bool Transact(const uint8_t* report, std::size_t length) override {
-    return link_.Transact(kCalibrationChannel, report, length);
-  }
   void Pause(milliseconds) override {}
   void PostCompletion() override { completed_.set_value(); }
 

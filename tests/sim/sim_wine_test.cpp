@@ -11,7 +11,8 @@
 #include "device/protocol.h"
 #include "sim/control_client.h"
 #include "sim/net.h"
-#include "tests/support/recording_owner.h"
+#include "sim/sim_hid_host.h"
+#include "tests/fakes/recording_owner.h"
 
 namespace tactra::sim {
 namespace {
@@ -19,7 +20,7 @@ namespace {
 using namespace tactra::proto;
 using Bytes = std::vector<uint8_t>;
 
-using Owner = tactra::testing::RecordingOwner;
+using Owner = tactra::test::RecordingOwner;
 
 class Notices {
  public:
@@ -60,7 +61,7 @@ class SimWineTest : public ::testing::Test {
 void NoSleep(std::chrono::milliseconds) {}
 
 TEST_F(SimWineTest, EnumerationBindsChannelsAndCommandsRoundTrip) {
-  std::unique_ptr<HidHost> host = CreateDefaultHidHost();
+  std::unique_ptr<HidHost> host = CreateSimHidHostFromEnvironment();
   const std::vector<HidInterface> found = host->Enumerate();
   ASSERT_EQ(found.size(), 6u);
   const uint16_t expected[6][2] = {{62, 0}, {9, 2}, {6, 0}, {64, 8}, {48, 48}, {64, 64}};
@@ -89,7 +90,7 @@ TEST_F(SimWineTest, EnumerationBindsChannelsAndCommandsRoundTrip) {
 }
 
 TEST_F(SimWineTest, CalibrationProgramLinkTalksOnTheCalibrationChannel) {
-  std::unique_ptr<HidHost> host = CreateDefaultHidHost();
+  std::unique_ptr<HidHost> host = CreateSimHidHostFromEnvironment();
   Owner owner;
   Link link(*host, CalibrationLinkConfig(), NoSleep);
   link.SetOwner(&owner);
@@ -103,7 +104,7 @@ TEST_F(SimWineTest, CalibrationProgramLinkTalksOnTheCalibrationChannel) {
 }
 
 TEST_F(SimWineTest, UnplugAndPlugReachTheNoticeHandling) {
-  std::unique_ptr<HidHost> host = CreateDefaultHidHost();
+  std::unique_ptr<HidHost> host = CreateSimHidHostFromEnvironment();
   Owner owner;
   Link link(*host, ConsoleLinkConfig(), NoSleep);
   link.SetOwner(&owner);

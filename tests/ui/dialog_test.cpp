@@ -4,10 +4,12 @@
 
 #include <stdexcept>
 
-#include "resources/resource_ids.h"
+#include "common/win32/handles_win32.h"
+#include "common/win32/language_module_win32.h"
+#include "resources/kelvane_ids.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
-#include "ui/handles.h"
+#include "ui/scopes.h"
 
 namespace tactra::ui {
 namespace {
@@ -55,10 +57,10 @@ class ProbeDialog : public Dialog {
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_.reset(LoadLibraryW(L"KelvaneLangEN.dll"));
+    module_ = win32::LoadLanguageModule(L"KelvaneLangEN.dll");
     ASSERT_TRUE(module_) << "language module missing beside the test";
   }
-  UniqueModule module_;
+  win32::UniqueModule module_;
 };
 
 TEST_F(DialogTest, FieldsReachTheControlsAtInitAndComeBack) {

@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "common/win32/message_box.h"
-#include "resources/resource_ids.h"
+#include "common/win32/handles_win32.h"
+#include "common/win32/language_module_win32.h"
+#include "common/win32/message_box_win32.h"
+#include "resources/kelvane_ids.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
-#include "ui/handles.h"
+#include "ui/scopes.h"
 
 namespace tactra::ui {
 namespace {
@@ -43,7 +45,7 @@ class Plain : public Dialog {
 
 TEST(LanguageModules, EveryStringPresentAndInItsLanguage) {
   for (const wchar_t* name : kModules) {
-    UniqueModule module(LoadLibraryW(name));
+    win32::UniqueModule module = win32::LoadLanguageModule(name);
     ASSERT_TRUE(module) << name;
     const bool chinese = std::wstring(name).find(L"ZH") != std::wstring::npos;
     for (int id : RequiredStrings()) {
@@ -69,7 +71,7 @@ TEST(LanguageModules, EveryStringPresentAndInItsLanguage) {
 
 TEST(LanguageModules, RunDialogHoldsItsControls) {
   for (const wchar_t* name : kModules) {
-    UniqueModule module(LoadLibraryW(name));
+    win32::UniqueModule module = win32::LoadLanguageModule(name);
     ASSERT_TRUE(module) << name;
     Plain run(module.get(), IDD_CALIBRATION);
     ASSERT_TRUE(run.CreateModeless(nullptr)) << name;
@@ -101,11 +103,11 @@ TEST(LanguageModules, RunDialogHoldsItsControls) {
 
 TEST(LanguageModules, IconsLoad) {
   for (const wchar_t* name : kModules) {
-    UniqueModule module(LoadLibraryW(name));
+    win32::UniqueModule module = win32::LoadLanguageModule(name);
     ASSERT_TRUE(module) << name;
     for (int id : {IDR_MAINFRAME, IDI_BUTTON_OK, IDI_BUTTON_CANCEL}) {
       for (int size : {16, 32}) {
-        UniqueIcon icon(static_cast<HICON>(
+        win32::UniqueIcon icon(static_cast<HICON>(
             LoadImageW(module.get(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
         EXPECT_TRUE(icon) << id << " " << size;
       }
@@ -114,13 +116,36 @@ TEST(LanguageModules, IconsLoad) {
 }
 
 TEST(ResourceMessages, TextsComeFromTheModule) {
-  UniqueModule module(LoadLibraryW(L"KelvaneLangZH.dll"));
+  win32::UniqueModule module = win32::LoadLanguageModule(L"KelvaneLangZH.dll");
   ASSERT_TRUE(module);
   ResourceMessages messages(module.get(), ResourceMessages::Variant::Calibration);
   EXPECT_EQ(messages.LoadText(IDS_COUNTDOWN_AFTER), L"秒");
   EXPECT_EQ(messages.LoadText(4321), L"");
   ResourceMessages none(nullptr, ResourceMessages::Variant::Console);
   EXPECT_EQ(none.LoadText(IDS_CAPTION), L"");
+}
+
+TEST(LanguageModules, LoadedFromTheProgramsFolderAsResourcesOnly) {
+  win32::UniqueModule module = win32::LoadLanguageModule(L"KelvaneLangEN.dll");
+  ASSERT_TRUE(module);
+  // An image of resources only: its handle carries the marks of one, and no code of it runs.
+  EXPECT_NE(reinterpret_cast<ULONG_PTR>(module.get()) & 3, 0u);
+
+  // A module of that name planted in the current directory (or on the search path) is never
+  // taken in place of a missing one.
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring folder = std::wstring(temp) + L"tactra-planted\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring planted = folder + L"PlantedLang.dll";
+  ASSERT_TRUE(CopyFileW((win32::ProgramFolder() + L"KelvaneLangEN.dll").c_str(), planted.c_str(), FALSE));
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+  EXPECT_FALSE(win32::LoadLanguageModule(L"PlantedLang.dll"));
+  SetCurrentDirectoryW(previous);
+  DeleteFileW(planted.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "device/link.h"
-#include "tests/link/fake_hid_host.h"
-#include "tests/support/recording_owner.h"
+#include "tests/fakes/fake_hid_host.h"
+#include "tests/fakes/recording_owner.h"
 
-namespace tactra::testing {
+namespace tactra::test {
 
 // Records the pauses of Start instead of sleeping.
 struct PauseLog {
@@ -40,4 +40,4 @@ inline Bytes Command(uint8_t reportId, uint8_t code, std::size_t length) {
   return bytes;
 }
 
-}  // namespace tactra::testing
+}  // namespace tactra::test

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "calibration/win32/system_facts_win32.h"
-#include "common/win32/registry_store.h"
+#include "common/win32/registry_store_win32.h"
+#include "common/win32/system_facts_win32.h"
 
 namespace tactra {
 namespace {
@@ -104,7 +104,23 @@ TEST_F(RegistryStoreTest, BoundedReadsFailRatherThanOverrun) {
   EXPECT_TRUE(key->ReadDword(L"One", dword));
   EXPECT_EQ(dword, 7u);
   EXPECT_FALSE(key->ReadDword(L"Missing", dword));
-  EXPECT_FALSE(key->ReadString(L"One", 4, text)) << "not a string";
+}
+
+TEST_F(RegistryStoreTest, NumbersAndTextsAreReadWhateverTheStoredType) {
+  auto key = CreateKey();
+  ASSERT_NE(key, nullptr);
+  // A Language value stored as text: its wide form (6 bytes) would not fit 4, its narrow one does.
+  ASSERT_TRUE(key->WriteString(L"Two", L"12"));
+  ASSERT_TRUE(key->WriteString(L"Four", L"1234"));
+  ASSERT_TRUE(key->WriteDword(L"Number", 8));
+  uint32_t dword = 99;
+  EXPECT_TRUE(key->ReadDword(L"Two", dword));
+  EXPECT_EQ(dword, 0x3231u) << "'1', '2' and the terminator";
+  EXPECT_FALSE(key->ReadDword(L"Four", dword)) << "five narrow bytes";
+  // A mouse setting stored as a number is read as the text its bytes make.
+  std::wstring text;
+  EXPECT_TRUE(key->ReadString(L"Number", 4, text));
+  EXPECT_EQ(text, L"\x08");
 }
 
 TEST_F(RegistryStoreTest, DeletionOfAMissingValueFails) {

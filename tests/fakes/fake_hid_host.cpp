@@ -1,4 +1,4 @@
-#include "tests/link/fake_hid_host.h"
+#include "tests/fakes/fake_hid_host.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <dirent.h>
 #endif
 
-namespace tactra::testing {
+namespace tactra::test {
 
 namespace {
 
@@ -249,4 +249,4 @@ int ProcessThreadCount() {
 #endif
 }
 
-}  // namespace tactra::testing
+}  // namespace tactra::test

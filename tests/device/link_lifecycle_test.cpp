@@ -5,9 +5,9 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/link/link_test_support.h"
+#include "tests/device/link_test_support.h"
 
-namespace tactra::testing {
+namespace tactra::test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -232,4 +232,4 @@ TEST(LinkLeakTest, RepeatedCyclesLeakNoHandlesEventsOrThreads) {
 }
 
 }  // namespace
-}  // namespace tactra::testing
+}  // namespace tactra::test

@@ -2,44 +2,43 @@
 // the two ways out.
 #include <gtest/gtest.h>
 
-#include "run_fakes.h"
+#include "resources/kelvane_ids.h"
+#include "tests/fakes/run_fakes.h"
 
 namespace tactra::calib::test {
 namespace {
 
-std::vector<std::string> Log(FakePort& port) { return port.log; }
-
 TEST(Conversation, OpensWithModeThenBeginAndTheFixedPauses) {
   RunRig rig;
   rig.run.OpenConversation();
-  EXPECT_EQ(Log(rig.port), (std::vector<std::string>{"send 1", "pause 50", "send 3", "pause 500"}));
-  ASSERT_EQ(rig.port.sent.size(), 2u);
+  EXPECT_EQ(rig.Log(), (std::vector<std::string>{"send 1", "pause 50", "send 3", "pause 500"}));
+  ASSERT_EQ(rig.link.Sent().size(), 2u);
   const std::vector<uint8_t> getMode{6, 1, 0, 0xFF};
-  EXPECT_EQ(rig.port.sent[0].bytes.size(), 48u);
-  EXPECT_TRUE(std::equal(getMode.begin(), getMode.end(), rig.port.sent[0].bytes.begin()));
+  EXPECT_EQ(rig.link.Sent()[0].bytes.size(), 48u);
+  EXPECT_TRUE(std::equal(getMode.begin(), getMode.end(), rig.link.Sent()[0].bytes.begin()));
 }
 
 TEST(Conversation, WithoutAFrameEachCommandShowsNotConnectedAndThePausesStay) {
   RunRig rig;
-  rig.port.state = 0;
+  rig.link.state = kLinkNone;
   rig.run.OpenConversation();
   rig.run.Finish(true);
-  EXPECT_TRUE(rig.port.sent.empty());
-  EXPECT_EQ(Log(rig.port), (std::vector<std::string>{"pause 50", "pause 500", "pause 500"}));
-  EXPECT_EQ(rig.messages.shown, (std::vector<std::pair<int, int>>(3, {kStrNotConnected, kStrCaption})));
+  EXPECT_TRUE(rig.link.Sent().empty());
+  EXPECT_EQ(rig.Log(), (std::vector<std::string>{"pause 50", "pause 500", "pause 500"}));
+  EXPECT_EQ(rig.messages.Shown(), (std::vector<std::pair<int, int>>(3, {IDS_NOT_CONNECTED, IDS_CAPTION})));
 }
 
 TEST(Conversation, FinishSendsEndWithTheChoice) {
   for (bool ok : {true, false}) {
     RunRig rig;
     rig.run.Finish(ok);
-    ASSERT_EQ(rig.port.sent.size(), 1u);
-    const auto& b = rig.port.sent[0].bytes;
+    ASSERT_EQ(rig.link.Sent().size(), 1u);
+    const Bytes b = rig.link.Sent()[0].bytes;
     EXPECT_EQ(b[1], proto::CMD_CAL_END);
     EXPECT_EQ(b[2], 1);
     EXPECT_EQ(b[3], ok ? 1 : 0);
     EXPECT_EQ(b[4], 0xFF);
-    EXPECT_EQ(Log(rig.port).back(), "pause 500");
+    EXPECT_EQ(rig.Log().back(), "pause 500");
   }
 }
 
@@ -53,26 +52,27 @@ TEST(Replies, ModeBeginAndRefusals) {
     int messages;
   };
   const std::vector<Case> cases{
+      // Until the frame says otherwise the run has the initial mode's five targets.
       {"mode 2", Reply(1, {2}), 2, 4, 1, 0},
       {"mode 4", Reply(1, {4}), 4, 9, 1, 0},
-      {"mode 5 is not a mode", Reply(1, {5}), 3, 0, 1, 0},
-      {"mode reply with two bytes", Reply(1, {2, 0}), 3, 0, 1, 0},
-      {"begin acknowledged", Reply(3, {1}), 3, 0, 2, 0},
-      {"begin refused", Reply(3, {0}), 3, 0, 1, 1},
-      {"result refused", Reply(4, {0}), 3, 0, 1, 1},
-      {"result taken", Reply(4, {1}), 3, 0, 1, 0},
-      {"end refused", Reply(5, {0}), 3, 0, 1, 1},
-      {"unknown code", Reply(9, {0}), 3, 0, 1, 0},
+      {"mode 5 is not a mode", Reply(1, {5}), 3, 5, 1, 0},
+      {"mode reply with two bytes", Reply(1, {2, 0}), 3, 5, 1, 0},
+      {"begin acknowledged", Reply(3, {1}), 3, 5, 2, 0},
+      {"begin refused", Reply(3, {0}), 3, 5, 1, 1},
+      {"result refused", Reply(4, {0}), 3, 5, 1, 1},
+      {"result taken", Reply(4, {1}), 3, 5, 1, 0},
+      {"end refused", Reply(5, {0}), 3, 5, 1, 1},
+      {"unknown code", Reply(9, {0}), 3, 5, 1, 0},
   };
   for (const auto& c : cases) {
     RunRig rig;
     rig.run.OnDeviceReply(c.reply.data(), c.reply.size());
     EXPECT_EQ(rig.run.mode(), c.mode) << c.name;
     EXPECT_EQ(rig.run.targetCount(), c.targets) << c.name;
-    EXPECT_EQ(rig.port.GetLinkState(), c.linkState) << c.name;
-    EXPECT_EQ(rig.messages.shown.size(), std::size_t(c.messages)) << c.name;
+    EXPECT_EQ(rig.link.GetLinkState(), c.linkState) << c.name;
+    EXPECT_EQ(rig.messages.Shown().size(), std::size_t(c.messages)) << c.name;
     if (c.messages) {
-      EXPECT_EQ(rig.messages.shown[0], (std::pair<int, int>{kStrRefused, kStrCaption}));
+      EXPECT_EQ(rig.messages.Shown()[0], (std::pair<int, int>{IDS_REFUSED, IDS_CAPTION}));
     }
   }
 }
@@ -154,8 +154,8 @@ TEST(Result, WrittenOnceDoneWithThePayloadOfTheComputation) {
   rig.HoldTarget(4000, 4000);
   rig.HoldTarget(100, 4000);
   ASSERT_TRUE(rig.run.WriteResult());
-  ASSERT_EQ(rig.port.sent.size(), 1u);
-  const auto& b = rig.port.sent[0].bytes;
+  ASSERT_EQ(rig.link.Sent().size(), 1u);
+  const Bytes b = rig.link.Sent()[0].bytes;
   EXPECT_EQ(b[1], proto::CMD_CAL_WRITE_RESULT);
   EXPECT_EQ(b[2], 12);
   EXPECT_EQ(b[3], 0xAB);
@@ -172,9 +172,9 @@ TEST(Result, ADegenerateFitSendsNothingAndLeavesOnlyCancel) {
   rig.HoldTarget(4000, 4000);
   rig.HoldTarget(100, 4000);
   EXPECT_FALSE(rig.run.WriteResult());
-  EXPECT_TRUE(rig.port.sent.empty());
+  EXPECT_TRUE(rig.link.Sent().empty());
   EXPECT_FALSE(rig.run.okAvailable());
-  EXPECT_EQ(rig.messages.shown, (std::vector<std::pair<int, int>>{{kStrRefused, kStrCaption}}));
+  EXPECT_EQ(rig.messages.Shown(), (std::vector<std::pair<int, int>>{{IDS_REFUSED, IDS_CAPTION}}));
 }
 
 }  // namespace

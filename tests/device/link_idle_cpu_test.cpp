@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <thread>
 
-#include "tests/link/link_test_support.h"
+#include "tests/device/link_test_support.h"
 
-namespace tactra::testing {
+namespace tactra::test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -46,4 +46,4 @@ TEST(LinkIdleTest, SixIdleWorkersUseAlmostNoCpu) {
 }
 
 }  // namespace
-}  // namespace tactra::testing
+}  // namespace tactra::test

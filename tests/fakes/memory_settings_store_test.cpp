@@ -1,6 +1,6 @@
 // The in-memory settings store behaves as the registry adapter does, so that tests over it
 // say something about the programs on Windows.
-#include "common/memory_settings_store.h"
+#include "tests/fakes/memory_settings_store.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +37,12 @@ TEST(MemoryStore, DwordReadsAsIntoAFourByteBuffer) {
   EXPECT_EQ(v, 7u);
   EXPECT_FALSE(key->ReadDword(L"Long", v));
   EXPECT_FALSE(key->ReadDword(L"Missing", v));
+  // A string arrives as its narrow text with the terminator, as the narrow call reads it.
+  store.PutString(kMachine, kPath, L"Text3", L"123");
+  store.PutString(kMachine, kPath, L"Text4", L"1234");
+  EXPECT_TRUE(key->ReadDword(L"Text3", v));
+  EXPECT_EQ(v, 0x00333231u);
+  EXPECT_FALSE(key->ReadDword(L"Text4", v));
 }
 
 TEST(MemoryStore, StringsAreReadIntoABoundedBuffer) {
@@ -63,7 +69,7 @@ TEST(MemoryStore, StringsAreReadIntoABoundedBuffer) {
   const Case cases[] = {
       {L"Three", 4, true, L"abc"},     {L"Four", 4, false, L""},     {L"Four", 5, true, L"abcd"},
       {L"ThreeBare", 4, true, L"abc"}, {L"FourBare", 4, false, L""}, {L"FourBare", 5, true, L"abcd"},
-      {L"Inner", 4, true, L"a"},       {L"Odd", 4, true, L"a"},      {L"Number", 4, false, L""},
+      {L"Inner", 4, true, L"a"},       {L"Odd", 4, true, L"a"},      {L"Number", 4, true, L"\x05"},
       {L"Missing", 4, false, L""},     {L"Three", 0, false, L""},    {L"Chinese", 3, true, L"中文"},
   };
   for (const Case& c : cases) {

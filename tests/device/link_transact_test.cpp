@@ -4,9 +4,9 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/link/link_test_support.h"
+#include "tests/device/link_test_support.h"
 
-namespace tactra::testing {
+namespace tactra::test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -255,4 +255,4 @@ TEST(LinkTransactTest, RemovalDuringTheWaitEndsByTimeOutAndTheReaderGoesIdle) {
 }
 
 }  // namespace
-}  // namespace tactra::testing
+}  // namespace tactra::test

@@ -17,7 +17,7 @@
 #include "device/hid_host.h"
 #include "device/link.h"
 
-namespace tactra::testing {
+namespace tactra::test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -128,4 +128,4 @@ Responder EchoResponder(std::chrono::milliseconds delay = std::chrono::milliseco
 // Threads of this process, or -1 where the system does not say.
 int ProcessThreadCount();
 
-}  // namespace tactra::testing
+}  // namespace tactra::test

@@ -11,7 +11,7 @@
 
 #include "device/link.h"
 
-namespace tactra::testing {
+namespace tactra::test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -32,9 +32,9 @@ class RecordingOwner : public LinkOwner {
     touches_.emplace_back(report, report + length);
     changed_.notify_all();
   }
-  void OnLinkMessage(int textId, int captionId) override {
+  void OnLinkEvent(LinkEvent event) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    messages_.emplace_back(textId, captionId);
+    events_.push_back(event);
   }
 
   std::vector<Bytes> Replies() const {
@@ -49,9 +49,9 @@ class RecordingOwner : public LinkOwner {
     std::lock_guard<std::mutex> lock(mutex_);
     return replies_.empty() ? Bytes{} : replies_.back();
   }
-  std::vector<std::pair<int, int>> Messages() const {
+  std::vector<LinkEvent> Events() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return messages_;
+    return events_;
   }
   // Waits until `count` replies have been recorded.
   bool WaitForReplies(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
@@ -68,7 +68,7 @@ class RecordingOwner : public LinkOwner {
   std::condition_variable changed_;
   std::vector<Bytes> replies_;
   std::vector<Bytes> touches_;
-  std::vector<std::pair<int, int>> messages_;
+  std::vector<LinkEvent> events_;
 };
 
-}  // namespace tactra::testing
+}  // namespace tactra::test

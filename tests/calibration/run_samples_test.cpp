@@ -3,7 +3,8 @@
 
 #include <thread>
 
-#include "run_fakes.h"
+#include "resources/kelvane_ids.h"
+#include "tests/fakes/run_fakes.h"
 
 namespace tactra::calib::test {
 namespace {
@@ -68,13 +69,13 @@ TEST(SampleSeries, OtherLengthsAndIdleRunAreIgnored) {
   auto touch = TouchReport(100, 100);
   rig.run.HandleSample(touch.data(), touch.size());  // before the run started
   EXPECT_EQ(rig.run.sampleCount(), 0);
-  rig.run.BeginCollecting();  // no mode reply: no targets at all
+  rig.run.BeginCollecting();  // no mode reply: the initial mode's five targets
+  EXPECT_EQ(rig.run.targetCount(), 5);
   rig.run.HandleSample(touch.data(), touch.size());
-  EXPECT_EQ(rig.run.sampleCount(), 0);
-  rig.StartInMode(3);
+  EXPECT_EQ(rig.run.sampleCount(), 1);
   rig.run.HandleSample(touch.data(), 61);
   rig.run.HandleSample(touch.data(), 6);
-  EXPECT_EQ(rig.run.sampleCount(), 0);
+  EXPECT_EQ(rig.run.sampleCount(), 1);
 }
 
 TEST(SampleSeries, TheFirstTenSamplesAreNotAveraged) {

@@ -1,4 +1,4 @@
-#include "calibration/system_facts.h"
+#include "common/system_facts.h"
 
 #include <gtest/gtest.h>
 

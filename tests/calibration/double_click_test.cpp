@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/memory_settings_store.h"
-#include "tests/support/recording_messages.h"
+#include "tests/fakes/memory_settings_store.h"
+#include "tests/fakes/recording_messages.h"
 
 namespace tactra {
 namespace {

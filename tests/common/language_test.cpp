@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/language.h"
-#include "common/memory_settings_store.h"
-#include "tests/support/recording_messages.h"
+#include "tests/fakes/memory_settings_store.h"
+#include "tests/fakes/recording_messages.h"
 
 namespace tactra {
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "device/link.h"
-#include "device/win32/win32_hid_handle.h"
-#include "device/win32/win32_hid_host.h"
+#include "device/win32/hid_handle_win32.h"
+#include "device/win32/hid_host_win32.h"
 
 namespace tactra {
 namespace {

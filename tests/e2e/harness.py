@@ -1,0 +1,273 @@
+"""The end-to-end harness: the programs under Wine and Xvfb against a native simulated frame.
+
+A scenario starts its own tactra-framesim on a free loopback port, runs a program with
+TACTRA_FRAME_SIM pointing at it, drives it as a user would (keys through xdotool, message boxes
+through msgbox_probe.exe) and checks what the frame received, what the windows show, the
+registry and the messages. The scenarios of each program live in their own file.
+"""
+
+import argparse
+import json
+import os
+import socket
+import subprocess
+import sys
+import time
+import traceback
+
+# The Wine loader and server of the Windows build under test (set by scripts/with-wine).
+WINE = os.environ.get("WINE", "wine")
+WINESERVER = os.environ.get("WINESERVER", "wineserver")
+
+CAL_CHANNEL = 4
+SETTINGS_CHANNEL = 5
+SCREEN = (1024, 768)
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Env:
+    def __init__(self, args):
+        self.bin = os.path.abspath(args.bin)
+        self.native_bin = os.path.abspath(args.native_bin)
+        self.artifacts = os.path.abspath(args.artifacts)
+        os.makedirs(self.artifacts, exist_ok=True)
+        self.framesim = os.path.join(self.native_bin, "tactra-framesim")
+        self.base = dict(os.environ)
+        self.base.setdefault("WINEDEBUG", "-all")
+
+    def wine(self, *argv, env=None, cwd=None, **kw):
+        return subprocess.Popen([WINE, *argv], cwd=cwd or self.bin, env=env or self.base, **kw)
+
+    def reg(self, *argv):
+        """reg.exe of the prefix; its output."""
+        out = subprocess.run([WINE, "reg", *argv], env=self.base, capture_output=True, text=True)
+        return out.stdout
+
+    def reg_add_dword(self, key, name, value):
+        self.reg("add", key, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f")
+
+    def reg_value(self, key, name):
+        """The data of a value as reg.exe prints it, or None when it is missing."""
+        for line in self.reg("query", key, "/v", name).splitlines():
+            parts = line.split(None, 2)
+            if len(parts) >= 2 and parts[0] == name:
+                return parts[2].strip() if len(parts) == 3 else ""
+        return None
+
+    def settle(self):
+        """Waits until every Wine process of the prefix has ended."""
+        subprocess.run([WINESERVER, "-w"], env=self.base, check=False)
+
+
+class Frame:
+    """One simulated frame on its own port."""
+
+    def __init__(self, env, mode, touch="auto", extra=()):
+        self.env = env
+        self.port = free_port()
+        self.proc = subprocess.Popen(
+            [env.framesim, "serve", "--port", str(self.port), "--mode", str(mode), "--touch", touch,
+             "--screen", "%dx%d" % SCREEN, *extra],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            try:
+                with socket.create_connection(("127.0.0.1", self.port), timeout=0.2):
+                    return
+            except OSError:
+                time.sleep(0.05)
+        raise Failure("simulator did not start")
+
+    def ctl(self, *argv):
+        out = subprocess.run([self.env.framesim, "ctl", "--port", str(self.port), *argv],
+                             capture_output=True, text=True, timeout=20)
+        return out.stdout
+
+    def dump(self):
+        return json.loads(self.ctl("dump"))
+
+    def received(self, channel):
+        """Every report the frame received on a channel, whole, in order."""
+        return [bytes.fromhex(r["report"]) for r in self.dump()["received"] if r["channel"] == channel]
+
+    def commands(self, channel):
+        """(code, payload bytes) of every report the frame received on a channel."""
+        return [(b[1], b[3:3 + b[2]]) for b in self.received(channel)]
+
+    def calibration_commands(self):
+        return self.commands(CAL_CHANNEL)
+
+    def wait_for(self, code, timeout, channel=CAL_CHANNEL):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if any(c == code for c, _ in self.commands(channel)):
+                return True
+            time.sleep(0.25)
+        return False
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+
+
+class Program:
+    """A Windows program of the build under test, started against a frame."""
+
+    def __init__(self, env, exe, port, args=(), extra_env=None, cwd=None):
+        self.env = env
+        self.classname = os.path.basename(exe).lower()
+        run_env = dict(env.base)
+        if port is not None:
+            run_env["TACTRA_FRAME_SIM"] = "127.0.0.1:%d" % port
+        run_env.update(extra_env or {})
+        self.proc = env.wine(exe, *args, env=run_env, cwd=cwd,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def visible_windows(self):
+        """(window id, width, height, title) of the program's visible top-level windows."""
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", self.classname],
+                             capture_output=True, text=True)
+        found = []
+        for wid in out.stdout.split():
+            geometry = subprocess.run(["xdotool", "getwindowgeometry", wid], capture_output=True,
+                                      text=True).stdout
+            size = (0, 0)
+            for line in geometry.splitlines():
+                if "Geometry:" in line:
+                    w, h = line.split("Geometry:")[1].strip().split("x")
+                    size = (int(w), int(h))
+            title = subprocess.run(["xdotool", "getwindowname", wid], capture_output=True,
+                                   text=True).stdout.strip()
+            found.append((wid, size[0], size[1], title))
+        return found
+
+    def wait_window(self, accept, timeout):
+        """The first visible window for which accept(width, height, title) holds, or None."""
+        deadline = time.time() + timeout
+        while True:
+            for wid, w, h, title in self.visible_windows():
+                if accept(w, h, title):
+                    return wid
+            if time.time() >= deadline:
+                return None
+            time.sleep(0.2)
+
+    def key_to(self, wid, name):
+        # Without a window manager the window needs the input focus before it gets keys.
+        subprocess.run(["xdotool", "windowfocus", "--sync", wid], check=False, timeout=10)
+        subprocess.run(["xdotool", "key", "--window", wid, name], check=False, timeout=10)
+
+    def wait_exit(self, timeout):
+        try:
+            self.proc.wait(timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(5)
+
+
+def probe_box(env, module, timeout_ms):
+    args = [WINE, "msgbox_probe.exe", str(timeout_ms)] + ([module] if module else [])
+    out = subprocess.run(args, cwd=env.bin, env=env.base, capture_output=True, text=True,
+                         timeout=timeout_ms / 1000 + 30)
+    if out.returncode != 0:
+        raise Failure("no message box appeared")
+    return out.stdout
+
+
+def dismiss_owned_box(env, module, timeout_ms=15000):
+    """Closes the next message box; returns (text id, caption id, owner: run, none or other)."""
+    out = probe_box(env, module, timeout_ms)
+    ids = {}
+    owner = None
+    for line in out.splitlines():
+        if line.startswith("text-id="):
+            for part in line.split():
+                k, v = part.split("=")
+                ids[k] = int(v)
+        elif line.startswith("owner="):
+            owner = line.split("=", 1)[1].strip()
+    return ids.get("text-id"), ids.get("caption-id"), owner
+
+
+def dismiss_box(env, module, timeout_ms=15000):
+    """Closes the next message box; returns (text id, caption id)."""
+    return dismiss_owned_box(env, module, timeout_ms)[:2]
+
+
+def screenshot(env, name):
+    path = os.path.join(env.artifacts, name)
+    subprocess.run(["import", "-display", os.environ.get("DISPLAY", ":99"), "-window", "root", path],
+                   check=False, timeout=20)
+    return path
+
+
+def colour_count(png, box, rgb):
+    """How many pixels of colour rgb the box (x, y, w, h) of a screenshot holds."""
+    x, y, w, h = box
+    out = subprocess.run(["convert", png, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "-format", "%c",
+                          "histogram:info:-"], capture_output=True, text=True).stdout
+    want = "#%02X%02X%02X" % rgb
+    total = 0
+    for line in out.splitlines():
+        if want in line.upper():
+            total += int(line.split(":")[0].strip())
+    return total
+
+
+def run_scenarios(scenarios, prepare=None, argv=None):
+    """Runs every scenario (or those whose name contains --only), each on its own; the exit code."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--native-bin", required=True)
+    parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--only", default="")
+    args = parser.parse_args(argv)
+    env = Env(args)
+    if not os.access(env.framesim, os.X_OK):
+        print("missing %s: build the native tree first (scripts/build native)" % env.framesim)
+        return 1
+    if prepare and not prepare(env):
+        return 1
+    failures = 0
+    for name, run in scenarios:
+        if args.only and args.only not in name:
+            continue
+        began = time.time()
+        try:
+            note = run(env)
+            print("PASS  %-32s %5.1f s  %s" % (name, time.time() - began, note or ""), flush=True)
+        except Exception as e:  # a failed scenario must not stop the others
+            failures += 1
+            print("FAIL  %-32s %5.1f s  %s" % (name, time.time() - began, e), flush=True)
+            if not isinstance(e, Failure):
+                traceback.print_exc()
+            screenshot(env, "failure-%s.png" % name.split(",")[0].replace(" ", "-"))
+    print("%d scenario(s) failed" % failures if failures else "all scenarios passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit("run a program's scenarios, not the harness")

@@ -11,6 +11,10 @@ namespace tactra {
 
 enum class Hive { LocalMachine, CurrentUser };
 
+// What deleting a value came to: a value that was not there is not a failure to the caller
+// that wants it gone, but it is told apart.
+enum class Deletion { Deleted, Absent, Failed };
+
 class SettingsKey {
  public:
   virtual ~SettingsKey() = default;
@@ -23,8 +27,7 @@ class SettingsKey {
   virtual bool WriteDword(const std::wstring& name, uint32_t value) = 0;
   // Written as a zero-terminated string.
   virtual bool WriteString(const std::wstring& name, const std::wstring& value) = 0;
-  // Fails when the value does not exist.
-  virtual bool DeleteValue(const std::wstring& name) = 0;
+  virtual Deletion DeleteValue(const std::wstring& name) = 0;
 };
 
 class SettingsStore {
@@ -34,6 +37,9 @@ class SettingsStore {
   virtual std::unique_ptr<SettingsKey> CreateOrOpen(Hive hive, const std::wstring& path, bool& created) = 0;
   // Opens an existing key with full access. Null on failure.
   virtual std::unique_ptr<SettingsKey> Open(Hive hive, const std::wstring& path) = 0;
+  // Opens an existing key to write and delete values only (what a key of the system lets a
+  // program do). Null on failure.
+  virtual std::unique_ptr<SettingsKey> OpenForWriting(Hive hive, const std::wstring& path) = 0;
 };
 
 }  // namespace tactra

@@ -69,8 +69,10 @@ class RegistryKey : public SettingsKey {
                           static_cast<DWORD>(bytes)) == ERROR_SUCCESS;
   }
 
-  bool DeleteValue(const std::wstring& name) override {
-    return RegDeleteValueW(key_.get(), name.c_str()) == ERROR_SUCCESS;
+  Deletion DeleteValue(const std::wstring& name) override {
+    const LSTATUS status = RegDeleteValueW(key_.get(), name.c_str());
+    if (status == ERROR_SUCCESS) return Deletion::Deleted;
+    return status == ERROR_FILE_NOT_FOUND ? Deletion::Absent : Deletion::Failed;
   }
 
  private:
@@ -94,8 +96,17 @@ class RegistryStore : public SettingsStore {
   }
 
   std::unique_ptr<SettingsKey> Open(Hive hive, const std::wstring& path) override {
+    return OpenWith(hive, path, KEY_ALL_ACCESS);
+  }
+
+  std::unique_ptr<SettingsKey> OpenForWriting(Hive hive, const std::wstring& path) override {
+    return OpenWith(hive, path, KEY_WRITE);
+  }
+
+ private:
+  static std::unique_ptr<SettingsKey> OpenWith(Hive hive, const std::wstring& path, REGSAM access) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(Root(hive), path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return nullptr;
+    if (RegOpenKeyExW(Root(hive), path.c_str(), 0, access, &key) != ERROR_SUCCESS) return nullptr;
     return std::make_unique<RegistryKey>(UniqueHkey(key));
   }
 };

@@ -127,8 +127,8 @@ TEST_F(RegistryStoreTest, DeletionOfAMissingValueFails) {
   auto key = CreateKey();
   ASSERT_NE(key, nullptr);
   ASSERT_TRUE(key->WriteDword(L"Gone", 1));
-  EXPECT_TRUE(key->DeleteValue(L"Gone"));
-  EXPECT_FALSE(key->DeleteValue(L"Gone"));
+  EXPECT_EQ(key->DeleteValue(L"Gone"), Deletion::Deleted);
+  EXPECT_EQ(key->DeleteValue(L"Gone"), Deletion::Absent);
   uint32_t dword = 0;
   EXPECT_FALSE(key->ReadDword(L"Gone", dword));
 }

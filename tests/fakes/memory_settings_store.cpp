@@ -158,12 +158,12 @@ class MemoryKey : public SettingsKey {
     return true;
   }
 
-  bool DeleteValue(const std::wstring& name) override {
-    if (state_->Fails(SettingsOp::DeleteValue, name)) return false;
+  Deletion DeleteValue(const std::wstring& name) override {
+    if (state_->Fails(SettingsOp::DeleteValue, name)) return Deletion::Failed;
     Key* key = state_->Find(hive_, path_);
-    if (!key || key->values.erase(Fold(name)) == 0) return false;
+    if (!key || key->values.erase(Fold(name)) == 0) return Deletion::Absent;
     state_->changes.push_back({SettingsOp::DeleteValue, hive_, path_, name, 0, L""});
-    return true;
+    return Deletion::Deleted;
   }
 
  private:
@@ -188,6 +188,11 @@ std::unique_ptr<SettingsKey> MemorySettingsStore::CreateOrOpen(Hive hive, const 
 
 std::unique_ptr<SettingsKey> MemorySettingsStore::Open(Hive hive, const std::wstring& path) {
   if (state_->Fails(SettingsOp::Open, path) || !state_->Find(hive, path)) return nullptr;
+  return std::make_unique<MemoryKey>(state_, hive, path);
+}
+
+std::unique_ptr<SettingsKey> MemorySettingsStore::OpenForWriting(Hive hive, const std::wstring& path) {
+  if (state_->Fails(SettingsOp::OpenForWriting, path) || !state_->Find(hive, path)) return nullptr;
   return std::make_unique<MemoryKey>(state_, hive, path);
 }
 

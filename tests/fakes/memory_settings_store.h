@@ -14,7 +14,7 @@
 
 namespace tactra {
 
-enum class SettingsOp { CreateOrOpen, Open, ReadDword, ReadString, WriteDword, WriteString, DeleteValue };
+enum class SettingsOp { CreateOrOpen, Open, OpenForWriting, ReadDword, ReadString, WriteDword, WriteString, DeleteValue };
 
 enum class StoredType { String, Dword, Binary };
 
@@ -36,6 +36,7 @@ class MemorySettingsStore : public SettingsStore {
 
   std::unique_ptr<SettingsKey> CreateOrOpen(Hive hive, const std::wstring& path, bool& created) override;
   std::unique_ptr<SettingsKey> Open(Hive hive, const std::wstring& path) override;
+  std::unique_ptr<SettingsKey> OpenForWriting(Hive hive, const std::wstring& path) override;
 
   // Setting up a test; these are not recorded as changes and never fail. Keys and their
   // parents are created as needed.

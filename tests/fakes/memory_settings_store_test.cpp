@@ -86,8 +86,8 @@ TEST(MemoryStore, WritesAndDeletionsAreRecordedInOrder) {
   ASSERT_NE(key, nullptr);
   EXPECT_TRUE(key->WriteString(L"A", L"24"));
   EXPECT_TRUE(key->WriteDword(L"B", 2));
-  EXPECT_TRUE(key->DeleteValue(L"a"));
-  EXPECT_FALSE(key->DeleteValue(L"A")) << "deleting a missing value fails";
+  EXPECT_EQ(key->DeleteValue(L"a"), Deletion::Deleted);
+  EXPECT_EQ(key->DeleteValue(L"A"), Deletion::Absent) << "the value is gone already";
   ASSERT_EQ(store.Changes().size(), 3u);
   EXPECT_EQ(store.Changes()[0].op, SettingsOp::WriteString);
   EXPECT_EQ(store.Changes()[0].text, L"24");

@@ -1,0 +1,67 @@
+#include "console/console_model.h"
+
+#include "console/page_context.h"
+#include "device/protocol.h"
+#include "resources/console_ids.h"
+
+namespace tactra::console {
+
+int RouteReply(const uint8_t* report, std::size_t length, int currentTab) {
+  if (report == nullptr || length == 0) return -1;
+  if (report[0] == proto::kCalibrationReportId) return kTabCalibration;
+  if (report[0] != proto::kSettingsReportId) return -1;
+  return currentTab >= kTabInfo && currentTab <= kTabCalibration ? currentTab : -1;
+}
+
+ConsoleModel::ConsoleModel(Link& link, Messages& messages, std::array<ReplySink*, 3> pages)
+    : link_(link), messages_(messages), pages_(pages), statusText_(IDS_NOT_CONNECTED) {}
+
+void ConsoleModel::OnDeviceReply(const uint8_t* report, std::size_t length) {
+  const int tab = RouteReply(report, length, currentTab_.load());
+  if (tab < 0) return;
+  if (ReplySink* page = pages_[static_cast<std::size_t>(tab)]) page->OnDeviceReply(report, length);
+}
+
+void ConsoleModel::OnLinkEvent(LinkEvent event) {
+  if (event == LinkEvent::EnumerationOutOfMemory) ShowMessage(messages_, IDS_OUT_OF_MEMORY);
+}
+
+bool ConsoleModel::UpdateConnectionStatus() {
+  const bool started = link_.Start();
+  statusText_ = started ? IDS_CONNECTED : IDS_NOT_CONNECTED;
+  return started;
+}
+
+bool ConsoleModel::OnDeviceNotice(DeviceNotice notice, const std::wstring& path) {
+  const int before = statusText_;
+  if (notice == DeviceNotice::Arrival) {
+    // While no frame is bound any arrival looks for it again: a frame plugged into another
+    // port comes back at other paths.
+    if (!link_.HasDevices()) {
+      UpdateConnectionStatus();
+    } else if (link_.GetLinkState() == kLinkNone) {
+      link_.StopWorkers();
+      UpdateConnectionStatus();
+    }
+  } else if (link_.IsBoundPath(path) && link_.GetLinkState() != kLinkNone) {
+    // The workers keep waiting in their reads until the next start stops them.
+    link_.SetLinkState(kLinkNone);
+    statusText_ = IDS_NOT_CONNECTED;
+  }
+  return statusText_ != before;
+}
+
+void ConsoleModel::SetCurrentTab(int tab) { currentTab_.store(tab); }
+
+bool ConsoleModel::RunSequence(const std::function<void()>& body) {
+  if (busy_) return false;
+  busy_ = true;
+  struct Done {
+    bool& busy;
+    ~Done() { busy = false; }
+  } done{busy_};
+  body();
+  return true;
+}
+
+}  // namespace tactra::console

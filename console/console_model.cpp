@@ -59,8 +59,12 @@ bool ConsoleModel::RunSequence(const std::function<void()>& body) {
   struct Done {
     bool& busy;
     ~Done() { busy = false; }
-  } done{busy_};
-  body();
+  };
+  {
+    Done done{busy_};
+    body();
+  }
+  if (afterSequence_) afterSequence_();
   return true;
 }
 

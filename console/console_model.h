@@ -61,6 +61,8 @@ class ConsoleModel : public LinkOwner {
   // further page actions and tab changes are refused. False when refused.
   bool RunSequence(const std::function<void()>& body);
   bool busy() const { return busy_; }
+  // Called on the window's thread after each sequence (what waited for it may go ahead).
+  void SetAfterSequence(std::function<void()> hook) { afterSequence_ = std::move(hook); }
 
  private:
   Link& link_;
@@ -69,6 +71,7 @@ class ConsoleModel : public LinkOwner {
   std::atomic<int> currentTab_{kTabInfo};
   int statusText_;
   bool busy_ = false;
+  std::function<void()> afterSequence_;
 };
 
 }  // namespace tactra::console

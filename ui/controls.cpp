@@ -51,4 +51,38 @@ std::wstring LoadResourceString(HINSTANCE module, int id) {
   return std::wstring(text, static_cast<std::size_t>(length));
 }
 
+int FillListFromStrings(HWND dialog, int id, HINSTANCE module) {
+  HWND list = GetDlgItem(dialog, id);
+  if (!list) return 0;
+  SendMessageW(list, CB_RESETCONTENT, 0, 0);
+  // Ten items at the most: the next control's strings follow.
+  int count = 0;
+  for (; count < 10; ++count) {
+    const std::wstring text = LoadResourceString(module, id * 10 + count);
+    if (text.empty()) break;
+    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  return count;
+}
+
+void SelectListItem(HWND dialog, int id, int index) {
+  SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int SelectedListItem(HWND dialog, int id) {
+  return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
+}
+
+void SetChecked(HWND dialog, int id, bool checked) {
+  SendDlgItemMessageW(dialog, id, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool IsChecked(HWND dialog, int id) {
+  return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void EnableItem(HWND dialog, int id, bool enabled) {
+  if (HWND item = GetDlgItem(dialog, id)) EnableWindow(item, enabled ? TRUE : FALSE);
+}
+
 }  // namespace tactra::ui

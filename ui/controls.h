@@ -21,4 +21,15 @@ void MoveItem(HWND dialog, int id, int x, int y);
 // A string resource of `module`; "" when missing.
 std::wstring LoadResourceString(HINSTANCE module, int id);
 
+// Fills drop-down list `id` with the strings id * 10 + 0, 1, ... of `module`, up to the first
+// missing one; the number of items.
+int FillListFromStrings(HWND dialog, int id, HINSTANCE module);
+// Drop-down lists, check boxes and radio buttons, enabled state.
+void SelectListItem(HWND dialog, int id, int index);
+int SelectedListItem(HWND dialog, int id);
+void SetChecked(HWND dialog, int id, bool checked);
+// Only the checked state counts; the indeterminate one does not.
+bool IsChecked(HWND dialog, int id);
+void EnableItem(HWND dialog, int id, bool enabled);
+
 }  // namespace tactra::ui

@@ -114,6 +114,12 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool& handl
       handled = OnCommand(id, code, reinterpret_cast<HWND>(lParam));
       return 0;
     }
+    case WM_NOTIFY: {
+      INT_PTR result = 0;
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      handled = header != nullptr && OnNotify(*header, lParam, result);
+      return result;
+    }
     case WM_DESTROY:
       OnDestroy();
       handled = false;

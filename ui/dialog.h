@@ -39,6 +39,8 @@ class Dialog {
   virtual void OnCancel();
   // Other WM_COMMANDs; true when handled.
   virtual bool OnCommand(int /*id*/, int /*code*/, HWND /*control*/) { return false; }
+  // WM_NOTIFY from a control; true when handled, `result` then being the notification's result.
+  virtual bool OnNotify(const NMHDR& /*header*/, LPARAM /*lParam*/, INT_PTR& /*result*/) { return false; }
   // WM_DESTROY, while the window and its controls still exist.
   virtual void OnDestroy() {}
   // Any other message; true when handled, `result` then being the message's result.

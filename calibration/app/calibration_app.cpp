@@ -1,7 +1,7 @@
 #include "calibration/app/calibration_app.h"
 
 #include "calibration/app/calibration_dlg.h"
-#include "calibration/app/startup_probe.h"
+#include "calibration/app/startup_steps.h"
 #include "common/language.h"
 #include "common/win32/language_module_win32.h"
 #include "common/win32/message_box_win32.h"

@@ -1,13 +1,13 @@
 #include "calibration/app/calibration_dlg.h"
 
-#include "calibration/app/about_dlg.h"
-#include "calibration/app/startup_probe.h"
+#include "calibration/app/startup_steps.h"
 #include "calibration/compute.h"
 #include "calibration/double_click.h"
 #include "calibration/run_layout.h"
 #include "common/win32/system_facts_win32.h"
 #include "device/win32/hid_host_win32.h"
 #include "resources/kelvane_ids.h"
+#include "ui/about_dlg.h"
 #include "ui/controls.h"
 #include "ui/icon_button.h"
 #include "ui/message_pump.h"
@@ -272,7 +272,7 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return false;
       {
-        CAboutDlg about(resources());
+        ui::CAboutDlg about(resources());
         about.RunModal(hwnd());
       }
       return true;

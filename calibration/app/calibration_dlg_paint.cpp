@@ -1,7 +1,7 @@
 // Drawing of the run: the nine targets through an off-screen bitmap each, and the colours of
 // the text controls.
 #include "calibration/app/calibration_dlg.h"
-#include "calibration/app/startup_probe.h"
+#include "calibration/app/startup_steps.h"
 #include "calibration/run_layout.h"
 #include "resources/kelvane_ids.h"
 

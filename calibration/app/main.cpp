@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "calibration/app/calibration_app.h"
-#include "calibration/app/startup_probe.h"
+#include "calibration/app/startup_steps.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int result = 0;

@@ -1,0 +1,298 @@
+#include "console/app/console_dlg.h"
+
+#include <commctrl.h>
+
+#include "common/win32/startup_probe_win32.h"
+#include "device/win32/hid_host_win32.h"
+#include "resources/console_ids.h"
+#include "ui/about_dlg.h"
+#include "ui/controls.h"
+#include "ui/scopes.h"
+#include "ui/tabs.h"
+
+namespace tactra::console {
+
+namespace {
+
+constexpr wchar_t kTrayTip[] = L"TactraConsole";
+// The tray menu's one item, the same two characters in every language.
+constexpr wchar_t kTrayExit[] = L"\u9000\u51FA(&X)";
+
+// The status line: 32 pixels high, thin, underlined Arial.
+constexpr int kStatusFontHeight = 32;
+constexpr int kStatusFontWeight = 100;
+
+// Where the tab control goes in the client area.
+constexpr int kTabsLeft = 10;
+constexpr int kTabsTop = 70;
+constexpr int kTabsMarginX = 20;
+constexpr int kTabsMarginY = 120;
+
+HICON LoadIconSized(HINSTANCE module, int id, int size) {
+  return static_cast<HICON>(
+      LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+void NoteStartupStep(const char* step) { win32::NoteStartupStep(L"TACTRA_CONSOLE_STARTUP_LOG", step); }
+
+}  // namespace
+
+CTactraConsoleDlg::CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings)
+    : ui::Dialog(resources, IDD_CONSOLE),
+      usb_(CUSBTransfer::GetInstance()),
+      messages_(messages),
+      context_{usb_.link(), messages,
+               [](std::chrono::milliseconds d) { Sleep(static_cast<DWORD>(d.count())); }, queue_},
+      info_(resources, context_),
+      config_(resources),
+      calibration_(resources),
+      model_(usb_.link(), messages, {&info_.model(), nullptr, nullptr}),
+      options_(resources, model_, settings, messages),
+      about_(resources, IDD_PAGE_ABOUT) {
+  icon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXICON)));
+  smallIcon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXSMICON)));
+  // Notices that came during a sequence are taken when it is over.
+  model_.SetAfterSequence([this] {
+    std::vector<std::pair<DeviceNotice, std::wstring>> waiting;
+    waiting.swap(deferredNotices_);
+    for (const auto& notice : waiting) OnNotice(notice.first, notice.second);
+  });
+}
+
+CTactraConsoleDlg::~CTactraConsoleDlg() {
+  // A window that never opened still must not leave workers calling into its pages.
+  usb_.SetOwner(nullptr);
+}
+
+ConsolePage* CTactraConsoleDlg::Page(int tab) {
+  switch (tab) {
+    case kTabInfo:
+      return &info_;
+    case kTabConfig:
+      return &config_;
+    case kTabCalibration:
+      return &calibration_;
+    case kTabOptions:
+      return &options_;
+    case kTabAbout:
+      return &about_;
+    default:
+      return nullptr;
+  }
+}
+
+void CTactraConsoleDlg::FieldsToControls() { ui::SetItemText(hwnd(), IDC_STATUS, statusText_); }
+
+BOOL CTactraConsoleDlg::OnInitDialog() {
+  NoteStartupStep("dialog-init");
+  tasks_.Attach(hwnd());
+  AddAboutItem();
+  SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
+  SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+  CreateStatusFont();
+
+  // Notices first, so that a frame plugged in while the link starts is not missed.
+  HWND window = hwnd();
+  notices_ = usb_.RegisterArrivalNotifications(window, [this](DeviceNotice notice, const std::wstring& path) {
+    tasks_.Post([this, notice, path] { OnNotice(notice, path); });
+  });
+  usb_.SetOwner(&model_);
+  NoteStartupStep("link-start");
+  model_.UpdateConnectionStatus();
+  NoteStartupStep("link-started");
+  statusText_ = messages_.LoadText(model_.statusText());
+  FieldsToControls();
+
+  HWND tabs = Item(IDC_TABS);
+  for (int tab = 0; tab < kTabCount; ++tab) ui::InsertTab(tabs, tab, messages_.LoadText(IDS_TAB_INFO + tab));
+  CreatePages();
+  LayOutPages();
+  AddTrayIcon();
+  if (options_.model().minimizeAfterStart()) MinimizeToTray();
+
+  ui::SelectTab(tabs, kTabInfo);
+  ShowPage(kTabInfo);
+  NoteStartupStep("pages-created");
+  model_.RunSequence([this] { RefreshPage(kTabInfo); });
+  NoteStartupStep("information-shown");
+  return TRUE;
+}
+
+void CTactraConsoleDlg::AddAboutItem() {
+  HMENU menu = GetSystemMenu(hwnd(), FALSE);
+  if (!menu) return;
+  const std::wstring about = messages_.LoadText(IDS_ABOUTBOX);
+  if (about.empty()) return;
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+}
+
+void CTactraConsoleDlg::CreateStatusFont() {
+  statusFont_.reset(CreateFontW(kStatusFontHeight, 0, 0, 0, kStatusFontWeight, FALSE, TRUE, FALSE,
+                                ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                FF_SWISS, L"Arial"));
+  SendDlgItemMessageW(hwnd(), IDC_STATUS, WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_.get()), FALSE);
+}
+
+void CTactraConsoleDlg::CreatePages() {
+  HWND tabs = Item(IDC_TABS);
+  // The pages' controls take part in the main window's keyboard navigation.
+  SetWindowLongPtrW(tabs, GWL_EXSTYLE, GetWindowLongPtrW(tabs, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
+  for (int tab = 0; tab < kTabCount; ++tab) Page(tab)->CreateModeless(tabs);
+}
+
+void CTactraConsoleDlg::LayOutPages() {
+  RECT client{};
+  GetClientRect(hwnd(), &client);
+  HWND tabs = Item(IDC_TABS);
+  SetWindowPos(tabs, nullptr, kTabsLeft, kTabsTop, client.right - kTabsMarginX, client.bottom - kTabsMarginY,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  const RECT area = ui::PageArea(tabs);
+  for (int tab = 0; tab < kTabCount; ++tab) {
+    if (HWND page = Page(tab)->hwnd()) {
+      SetWindowPos(page, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                   SWP_NOACTIVATE);
+    }
+  }
+}
+
+void CTactraConsoleDlg::AddTrayIcon() {
+  win32::UniqueIcon probe(LoadIconSized(resources(), IDR_MAINFRAME, GetSystemMetrics(SM_CXSMICON)));
+  if (!probe) ShowMessage(messages_, IDS_TRAY_ICON_FAILED);
+  tray_.Add(hwnd(), IDR_MAINFRAME, WM_TRAYICON, smallIcon_.get(), kTrayTip);
+}
+
+void CTactraConsoleDlg::MinimizeToTray() {
+  // Off the taskbar only while the icon is there to bring the window back.
+  if (tray_.added()) {
+    SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & ~WS_EX_APPWINDOW);
+  }
+  PostMessageW(hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+}
+
+void CTactraConsoleDlg::ShowPage(int tab) {
+  for (int i = 0; i < kTabCount; ++i) {
+    if (HWND page = Page(i)->hwnd()) ShowWindow(page, i == tab ? SW_SHOW : SW_HIDE);
+  }
+}
+
+void CTactraConsoleDlg::RefreshPage(int tab) {
+  // The tab is written before the page sends, so that its replies are routed to it.
+  model_.SetCurrentTab(tab);
+  if (ConsolePage* page = Page(tab)) page->Refresh();
+}
+
+void CTactraConsoleDlg::OnCancel() {
+  if (model_.busy()) return;
+  EndDialog(IDCANCEL);
+}
+
+bool CTactraConsoleDlg::OnNotify(const NMHDR& header, LPARAM, INT_PTR& result) {
+  if (header.idFrom != IDC_TABS) return false;
+  if (header.code == TCN_SELCHANGING) {
+    // No other page while a sequence is under way.
+    result = model_.busy() ? TRUE : FALSE;
+    return true;
+  }
+  if (header.code == TCN_SELCHANGE) {
+    const int tab = ui::SelectedTab(Item(IDC_TABS));
+    ShowPage(tab);
+    model_.RunSequence([this, tab] { RefreshPage(tab); });
+    result = 0;
+    return true;
+  }
+  return false;
+}
+
+void CTactraConsoleDlg::OnDestroy() {
+  // No reply may reach a page that is going: the workers stop before the pages do.
+  usb_.SetOwner(nullptr);
+  usb_.StopWorkers();
+  tasks_.Detach();
+  notices_.reset();
+  tray_.Remove();
+}
+
+void CTactraConsoleDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
+  if (model_.busy()) {
+    deferredNotices_.emplace_back(notice, path);
+    return;
+  }
+  if (!model_.OnDeviceNotice(notice, path)) return;
+  statusText_ = messages_.LoadText(model_.statusText());
+  FieldsToControls();
+}
+
+void CTactraConsoleDlg::OnTrayIcon(WPARAM id, LPARAM mouse) {
+  if (id != IDR_MAINFRAME) return;
+  if (mouse == WM_LBUTTONDBLCLK) {
+    ShowWindow(hwnd(), SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd());
+  } else if (mouse == WM_RBUTTONUP) {
+    ui::TrackSingleItemMenu(hwnd(), IDCANCEL, kTrayExit);
+  }
+}
+
+void CTactraConsoleDlg::OnSize(WPARAM type) {
+  // Minimised, the window leaves the screen; only the icon remains, if there is one.
+  if (type == SIZE_MINIMIZED && tray_.added()) ShowWindow(hwnd(), SW_HIDE);
+}
+
+void CTactraConsoleDlg::OnPaint() {
+  ui::PaintScope paint(hwnd());
+  RECT client{};
+  GetClientRect(hwnd(), &client);
+  SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.dc()), 0);
+  const int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+  const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+  DrawIcon(paint.dc(), x, y, icon_.get());
+}
+
+bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+  if (message == ui::TrayIcon::TaskbarCreatedMessage()) {
+    // The shell (re)started: the icon is gone from it, or was never added.
+    if (tray_.AddAgain() && IsIconic(hwnd())) {
+      SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & ~WS_EX_APPWINDOW);
+      ShowWindow(hwnd(), SW_HIDE);
+    }
+    return false;
+  }
+  switch (message) {
+    case WM_WINDOW_TASKS:
+      tasks_.RunPending();
+      return true;
+    case WM_TRAYICON:
+      OnTrayIcon(wParam, lParam);
+      result = wParam == IDR_MAINFRAME ? 0 : 1;
+      return true;
+    case WM_SIZE:
+      OnSize(wParam);
+      return false;  // the dialog's own handling as well
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return false;
+      {
+        ui::CAboutDlg about(resources());
+        about.RunModal(hwnd());
+      }
+      return true;
+    case WM_PAINT:
+      if (!IsIconic(hwnd())) return false;
+      OnPaint();
+      return true;
+    case WM_QUERYDRAGICON:
+      result = reinterpret_cast<INT_PTR>(icon_.get());
+      return true;
+    case WM_DEVICECHANGE: {
+      DeviceNotice notice;
+      std::wstring path;
+      if (DecodeDeviceChange(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam), notice, path))
+        OnNotice(notice, path);
+      result = TRUE;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace tactra::console

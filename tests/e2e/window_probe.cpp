@@ -1,0 +1,212 @@
+// The end-to-end tests' eyes and hands for a dialog window of another process under the same
+// Wine server, found by its title (or "#<handle>"):
+//   window_probe WINDOW show                      the window and every control of it and its pages
+//   window_probe WINDOW post MSG WPARAM LPARAM    posts a message to the window
+//   window_probe WINDOW tab INDEX                 selects a tab as a click on it does
+//   window_probe WINDOW click PAGE ID             clicks a button of a page ("main" for the window)
+//   window_probe WINDOW select PAGE ID INDEX      chooses an item of a drop-down list
+//   window_probe WINDOW slide PAGE ID POS         moves a slider's thumb to POS
+//   window_probe WINDOW rect PAGE ID              a control's rectangle on the screen
+//   window_probe WINDOW tray                      whether its notification-area icon 128 is there
+// A page is named by what it holds: info, config, calibration, options, about.
+// Exit 0 when done, 1 when the window or control was not found, 2 on bad arguments.
+#include <windows.h>
+// clang-format off
+#include <commctrl.h>
+#include <shellapi.h>
+// clang-format on
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kReplyLimitMs = 3000;
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring Wide(const char* text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], n);
+  out.resize(wcslen(out.c_str()));
+  return out;
+}
+
+// A message to another process's window with a bound on the wait, so that a hung window
+// cannot stall the test.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kReplyLimitMs, &result);
+  return static_cast<LRESULT>(result);
+}
+
+std::wstring TextOf(HWND window) {
+  wchar_t buffer[1024] = {};
+  Ask(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
+  return buffer;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+HWND FindTarget(const char* name) {
+  if (name[0] == '#')
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(name + 1, nullptr, 0)));
+  return FindWindowW(L"#32770", Wide(name).c_str());
+}
+
+const char* PageName(HWND page) {
+  struct Mark {
+    int id;
+    const char* name;
+  };
+  const Mark marks[] = {{1042, "info"}, {1022, "config"}, {1008, "calibration"}, {1054, "options"}};
+  for (const Mark& m : marks) {
+    if (GetDlgItem(page, m.id)) return m.name;
+  }
+  return "about";
+}
+
+struct Control {
+  HWND hwnd;
+  const char* page;
+};
+
+// Every control of the window and of its pages (the dialogs on its tab control).
+std::vector<Control> Controls(HWND window) {
+  std::vector<Control> out;
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    out.push_back({child, "main"});
+    if (ClassOf(child) != WC_TABCONTROLW) continue;
+    for (HWND page = GetWindow(child, GW_CHILD); page; page = GetWindow(page, GW_HWNDNEXT)) {
+      const char* name = PageName(page);
+      for (HWND item = GetWindow(page, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT))
+        out.push_back({item, name});
+    }
+  }
+  return out;
+}
+
+HWND FindControl(HWND window, const char* page, int id) {
+  for (const Control& c : Controls(window)) {
+    if (GetDlgCtrlID(c.hwnd) == id && std::strcmp(c.page, page) == 0) return c.hwnd;
+  }
+  return nullptr;
+}
+
+void Show(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  std::printf("window handle=%llu visible=%d iconic=%d rect=%ld,%ld,%ld,%ld\n",
+              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)),
+              IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0, r.left, r.top, r.right, r.bottom);
+  for (const Control& c : Controls(window)) {
+    const std::wstring kind = ClassOf(c.hwnd);
+    std::printf("control page=%s id=%d class=%s visible=%d enabled=%d", c.page, GetDlgCtrlID(c.hwnd),
+                Utf8(kind).c_str(), IsWindowVisible(c.hwnd) ? 1 : 0, IsWindowEnabled(c.hwnd) ? 1 : 0);
+    if (_wcsicmp(kind.c_str(), L"Button") == 0)
+      std::printf(" check=%d", static_cast<int>(Ask(c.hwnd, BM_GETCHECK)));
+    if (_wcsicmp(kind.c_str(), L"ComboBox") == 0) {
+      std::printf(" selected=%d items=%d", static_cast<int>(Ask(c.hwnd, CB_GETCURSEL)),
+                  static_cast<int>(Ask(c.hwnd, CB_GETCOUNT)));
+    }
+    if (kind == TRACKBAR_CLASSW) {
+      std::printf(" position=%d range=%d,%d", static_cast<int>(Ask(c.hwnd, TBM_GETPOS)),
+                  static_cast<int>(Ask(c.hwnd, TBM_GETRANGEMIN)),
+                  static_cast<int>(Ask(c.hwnd, TBM_GETRANGEMAX)));
+    }
+    if (kind == UPDOWN_CLASSW) {
+      const LRESULT range = Ask(c.hwnd, UDM_GETRANGE);
+      std::printf(" position=%d range=%d,%d",
+                  static_cast<int>(static_cast<short>(LOWORD(Ask(c.hwnd, UDM_GETPOS)))),
+                  static_cast<int>(static_cast<short>(HIWORD(range))),
+                  static_cast<int>(static_cast<short>(LOWORD(range))));
+    }
+    if (kind == WC_TABCONTROLW) std::printf(" selected=%d", static_cast<int>(Ask(c.hwnd, TCM_GETCURSEL)));
+    std::printf(" text=%s\n", Utf8(TextOf(c.hwnd)).c_str());
+  }
+}
+
+// Whether icon 128 of the window is in the notification area: changing its tip works only then.
+bool TrayIconThere(HWND window) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = window;
+  data.uID = 128;
+  data.uFlags = NIF_TIP;
+  lstrcpynW(data.szTip, L"TactraConsole", 64);
+  return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  HWND window = FindTarget(argv[1]);
+  const std::string command = argv[2];
+  if (command == "tray") {
+    if (!window) return 1;
+    std::printf("tray=%d\n", TrayIconThere(window) ? 1 : 0);
+    return 0;
+  }
+  if (!window || !IsWindow(window)) return 1;
+  if (command == "show") {
+    Show(window);
+  } else if (command == "post" && argc == 6) {
+    PostMessageW(window, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)),
+                 static_cast<WPARAM>(std::strtoull(argv[4], nullptr, 0)),
+                 static_cast<LPARAM>(std::strtoll(argv[5], nullptr, 0)));
+  } else if (command == "tab" && argc == 4) {
+    HWND tabs = nullptr;
+    for (const Control& c : Controls(window)) {
+      if (ClassOf(c.hwnd) == WC_TABCONTROLW) tabs = c.hwnd;
+    }
+    if (!tabs) return 1;
+    // Focus selects the tab as a click does, with both notifications.
+    PostMessageW(tabs, TCM_SETCURFOCUS, static_cast<WPARAM>(std::atoi(argv[3])), 0);
+  } else if ((command == "click" || command == "rect") && argc == 5) {
+    HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
+    if (!control) return 1;
+    if (command == "rect") {
+      RECT r{};
+      GetWindowRect(control, &r);
+      std::printf("rect=%ld,%ld,%ld,%ld\n", r.left, r.top, r.right, r.bottom);
+    } else {
+      // As the mouse does it (a check box changes its state first); posted, so that a message
+      // box the click opens does not hold the probe.
+      PostMessageW(control, BM_CLICK, 0, 0);
+    }
+  } else if (command == "select" && argc == 6) {
+    HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
+    if (!control) return 1;
+    Ask(control, CB_SETCURSEL, static_cast<WPARAM>(std::atoi(argv[5])));
+    PostMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(control));
+  } else if (command == "slide" && argc == 6) {
+    HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
+    if (!control) return 1;
+    const int position = std::atoi(argv[5]);
+    Ask(control, TBM_SETPOS, TRUE, position);
+    PostMessageW(GetParent(control), WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position),
+                 reinterpret_cast<LPARAM>(control));
+  } else {
+    return 2;
+  }
+  std::fflush(stdout);
+  return 0;
+}

@@ -1,0 +1,177 @@
+// The calibration page without its window: the frame's calibration option and mode, the factory
+// calibration, the start of the calibration program, and the export and import of the frame's
+// calibration record as a calibration file. The file dialogs, the files, the process start and
+// the two messages of the file work are seams, so that all of it runs in tests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "console/console_model.h"
+#include "console/page_context.h"
+
+namespace tactra::console {
+
+// The Save and Open dialogs: the full path the user chose, nothing on Cancel.
+class FileDialogs {
+ public:
+  virtual ~FileDialogs() = default;
+  virtual std::optional<std::wstring> ChooseSavePath() = 0;
+  virtual std::optional<std::wstring> ChooseOpenPath() = 0;
+};
+
+// The files. A write either replaces the whole file or leaves the old one as it was.
+class FileAccess {
+ public:
+  virtual ~FileAccess() = default;
+  virtual bool WriteReplacing(const std::wstring& path, const std::string& content) = 0;
+  // At most `limit` bytes into `content`; false when the file cannot be read or is longer.
+  virtual bool Read(const std::wstring& path, std::size_t limit, std::string& content) = 0;
+};
+
+// A started calibration program.
+class StartedProcess {
+ public:
+  virtual ~StartedProcess() = default;
+  virtual bool Running() = 0;
+};
+
+enum class StartOutcome { Started, FileNotFound, PathNotFound, BadFormat, Failed };
+
+// What a failed start's system error code means to the page.
+StartOutcome StartOutcomeForError(uint32_t error);
+
+// Starts the calibration program from the console's own folder, without arguments.
+class ProgramStarter {
+ public:
+  virtual ~ProgramStarter() = default;
+  // The process when the outcome is Started, else null.
+  virtual std::unique_ptr<StartedProcess> Start(StartOutcome& outcome) = 0;
+};
+
+// A message with a fixed text, owned by the main window, the program's name as its caption.
+class TextMessages {
+ public:
+  virtual ~TextMessages() = default;
+  virtual void Show(const std::wstring& text) = 0;
+};
+
+extern const wchar_t* const kSaveFailedText;    // "Failed to save results!"
+extern const wchar_t* const kImportFailedText;  // "Failed to import!"
+
+struct CalibrationSeams {
+  FileDialogs& dialogs;
+  FileAccess& files;
+  ProgramStarter& starter;
+  TextMessages& texts;
+};
+
+// The option values that have a radio button and an illustration.
+constexpr int kOptionButtons = 4;
+
+// What the page's controls show.
+struct CalibrationView {
+  int checkedOption = -1;  // 0..3, -1: none checked
+  int checkedMode = 0;     // 2..4, 0: none checked
+  bool optionsEnabled = true;
+  bool modesEnabled = true;
+  bool actionsEnabled = true;  // Apply, the factory button, start, export, import
+  int illustration = 0;        // the bitmap of the option value, 0: nothing drawn
+};
+
+// The option value a click on option button `clicked` (0..3) leaves, given the buttons' check
+// states after the click.
+int OptionAfterClick(int clicked, const std::array<bool, kOptionButtons>& checked);
+// The mode a click on the button of mode `clicked` (2..4) leaves, given the check states of the
+// buttons of modes 2, 3 and 4 after the click.
+int ModeAfterClick(int clicked, const std::array<bool, 3>& checked);
+
+// Where a bitmap of w x h is drawn in `area`: scaled to its width or height, whichever the
+// bitmap is longer in, and centred on the other axis. Nothing when the bitmap has no size.
+struct PixelRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  bool operator==(const PixelRect& o) const {
+    return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
+  }
+};
+std::optional<PixelRect> FitIllustration(int width, int height, const PixelRect& area);
+
+class CCalibrationDlgModel : public ReplySink {
+ public:
+  CCalibrationDlgModel(PageContext context, CalibrationSeams seams);
+
+  // Window's thread, each time the tab is selected: reads option and mode, then greys out what
+  // the frame has not told.
+  void Refresh();
+  // Reader worker.
+  void OnDeviceReply(const uint8_t* report, std::size_t length) override;
+
+  // Window's thread: the radio buttons clicked, with the check states after the click.
+  void OnOptionClicked(int clicked, const std::array<bool, kOptionButtons>& checked);
+  void OnModeClicked(int clicked, const std::array<bool, 3>& checked);
+  // The buttons.
+  void Apply();
+  void RestoreFactory();
+  void StartCalibrationProgram();
+  void Export();
+  void Import();
+
+  CalibrationView View() const;
+  // Called on the window's thread when a reply changed what the controls show.
+  void SetControlsChanged(std::function<void()> changed) { controlsChanged_ = std::move(changed); }
+
+  // The fields, for tests and the view.
+  bool optionKnown() const;
+  int optionValue() const;
+  bool modeKnown() const;
+  int calMode() const;
+  int confirmedMode() const;
+  std::wstring exportPath() const;
+  std::wstring importPath() const;
+
+ private:
+  void OnCalibrationReply(uint8_t code, std::size_t n, const uint8_t* payload);
+  void OnOptionReply(const uint8_t* payload);
+  // Message `textId` on the window's thread, once the request's wait is over.
+  void PostNotice(int textId);
+  bool NoFrame();
+  void SendOptionWrite();
+  void SendModeWrite();
+
+  PageContext context_;
+  CalibrationSeams seams_;
+  std::function<void()> controlsChanged_;
+
+  mutable std::mutex mutex_;
+  bool optionKnown_ = false;
+  int optionValue_ = 0;
+  bool modeKnown_ = false;
+  int calMode_ = proto::kModeFourPoint;
+  int confirmedMode_ = proto::kModeFourPoint;
+  std::wstring exportPath_;
+  std::wstring importPath_;
+  // What the radio buttons show and which controls were greyed out (never enabled again).
+  int checkedOption_ = -1;
+  int checkedMode_ = 0;
+  bool optionsEnabled_ = true;
+  bool modesEnabled_ = true;
+  bool actionsEnabled_ = true;
+  // The record of the last CMD_CAL_READ_DATA reply, until the export that asked takes it.
+  std::optional<proto::CalibrationRecord> exportRecord_;
+
+  // The calibration program started last (window's thread only).
+  std::unique_ptr<StartedProcess> started_;
+};
+
+// The bitmap of an option value, 0 for a value without one.
+int IllustrationFor(int optionValue);
+
+}  // namespace tactra::console

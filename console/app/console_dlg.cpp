@@ -45,8 +45,8 @@ CTactraConsoleDlg::CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& mess
                [](std::chrono::milliseconds d) { Sleep(static_cast<DWORD>(d.count())); }, queue_},
       info_(resources, context_),
       config_(resources),
-      calibration_(resources),
-      model_(usb_.link(), messages, {&info_.model(), nullptr, nullptr}),
+      calibration_(resources, context_, model_),
+      model_(usb_.link(), messages, {&info_.model(), nullptr, &calibration_.model()}),
       options_(resources, model_, settings, messages),
       about_(resources, IDD_PAGE_ABOUT) {
   icon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXICON)));

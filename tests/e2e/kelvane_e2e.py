@@ -1,45 +1,33 @@
 #!/usr/bin/env python3
 """Kelvane.exe end to end under Wine and Xvfb against the native simulated frame.
 
-Each scenario starts its own tactra-framesim on a free loopback port, runs the program with
-TACTRA_FRAME_SIM pointing at it, drives it as a user would (keys through xdotool, message
-boxes through msgbox_probe.exe) and checks what the frame received. Screenshots of the run go
-to the artifacts folder.
+Each scenario starts its own tactra-framesim on a free loopback port, runs the program so that it
+finds that frame, drives it as a user would (keys through xdotool, message boxes through
+msgbox_probe.exe) and checks what the frame received. Screenshots of the run go to the artifacts
+folder. --transport sim (the default) reaches the frame through the simulator host
+(TACTRA_FRAME_SIM); --transport vframe runs the program unchanged over Wine's HID stack with the
+virtual frame (frame_transport.py). The checks are the same for both.
 """
 
 import argparse
-import json
 import os
-import socket
 import subprocess
 import sys
 import time
 import traceback
+
+from frame_transport import Failure, Transport, add_arguments, check, free_port
 
 # The Wine loader and server of the Windows build under test (set by scripts/with-wine).
 WINE = os.environ.get("WINE", "wine")
 WINESERVER = os.environ.get("WINESERVER", "wineserver")
 
 CAL_CHANNEL = 4
+CAL_REPORT_ID, CAL_REPORT_LENGTH = 6, 48
 GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
 FIXED_PAUSES_MS = 3 * 200 + 50 + 500
 SCREEN = (1024, 768)
 OS_CLASS_UNDER_WINE = 6  # Wine reports Windows 7 or later
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Env:
@@ -50,13 +38,16 @@ class Env:
         os.makedirs(self.artifacts, exist_ok=True)
         self.framesim = os.path.join(self.native_bin, "tactra-framesim")
         self.expected_tool = os.path.join(self.native_bin, "tactra-e2e-expected")
-        self.base = dict(os.environ)
-        self.base.setdefault("WINEDEBUG", "-all")
+        environment = dict(os.environ)
+        environment.setdefault("WINEDEBUG", "-all")
+        self.transport = Transport(args.transport, self.framesim, environment)
+        self.base = self.transport.base
 
     def wine(self, *argv, env=None, **kw):
         return subprocess.Popen([WINE, *argv], cwd=self.bin, env=env or self.base, **kw)
 
     def prepare_prefix(self):
+        self.transport.prepare()
         # Chinese glyphs come from the font links that scripts/with-wine puts into the prefix.
         # Language comes from the command line or the registry; start each run from English.
         subprocess.run([WINE, "reg", "add", r"HKLM\Software\Tactra\GlobalSettings", "/v", "Language",
@@ -65,64 +56,63 @@ class Env:
         subprocess.run([WINESERVER, "-w"], env=self.base, check=False)
 
 
-class Frame:
-    """One simulated frame on its own port."""
+def serve_frame(env, mode, touch="auto", extra=()):
+    """The scenario's frame, reachable over the harness's transport."""
+    return env.transport.frame("--mode", str(mode), "--touch", touch, "--screen", "%dx%d" % SCREEN, *extra)
 
-    def __init__(self, env, mode, touch="auto", extra=()):
-        self.env = env
-        self.port = free_port()
-        self.proc = subprocess.Popen(
-            [env.framesim, "serve", "--port", str(self.port), "--mode", str(mode), "--touch", touch,
-             "--screen", "%dx%d" % SCREEN, *extra],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while time.time() < deadline:
-            try:
-                with socket.create_connection(("127.0.0.1", self.port), timeout=0.2):
-                    return
-            except OSError:
-                time.sleep(0.05)
-        raise Failure("simulator did not start")
 
-    def ctl(self, *argv):
-        out = subprocess.run([self.env.framesim, "ctl", "--port", str(self.port), *argv],
-                             capture_output=True, text=True, timeout=20)
-        return out.stdout
+def calibration_commands(frame):
+    """(code, payload bytes) of every report the frame received on the calibration channel."""
+    commands = []
+    for b in frame.received(CAL_CHANNEL):
+        n = b[2]
+        commands.append((b[1], b[3:3 + n]))
+    return commands
 
-    def calibration_commands(self):
-        """(code, payload bytes) of every report the frame received on the calibration channel."""
-        dump = json.loads(self.ctl("dump"))
-        commands = []
-        for r in dump["received"]:
-            if r["channel"] != CAL_CHANNEL:
-                continue
-            b = bytes.fromhex(r["report"])
-            n = b[2]
-            commands.append((b[1], b[3:3 + n]))
-        return commands
 
-    def wait_for(self, code, timeout):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if any(c == code for c, _ in self.calibration_commands()):
-                return True
-            time.sleep(0.25)
-        return False
+def calibration_report(code, payload):
+    """A whole calibration-channel report as the program writes it: ID, code, N, payload, the
+    terminator, zeros to the report's length."""
+    report = bytes([CAL_REPORT_ID, code, len(payload)]) + bytes(payload) + b"\xff"
+    return report + bytes(CAL_REPORT_LENGTH - len(report))
 
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
+
+def check_whole_reports(frame, env, name):
+    """Every calibration-channel report arrived whole and as the program builds it, over either
+    transport; the reports are kept per transport, and compared with the other transport's from
+    the same build where that run left them."""
+    reports = frame.received(CAL_CHANNEL)
+    for b in reports:
+        check(len(b) == CAL_REPORT_LENGTH, "a %d-byte report on the calibration channel" % len(b))
+        check(b == calibration_report(b[1], b[3:3 + b[2]]), "report %s is not as built" % b.hex())
+    mine = os.path.join(env.artifacts, "received-%s-%s.txt" % (name, env.transport.name))
+    with open(mine, "w") as f:
+        f.write("\n".join(r.hex() for r in reports) + "\n")
+    other = "vframe" if env.transport.name == "sim" else "sim"
+    theirs = os.path.join(env.artifacts, "received-%s-%s.txt" % (name, other))
+    built = os.path.getmtime(os.path.join(env.bin, "Kelvane.exe"))
+    if os.path.exists(theirs) and os.path.getmtime(theirs) > built:
+        with open(theirs) as f:
+            check(f.read() == open(mine).read(), "the frame received other bytes over %s than over %s" %
+                  (env.transport.name, other))
+        return "same bytes as over %s" % other
+    return ""
+
+
+def wait_for(frame, code, timeout):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if any(c == code for c, _ in calibration_commands(frame)):
+            return True
+        time.sleep(0.25)
+    return False
 
 
 class Program:
     def __init__(self, env, port, args=(), startup_log=None):
+        """The program, finding the frame served on `port` (None: there is none)."""
         self.env = env
-        run_env = dict(env.base)
-        run_env["TACTRA_FRAME_SIM"] = "127.0.0.1:%d" % port
+        run_env = env.transport.program_env(port)
         if startup_log:
             if os.path.exists(startup_log):
                 os.remove(startup_log)
@@ -202,6 +192,8 @@ def dismiss_box(env, module, timeout_ms=15000):
 
 
 def screenshot(env, name):
+    if env.transport.name != "sim":
+        name = "%s-%s" % (env.transport.name, name)
     path = os.path.join(env.artifacts, name)
     subprocess.run(["import", "-display", os.environ.get("DISPLAY", ":99"), "-window", "root", path],
                    check=False, timeout=20)
@@ -227,7 +219,7 @@ def startup_overhead(log):
 # Scenarios ------------------------------------------------------------------------------------
 
 def full_run(env, mode, key, language_args=(), shots=None):
-    frame = Frame(env, mode)
+    frame = serve_frame(env, mode)
     log = os.path.join(env.artifacts, "startup-mode%d.log" % mode)
     program = Program(env, frame.port, language_args, startup_log=log)
     try:
@@ -235,40 +227,39 @@ def full_run(env, mode, key, language_args=(), shots=None):
         if shots:
             time.sleep(3)
             screenshot(env, shots + "-in-progress.png")
-        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+        check(wait_for(frame, WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
         time.sleep(1.2)  # the buttons appear with the next tick
         if shots:
             screenshot(env, shots + "-complete.png")
         title = program.title()
         program.key(key)
         check(program.wait_exit(20), "the program did not end after %s" % key)
-        commands = frame.calibration_commands()
+        commands = calibration_commands(frame)
         codes = [c for c, _ in commands]
         check(codes == [GET_MODE, BEGIN, WRITE_RESULT, END], "commands %s" % codes)
         check(commands[2][1] == expected_payload(env, mode),
               "result %s, computed %s" % (commands[2][1].hex(), expected_payload(env, mode).hex()))
         keep = 1 if key == "Return" else 0
         check(commands[3][1] == bytes([keep]), "CMD_CAL_END payload %s" % commands[3][1].hex())
-        return title, startup_overhead(log)
+        same = check_whole_reports(frame, env, "mode%d-%s" % (mode, key))
+        return title, "startup beyond fixed pauses: %s ms%s" % (startup_overhead(log), same and "; " + same)
     finally:
         program.kill()
         frame.stop()
 
 
 def scenario_mode4_ok(env):
-    _, overhead = full_run(env, 4, "Return", shots="english-mode4")
-    return "startup beyond fixed pauses: %s ms" % overhead
+    return full_run(env, 4, "Return", shots="english-mode4")[1]
 
 
 def scenario_mode3_chinese_cancel(env):
-    title, overhead = full_run(env, 3, "Escape", language_args=("1",), shots="chinese-mode3")
+    title, note = full_run(env, 3, "Escape", language_args=("1",), shots="chinese-mode3")
     check(title == "触摸框校准", "window title %r is not the Chinese caption" % title)
-    return "startup beyond fixed pauses: %s ms" % overhead
+    return note
 
 
 def scenario_mode2_ok(env):
-    _, overhead = full_run(env, 2, "Return")
-    return "startup beyond fixed pauses: %s ms" % overhead
+    return full_run(env, 2, "Return")[1]
 
 
 def cancel(program):
@@ -278,13 +269,13 @@ def cancel(program):
 
 def check_abandoned(frame):
     """The run told the frame nothing but its mode query, the start and CMD_CAL_END [0]."""
-    commands = frame.calibration_commands()
+    commands = calibration_commands(frame)
     check([c for c, _ in commands] == [GET_MODE, BEGIN, END], "commands %s" % commands)
     check(commands[-1][1] == b"\x00", "CMD_CAL_END payload %s" % commands[-1][1].hex())
 
 
 def scenario_no_touch(env):
-    frame = Frame(env, 3, touch="manual")
+    frame = serve_frame(env, 3, touch="manual")
     program = Program(env, frame.port)
     try:
         program.window()
@@ -300,7 +291,7 @@ def scenario_no_touch(env):
 
 
 def scenario_no_frame(env):
-    program = Program(env, free_port())  # nothing listens there
+    program = Program(env, None)  # no frame: nothing listens, no device present
     try:
         first = dismiss_box(env, "KelvaneLangEN.dll")
         check(first == (1059, 1060), "first message %s" % (first,))
@@ -313,7 +304,11 @@ def scenario_no_frame(env):
 
 
 def scenario_unplug(env):
-    frame = Frame(env, 4, touch="manual")
+    # Over the virtual frame the removal comes from Wine's plug-and-play: the bridge removes the
+    # frame's six devices (on Windows: one device with six collections), and the program gets a
+    # removal notice for each collection's path, in the HID#HIDCLASS#000N form of a root device
+    # rather than a USB frame's HID#VID_595A&PID_0008&ColNN.
+    frame = serve_frame(env, 4, touch="manual")
     program = Program(env, frame.port)
     try:
         program.window()
@@ -324,9 +319,10 @@ def scenario_unplug(env):
         second = dismiss_box(env, "KelvaneLangEN.dll")
         check(second == (1065, 1050), "second message %s" % (second,))
         check(program.wait_exit(15), "the program did not end")
-        codes = [c for c, _ in frame.calibration_commands()]
+        codes = [c for c, _ in calibration_commands(frame)]
         check(codes == [GET_MODE, BEGIN], "commands %s" % codes)
-        return "1061 then 1065, no CMD_CAL_END"
+        same = check_whole_reports(frame, env, "unplug")
+        return "1061 then 1065, no CMD_CAL_END" + (same and "; " + same)
     finally:
         program.kill()
         frame.stop()
@@ -334,7 +330,7 @@ def scenario_unplug(env):
 
 def scenario_degenerate_fit(env):
     # Raw Y equals raw X: the four corners lie on one line, far enough apart to be taken.
-    frame = Frame(env, 2, extra=("--raw-map", "1,2,0,1,2,0"))
+    frame = serve_frame(env, 2, extra=("--raw-map", "1,2,0,1,2,0"))
     program = Program(env, frame.port)
     try:
         program.window()
@@ -355,7 +351,7 @@ def scenario_degenerate_fit(env):
 def scenario_begin_refused(env):
     # The refusal is shown by the reply handler on a reader worker while the window's thread
     # waits for that reply: the box must appear at once, not when the wait runs out.
-    frame = Frame(env, 3, touch="manual")
+    frame = serve_frame(env, 3, touch="manual")
     frame.ctl("fault", "6:3", "refuse")
     program = Program(env, frame.port)
     try:
@@ -396,7 +392,7 @@ def scenario_mouse_setting_unreadable(env):
     # of the run, and the run goes on.
     before = mouse_value(env, "DoubleClickHeight") or "4"
     set_mouse_value(env, "DoubleClickHeight", "1000")
-    frame = Frame(env, 3, touch="manual")
+    frame = serve_frame(env, 3, touch="manual")
     program = Program(env, frame.port)
     try:
         text, caption, owner = dismiss_owned_box(env, "KelvaneLangEN.dll")
@@ -436,17 +432,21 @@ def scenario_module_missing(env):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+# The transports each scenario runs over. Over the virtual frame: the runs that show the frame's
+# traffic and plug-and-play end to end; the frame's own faults and the program's local failures
+# do not depend on the transport.
+BOTH, SIM = ("sim", "vframe"), ("sim",)
 SCENARIOS = [
-    ("mode 4, English, OK", scenario_mode4_ok),
-    ("mode 3, Chinese, Escape", scenario_mode3_chinese_cancel),
-    ("mode 2, English, OK", scenario_mode2_ok),
-    ("no touch: time-out", scenario_no_touch),
-    ("no frame", scenario_no_frame),
-    ("unplugged during the run", scenario_unplug),
-    ("mode 2, corners on a line", scenario_degenerate_fit),
-    ("CMD_CAL_BEGIN refused", scenario_begin_refused),
-    ("mouse setting unreadable", scenario_mouse_setting_unreadable),
-    ("language module missing", scenario_module_missing),
+    ("mode 4, English, OK", scenario_mode4_ok, BOTH),
+    ("mode 3, Chinese, Escape", scenario_mode3_chinese_cancel, BOTH),
+    ("mode 2, English, OK", scenario_mode2_ok, BOTH),
+    ("no touch: time-out", scenario_no_touch, SIM),
+    ("no frame", scenario_no_frame, BOTH),
+    ("unplugged during the run", scenario_unplug, BOTH),
+    ("mode 2, corners on a line", scenario_degenerate_fit, SIM),
+    ("CMD_CAL_BEGIN refused", scenario_begin_refused, SIM),
+    ("mouse setting unreadable", scenario_mouse_setting_unreadable, SIM),
+    ("language module missing", scenario_module_missing, SIM),
 ]
 
 
@@ -456,16 +456,22 @@ def main():
     parser.add_argument("--native-bin", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--only", default="")
+    add_arguments(parser)
     args = parser.parse_args()
     env = Env(args)
     for tool in (env.framesim, env.expected_tool):
         if not os.access(tool, os.X_OK):
             print("missing %s: build the native tree first (scripts/build native)" % tool)
             return 1
-    env.prepare_prefix()
+    try:
+        env.prepare_prefix()
+    except Failure as e:
+        print("FAIL  %s" % e)
+        return 1
+    print("transport: %s" % env.transport.name, flush=True)
     failures = 0
-    for name, run in SCENARIOS:
-        if args.only and args.only not in name:
+    for name, run, transports in SCENARIOS:
+        if (args.only and args.only not in name) or env.transport.name not in transports:
             continue
         began = time.time()
         try:

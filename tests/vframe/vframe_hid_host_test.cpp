@@ -6,6 +6,7 @@
 #include <windows.h>
 // clang-format off
 #include <dbt.h>
+#include <tlhelp32.h>
 // clang-format on
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <future>
 #include <string>
 #include <thread>
@@ -356,6 +358,112 @@ TEST(VirtualFrameHostTest, UnplugAndPlugReachTheWindowAsNoticesAndEndPendingRead
   proto::BuildCommand(command, proto::kCalibrationReportId, proto::CMD_CAL_GET_MODE, nullptr, 0);
   EXPECT_TRUE(link.Transact(proto::kCalibrationChannel, command.data(), proto::kCalibrationReportLength));
   link.End();
+}
+
+// The bridge's process in this prefix, or an empty handle.
+win32::UniqueHandle FindBridge() {
+  win32::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, L"tactra-vframe-bridge.exe") == 0) {
+      return win32::UniqueHandle(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    }
+  }
+  return win32::UniqueHandle();
+}
+
+// Polls `done` every 100 ms until it holds or the time is up.
+template <typename Done>
+bool Eventually(Done done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+TEST(VirtualFrameHostTest, ABridgeThatGoesAwayLeavesTheDevicesSilentUntilAnotherTakesOver) {
+  const Frame frame = TheFrame();
+  REQUIRE_FRAME(frame);
+  const char* inf = std::getenv("TACTRA_VFRAME_INF");
+  ASSERT_NE(inf, nullptr);
+  std::wstring path;
+  for (const HidInterface& i : FrameInterfaces()) {
+    if (i.inputLength == proto::kCalibrationReportLength) path = i.path;
+  }
+  ASSERT_FALSE(path.empty());
+  std::unique_ptr<HidHandle> read = OpenHidPath(path, Access::Read);
+  std::unique_ptr<HidHandle> write = OpenHidPath(path, Access::Write);
+  ASSERT_TRUE(read && write);
+  win32::UniqueHandle bridge = FindBridge();
+  ASSERT_TRUE(bridge.valid());
+  ASSERT_TRUE(TerminateProcess(bridge.get(), 1));
+  ASSERT_EQ(WaitForSingleObject(bridge.get(), 10000), WAIT_OBJECT_0);
+
+  // The devices stay, silent: writes fail (the driver has no one to hand them to), a read waits.
+  EXPECT_EQ(FrameInterfaces().size(), 6u);
+  proto::ReportBuffer command{};
+  proto::BuildCommand(command, proto::kCalibrationReportId, proto::CMD_CAL_GET_MODE, nullptr, 0);
+  win32::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file.valid());
+  EXPECT_TRUE(Eventually(
+      [&] {
+        DWORD written = 0;
+        return !WriteFile(file.get(), command.data(), proto::kCalibrationReportLength, &written, nullptr);
+      },
+      5s));
+  Event stop;
+  auto pending = std::async(std::launch::async, [&] {
+    uint8_t buffer[kReadBufferSize];
+    std::size_t count = 0;
+    return read->Read(buffer, sizeof buffer, count, stop);
+  });
+  EXPECT_EQ(pending.wait_for(500ms), std::future_status::timeout);
+  stop.Set();
+  ASSERT_EQ(pending.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(pending.get(), ReadResult::Stopped);
+  read.reset();
+  write.reset();
+  file.reset();
+
+  // A new bridge clears what the old one left and serves the frame again.
+  std::wstring commandLine =
+      L"tactra-vframe-bridge.exe --sim " + std::wstring(frame.host.begin(), frame.host.end()) + L":" +
+      std::to_wstring(frame.port) + L" --inf " + std::wstring(inf, inf + std::strlen(inf));
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring program(self);
+  program = program.substr(0, program.find_last_of(L"\\/") + 1) + L"tactra-vframe-bridge.exe";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &started));
+  win32::UniqueHandle next(started.hProcess);
+  win32::UniqueHandle nextThread(started.hThread);
+  std::unique_ptr<HidHost> host = CreateWin32HidHost();
+  ReplyOwner owner;
+  EXPECT_TRUE(Eventually(
+      [&] {
+        // The console's table: its reply wait is short, so an attempt on the old devices ends soon.
+        Link link(*host, ConsoleLinkConfig(), [](std::chrono::milliseconds) {});
+        link.SetOwner(&owner);
+        const bool answered = link.Start() && link.Transact(proto::kCalibrationChannel, command.data(),
+                                                            proto::kCalibrationReportLength);
+        link.End();
+        return answered;
+      },
+      30s));
+  // Stopped as scripts/vframe stops a bridge; its devices go with it.
+  win32::UniqueHandle stopBridge(OpenEventW(EVENT_MODIFY_STATE, FALSE, L"Local\\TactraVFrameBridgeStop"));
+  ASSERT_TRUE(stopBridge.valid());
+  SetEvent(stopBridge.get());
+  EXPECT_EQ(WaitForSingleObject(next.get(), 20000), WAIT_OBJECT_0);
+  EXPECT_TRUE(FrameInterfaces().empty());
 }
 
 }  // namespace

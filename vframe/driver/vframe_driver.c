@@ -180,9 +180,9 @@ static IRP* vframe_pop_read(struct vframe_device* vf) {
   return NULL;
 }
 
-/* Copies a whole report into a read's buffer: without the ID byte when the collection has no
- * report ID, as the class driver expects. */
-static void vframe_complete_read(struct vframe_device* vf, IRP* irp, const UCHAR* report, USHORT length) {
+/* Copies a whole report into a read's buffer, without the ID byte when the collection has no
+ * report ID (as the class driver expects), and sets the read's result. */
+static void vframe_fill_read(struct vframe_device* vf, IRP* irp, const UCHAR* report, USHORT length) {
   const ULONG room = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
   const UCHAR* from = report;
   ULONG count = length;
@@ -191,7 +191,6 @@ static void vframe_complete_read(struct vframe_device* vf, IRP* irp, const UCHAR
   vframe_copy(irp->UserBuffer, from, count);
   irp->IoStatus.Status = STATUS_SUCCESS;
   irp->IoStatus.Information = count;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
 }
 
 static NTSTATUS vframe_read(struct vframe_device* vf, IRP* irp) {
@@ -204,22 +203,12 @@ static NTSTATUS vframe_read(struct vframe_device* vf, IRP* irp) {
     return STATUS_DEVICE_NOT_CONNECTED;
   }
   if (vf->queue_count > 0) {
-    struct vframe_report* report = &vf->queue[vf->queue_head];
+    /* Copied under the lock: only the connection thread reuses the slot, and it takes the lock. */
+    const struct vframe_report* report = &vf->queue[vf->queue_head];
+    vframe_fill_read(vf, irp, report->data, report->length);
     vf->queue_head = (vf->queue_head + 1) % VFRAME_QUEUE_LENGTH;
     vf->queue_count--;
-    /* The slot is not reused before this copy: only the connection thread adds, and it takes
-     * the lock first; the copy happens under the lock. */
-    {
-      const ULONG room = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
-      const UCHAR* from = report->data;
-      ULONG count = report->length;
-      if (!vf->report_id && count > 0) from++, count--;
-      if (count > room) count = room;
-      vframe_copy(irp->UserBuffer, from, count);
-      irp->IoStatus.Information = count;
-    }
     KeReleaseSpinLock(&vf->lock, irql);
-    irp->IoStatus.Status = STATUS_SUCCESS;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return STATUS_SUCCESS;
   }
@@ -264,7 +253,8 @@ static void vframe_deliver(struct vframe_device* vf, const UCHAR* report, SIZE_T
     return;
   }
   KeReleaseSpinLock(&vf->lock, irql);
-  vframe_complete_read(vf, irp, report, (USHORT)length);
+  vframe_fill_read(vf, irp, report, (USHORT)length);
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
 }
 
 /* Writes ------------------------------------------------------------------------------------ */

@@ -32,6 +32,8 @@ namespace {
 constexpr wchar_t kStopEventName[] = L"Local\\TactraVFrameBridgeStop";
 // How long a plug may take: devices added, drivers connected, interfaces present.
 constexpr std::chrono::milliseconds kPlugWait{30000};
+// How long an unplug waits for Wine to finish removing the devices' interfaces.
+constexpr std::chrono::milliseconds kUnplugWait{10000};
 // How often the bridge checks that the frame still serves while nothing happens.
 constexpr DWORD kAliveCheckMs = 1000;
 
@@ -151,6 +153,8 @@ class Bridge {
       collections.push_back(
           {channel, f.vendorId, f.productId, f.inputLength, f.outputLength, ReportIdOfChannel(channel)});
     }
+    vendorId_ = collections[0].vendorId;
+    productId_ = collections[0].productId;
     std::wstring error;
     if (!AddFrameDevices(inf_, collections, error)) {
       Say("the devices cannot be added: %s", Narrow(error));
@@ -169,7 +173,7 @@ class Bridge {
       }
     }
     const int wanted = static_cast<int>(collections.size());
-    while (PresentInterfaces(collections[0].vendorId, collections[0].productId) < wanted) {
+    while (PresentInterfaces(vendorId_, productId_) < wanted) {
       if (std::chrono::steady_clock::now() > deadline) {
         Say("the devices' HID interfaces did not appear in time");
         Unplug();
@@ -188,6 +192,11 @@ class Bridge {
     const int removed = RemoveFrameDevices();
     channels_.clear();
     paths_.clear();
+    // Removal goes on in the driver's host after the class installer returns; "unplugged" means
+    // the interfaces are gone, so that whatever runs next finds no half-removed device.
+    const auto deadline = std::chrono::steady_clock::now() + kUnplugWait;
+    while (PresentInterfaces(vendorId_, productId_) > 0 && std::chrono::steady_clock::now() < deadline)
+      Sleep(50);
     Say("unplugged (%s devices removed)", std::to_string(removed));
   }
 
@@ -198,6 +207,8 @@ class Bridge {
   std::unique_ptr<NoticeRegistration> registration_;
   std::vector<std::unique_ptr<ChannelBridge>> channels_;
   std::vector<std::wstring> paths_;
+  uint16_t vendorId_ = 0;
+  uint16_t productId_ = 0;
   std::mutex mutex_;
   std::deque<std::pair<DeviceNotice, std::wstring>> notices_;
   Event noticed_;

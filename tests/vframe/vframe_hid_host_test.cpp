@@ -24,9 +24,9 @@
 #include "device/link.h"
 #include "device/protocol.h"
 #include "device/win32/device_handles_win32.h"
+#include "device/win32/device_notice_win32.h"
 #include "device/win32/hid_handle_win32.h"
 #include "device/win32/hid_host_win32.h"
-#include "device/win32/device_notice_win32.h"
 #include "sim/control_client.h"
 #include "sim/net.h"
 

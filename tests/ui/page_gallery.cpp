@@ -36,7 +36,7 @@ int TabOf(int page) {
   return -1;
 }
 
-// Texts as long as the frame's answers can be.
+// Sample fields; the description as long as it can be (56 characters).
 void FillSamples(HWND page, int option) {
   struct Sample {
     int id;
@@ -51,7 +51,7 @@ void FillSamples(HWND page, int option) {
       {IDC_INFO_TEXT_F2, L"V2.31.0507"},
       {IDC_INFO_TEXT_F3, L"2024-05-07"},
       {IDC_INFO_TEXT_F4, L"TF-8652-IR"},
-      {IDC_INFO_TEXT_F5, L"Infrared multi-touch frame 86 inch, 20 points, USB HID 2.0"},
+      {IDC_INFO_TEXT_F5, L"Infrared multi-touch frame, 86 inch, 20 points, USB HID."},
       {IDC_CFG_16_TEXT, L"5"},
   };
   for (const Sample& s : samples) SetDlgItemTextW(page, s.id, s.text);
@@ -104,7 +104,8 @@ int main() {
   const Arguments arguments(CommandLineToArgvW(GetCommandLineW(), &argc));
   wchar_t** argv = arguments.get();
   if (!argv || argc < 3) {
-    std::fprintf(stderr, "usage: page_gallery <module file> <template id> [option 0..3] [seconds]\n");
+    std::fprintf(stderr,
+                 "usage: page_gallery <module file> <template id> [option 0..3] [seconds] [list to drop]\n");
     return 2;
   }
   const int id = _wtoi(argv[2]);

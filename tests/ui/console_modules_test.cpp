@@ -101,7 +101,6 @@ class Shown {
   }
 
   HWND get() const { return window_; }
-  HWND main() const { return main_.get(); }
   // The tab's display area in the main window's client coordinates.
   const RECT& area() const { return area_; }
   int lists() const { return lists_; }
@@ -533,18 +532,20 @@ TEST(ConsoleModules, LayoutFitsTheWindowAndTheTexts) {
           EXPECT_GE(dropped.bottom - dropped.top, needed) << childId;
         }
       }
-      // Nothing visible overlaps but group boxes around their contents and the spin box on the
-      // edge of its buddy.
+      // Nothing overlaps, hidden controls included (the program may show them), but group boxes
+      // around their contents and the spin box on the edge of its buddy.
+      const auto groupBox = [](HWND w) {
+        return IsClass(w, L"Button") && (StyleOf(w) & BS_TYPEMASK) == BS_GROUPBOX;
+      };
+      const auto buddies = [](HWND spin, HWND w) {
+        return IsClass(spin, UPDOWN_CLASSW) &&
+               reinterpret_cast<HWND>(SendMessageW(spin, UDM_GETBUDDY, 0, 0)) == w;
+      };
       for (std::size_t i = 0; i < children.size(); ++i) {
         for (std::size_t j = i + 1; j < children.size(); ++j) {
           HWND a = children[i];
           HWND b = children[j];
-          auto skip = [](HWND w) {
-            return !(StyleOf(w) & WS_VISIBLE) ||
-                   (IsClass(w, L"Button") && (StyleOf(w) & BS_TYPEMASK) == BS_GROUPBOX);
-          };
-          if (skip(a) || skip(b)) continue;
-          if (IsClass(a, UPDOWN_CLASSW) || IsClass(b, UPDOWN_CLASSW)) continue;
+          if (groupBox(a) || groupBox(b) || buddies(a, b) || buddies(b, a)) continue;
           RECT ra = RectIn(a, dialog), rb = RectIn(b, dialog), both{};
           EXPECT_FALSE(IntersectRect(&both, &ra, &rb)) << GetDlgCtrlID(a) << " overlaps " << GetDlgCtrlID(b);
         }

@@ -154,13 +154,13 @@ TEST(ConsoleModules, EveryStringPresentAndInItsLanguage) {
 
 // The lists of the configuration page. The program takes an item's index as the setting's
 // value, so the order matters: numbers as listed, on/off as given.
-struct ListSpec {
+struct ListItems {
   int id;
   std::vector<int> numbers;  // empty for an on/off list
   bool offFirst;
 };
 const std::vector<int> kLevels{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-const ListSpec kLists[] = {
+const ListItems kLists[] = {
     {IDC_CFG_11, {}, true},
     {IDC_CFG_12A, {}, false},
     {IDC_CFG_12B, {}, false},
@@ -183,7 +183,7 @@ TEST(ConsoleModules, ListsHoldTheItemsTheProgramReads) {
   for (const Module& m : kModules) {
     win32::UniqueModule module = win32::LoadLanguageModule(m.file);
     ASSERT_TRUE(module) << m.file;
-    for (const ListSpec& list : kLists) {
+    for (const ListItems& list : kLists) {
       SCOPED_TRACE(testing::Message() << m.file << " list " << list.id);
       std::vector<std::wstring> items;
       for (int i = 0; i < 10; ++i) {
@@ -220,13 +220,13 @@ enum class Kind {
 };
 
 // A kind of control: its window class and the style bits under `mask` that make it that kind.
-struct KindSpec {
+struct KindTraits {
   Kind kind;
   const wchar_t* windowClass;
   LONG mask;
   LONG value;
 };
-const KindSpec kKinds[] = {
+const KindTraits kKinds[] = {
     {Kind::ReadOnlyEdit, L"Edit", ES_READONLY | ES_AUTOHSCROLL, ES_READONLY | ES_AUTOHSCROLL},
     {Kind::NumberEdit, L"Edit", ES_READONLY | ES_NUMBER, ES_READONLY | ES_NUMBER},
     // The list takes WS_VSCROLL from its combo box; every item showing at once is checked apart.
@@ -334,8 +334,8 @@ TEST(ConsoleModules, TemplatesHoldTheirControls) {
         if (control.dialog != id) continue;
         HWND item = GetDlgItem(dialog, control.id);
         ASSERT_NE(item, nullptr) << control.id;
-        const KindSpec& kind = *std::find_if(std::begin(kKinds), std::end(kKinds),
-                                             [&](const KindSpec& k) { return k.kind == control.kind; });
+        const KindTraits& kind = *std::find_if(std::begin(kKinds), std::end(kKinds),
+                                               [&](const KindTraits& k) { return k.kind == control.kind; });
         EXPECT_TRUE(IsClass(item, kind.windowClass)) << control.id << " is a " << ClassOf(item).c_str();
         EXPECT_EQ(StyleOf(item) & kind.mask, kind.value) << control.id;
         EXPECT_EQ((StyleOf(item) & WS_VISIBLE) == 0, control.hidden) << control.id;

@@ -7,6 +7,7 @@
 //   window_probe WINDOW select PAGE ID INDEX      chooses an item of a drop-down list
 //   window_probe WINDOW slide PAGE ID POS         moves a slider's thumb to POS
 //   window_probe WINDOW rect PAGE ID              a control's rectangle on the screen
+//   window_probe WINDOW settext PAGE ID TEXT      sets a control's text (a file dialog's name box)
 //   window_probe WINDOW tray                      whether its notification-area icon 128 is there
 // A page is named by what it holds: info, config, calibration, options, about.
 // Exit 0 when done, 1 when the window or control was not found, 2 on bad arguments.
@@ -191,6 +192,11 @@ int main(int argc, char** argv) {
       // box the click opens does not hold the probe.
       PostMessageW(control, BM_CLICK, 0, 0);
     }
+  } else if (command == "settext" && argc == 6) {
+    HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
+    if (!control) return 1;
+    const std::wstring text = Wide(argv[5]);
+    Ask(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
   } else if (command == "select" && argc == 6) {
     HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
     if (!control) return 1;

@@ -13,8 +13,8 @@ import sys
 import tempfile
 import time
 
-from harness import (SETTINGS_CHANNEL, WINE, Frame, Program, check, dismiss_box, free_port, probe_box,
-                     run_scenarios, screenshot)
+from harness import (CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, WINE, Frame, Program, check, dismiss_box,
+                     free_port, probe_box, run_scenarios, screenshot)
 
 TITLE = "TactraConsole"
 MODULE_EN = "TactraConsoleLangEN.dll"
@@ -24,12 +24,23 @@ STARTUP = r"HKLM\Software\Tactra\StartupSettings"
 RUN = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 WM_TRAYICON, WM_LBUTTONDBLCLK, WM_RBUTTONUP = 0x464, 0x203, 0x205
 WM_SYSCOMMAND, SC_MINIMIZE = 0x112, 0xF020
+WM_COMMAND, IDCANCEL, IDYES = 0x111, 2, 6
 INFO_REQUESTS = [0xF2, 0xF3, 0xF4, 0xF5, 0x01, 0x02]
 FIXED_PAUSES_MS = 3 * 300 + 6 * 20  # the link's start, then the information page's paced requests
 
 # The simulated frame's information, as the information page shows it.
 FRAME_INFO = {1042: "23", 1038: "3", 1040: "1+2+3", 1039: "4", 1041: "10+20+30+40", 1050: "V2.16.03",
               1051: "20260311", 1052: "IR6C-T32", 1053: "Tactra infrared multi-touch frame, simulated"}
+# The calibration page.
+CAL = "calibration"
+OPTION_BUTTONS = (1008, 1009, 1010, 1011)
+MODE_BUTTONS = {2: 1013, 3: 1020, 4: 1014}
+CAL_ACTIONS = (1015, 1016, 1017, 1018, 1019)
+APPLY, FACTORY, START, EXPORT, IMPORT = 1015, 1016, 1017, 1018, 1019
+FILE_NAME_BOX, DIALOG_OK, DIALOG_CANCEL = 1148, 1, 2  # in the system's Save and Open dialogs
+SAVE_TITLE, OPEN_TITLE = "Save As", "Open"
+REPLACE_TITLE = "Error"  # the system's question whether to replace a file, as Wine titles it
+SAVE_FAILED, IMPORT_FAILED = "Failed to save results!", "Failed to import!"
 PLACEHOLDERS = {1042: "0", 1038: "0", 1040: "0", 1039: "0", 1041: "0", 1050: "N/A", 1051: "N/A",
                 1052: "N/A", 1053: "N/A"}
 
@@ -45,9 +56,15 @@ class Console(Program):
         self.handle = None
 
     def probe(self, *argv, window=None):
-        out = subprocess.run([WINE, "window_probe.exe", window or TITLE, *argv], cwd=self.env.bin,
-                             env=self.env.base, capture_output=True, text=True, timeout=60)
-        return out.returncode, out.stdout
+        # Once known, the window by its handle: a message box of the console carries its title too.
+        target = window or ("#" + self.handle if self.handle else TITLE)
+        # Into a file, not a pipe: a probe that starts while Wine is still starting its own
+        # processes hands them its output, and a pipe would then stay open until they end.
+        with tempfile.TemporaryFile(mode="w+") as out:
+            code = subprocess.run([WINE, "window_probe.exe", target, *argv], cwd=self.env.bin,
+                                  env=self.env.base, stdout=out, stderr=subprocess.DEVNULL, timeout=60).returncode
+            out.seek(0)
+            return code, out.read()
 
     def show(self):
         """(window fields, {(page, id): control fields}) of the console as it is now."""
@@ -124,6 +141,117 @@ def wait_until(predicate, timeout, message):
             return
         time.sleep(0.3)
     check(False, message)
+
+
+def report(channel, head):
+    """A whole report as the console writes it: ID, code, N, payload, the terminator, zeros."""
+    length = 48 if channel == CAL_CHANNEL else 64
+    return (channel, bytes(head) + b"\xff" + bytes(length - len(head) - 1))
+
+
+def received_since(frame, count):
+    """(channel, report) of every report the frame received after the first `count`."""
+    return [(r["channel"], bytes.fromhex(r["report"])) for r in frame.dump()["received"][count:]]
+
+
+def calibration_page(console):
+    """(checked option buttons, checked mode buttons, enabled state of every control) of the page."""
+    controls = console.show()[1]
+    options = [i for i, cid in enumerate(OPTION_BUTTONS) if controls[(CAL, cid)]["check"] == "1"]
+    modes = [m for m, cid in MODE_BUTTONS.items() if controls[(CAL, cid)]["check"] == "1"]
+    ids = OPTION_BUTTONS + tuple(MODE_BUTTONS.values()) + CAL_ACTIONS
+    enabled = {cid: controls[(CAL, cid)]["enabled"] == "1" for cid in ids}
+    return options, modes, enabled
+
+
+def open_calibration_page(console, frame):
+    before = len(frame.dump()["received"])
+    console.probe("tab", "2")
+    wait_until(lambda: len(received_since(frame, before)) >= 2, 10, "the calibration page read nothing")
+    time.sleep(0.5)
+    return received_since(frame, before)
+
+
+def no_box(env, ms=1500):
+    return subprocess.run([WINE, "msgbox_probe.exe", str(ms)], cwd=env.bin, env=env.base,
+                          capture_output=True).returncode == 1
+
+
+def owned_text_box(env):
+    """Closes the next message box, which must be owned and carry the program's name; its text."""
+    out = probe_box(env, None, 15000)
+    fields = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    check(fields.get("caption") == TITLE and fields.get("owner") != "none", "the box: %s" % out)
+    return fields.get("text")
+
+
+def answer_file_dialog(console, title, path, replace=False):
+    """Answers the console's Save or Open dialog with a file (its Windows name), or Cancel; and
+    with Yes the question whether to replace the file."""
+    wait_until(lambda: console.probe("show", window=title)[0] == 0, 20, "no %s dialog" % title)
+    if path is None:
+        console.probe("click", "main", str(DIALOG_CANCEL), window=title)
+    else:
+        console.probe("settext", "main", str(FILE_NAME_BOX), "Z:" + path.replace("/", "\\"), window=title)
+        console.probe("click", "main", str(DIALOG_OK), window=title)
+    if replace:
+        wait_until(lambda: console.probe("show", window=REPLACE_TITLE)[0] == 0, 20, "not asked to replace")
+        console.probe("post", str(WM_COMMAND), str(IDYES), "0", window=REPLACE_TITLE)
+    wait_until(lambda: console.probe("show", window=title)[0] != 0, 20, "the %s dialog stayed open" % title)
+
+
+def calibration_file(record):
+    """The calibration file of a 41-byte record, as the console must write it."""
+    head = bytes([(0x30 + record[0]) & 0xFF]) + b"\r\n" + bytes([(0x30 + record[1]) & 0xFF]) + b"\r\n"
+    head += b"".join(b"1" if f else b"0" for f in record[2:5]) + b"\r\n"
+    lines = b""
+    for k in range(9):
+        for at in (5 + 4 * k, 7 + 4 * k):
+            lines += str(int.from_bytes(record[at:at + 2], "little", signed=True)).encode().ljust(6, b"\0")
+        lines += b"\r\n"
+    return head + lines
+
+
+def calibration_command_count(frame, code):
+    return sum(1 for c, _ in frame.calibration_commands() if c == code)
+
+
+def calibration_commands_seen(frame, code, count, timeout):
+    """Whether the frame has received `count` calibration commands `code` within the time."""
+    deadline = time.time() + timeout
+    while calibration_command_count(frame, code) < count:
+        if time.time() > deadline:
+            return False
+        time.sleep(0.25)
+    return True
+
+
+class Started(Program):
+    """A program another one started: found by its windows and its process, never run from here."""
+
+    def __init__(self, exe, port):
+        self.classname = exe.lower()
+        self.port = port
+
+    def pids(self):
+        """The processes of the program that talk to the frame on this port."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    cmdline = f.read()
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    environ = f.read()
+            except OSError:
+                continue
+            if self.classname.encode() in cmdline.lower() and \
+                    ("TACTRA_FRAME_SIM=127.0.0.1:%d\0" % self.port).encode() in environ:
+                found.append(pid)
+        return found
+
+    def command_line(self, pid):
+        with open("/proc/%s/cmdline" % pid, "rb") as f:
+            return f.read().rstrip(b"\0").decode(errors="replace").split("\0")
 
 
 def startup_overhead(log):
@@ -352,6 +480,318 @@ def scenario_module_missing(env):
         shutil.rmtree(planted, ignore_errors=True)
 
 
+def scenario_calibration_option_and_mode(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 4)
+    console = Console(env, frame.port)
+    try:
+        check(console.wait_ready(), "the console did not come up")
+        read = open_calibration_page(console, frame)
+        check(read == [report(SETTINGS_CHANNEL, [7, 0x13, 1, 1]), report(CAL_CHANNEL, [6, 0x01, 0])],
+              "the page read %s" % [(c, r[:5].hex()) for c, r in read])
+        option = frame.dump()["option13"]
+        options, modes, enabled = calibration_page(console)
+        check((options, modes) == ([option], [4]), "the page shows option %s, mode %s" % (options, modes))
+        check(all(enabled.values()), "greyed out: %s" % [i for i, e in enabled.items() if not e])
+
+        # Each option shows its illustration at once and tells the frame nothing.
+        count = len(frame.dump()["received"])
+        for value, button in enumerate(OPTION_BUTTONS):
+            console.probe("click", CAL, str(button))
+            time.sleep(0.8)
+            check(calibration_page(console)[0] == [value], "option %d not chosen" % value)
+            screenshot(env, "console-en-calibration-option%d.png" % value)
+        check(len(frame.dump()["received"]) == count, "a click reached the frame")
+
+        # Apply: the option write, then the mode, and the frame keeps both.
+        console.probe("click", CAL, str(OPTION_BUTTONS[2]))
+        console.probe("click", CAL, str(MODE_BUTTONS[3]))
+        time.sleep(0.5)
+        console.probe("click", CAL, str(APPLY))
+        wait_until(lambda: len(received_since(frame, count)) >= 2, 10, "Apply sent nothing")
+        time.sleep(0.5)
+        sent = received_since(frame, count)
+        check(sent == [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 2]), report(CAL_CHANNEL, [6, 0x02, 1, 3])],
+              "Apply sent %s" % [(c, r[:6].hex()) for c, r in sent])
+        dump = frame.dump()
+        check((dump["option13"], dump["mode"]) == (2, 3), "the frame keeps %s, %s" % (dump["option13"], dump["mode"]))
+        check(no_box(env), "a message after Apply")
+        console.probe("tab", "0")
+        time.sleep(1.0)
+        open_calibration_page(console, frame)
+        check(calibration_page(console)[:2] == ([2], [3]), "read again: %s" % (calibration_page(console)[:2],))
+        close_with_escape(console)
+        return "option %d and mode 4 shown, Apply wrote option 2 and mode 3 in order" % option
+    finally:
+        console.kill()
+        frame.stop()
+
+
+def scenario_calibration_mode_refused(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 4)
+    console = Console(env, frame.port)
+    try:
+        check(console.wait_ready(), "the console did not come up")
+        open_calibration_page(console, frame)
+        frame.ctl("fault", "6:0x02", "refuse")
+        count = len(frame.dump()["received"])
+        console.probe("click", CAL, str(MODE_BUTTONS[2]))
+        time.sleep(0.5)
+        check(calibration_page(console)[1] == [2], "mode 2 not chosen")
+        console.probe("click", CAL, str(APPLY))
+        box = dismiss_box(env, MODULE_EN)
+        check(box == (1085, 1080), "message %s" % (box,))
+        check(no_box(env), "the refusal was told twice")
+        check(calibration_page(console)[1] == [4], "the mode buttons did not go back to the frame's mode")
+        sent = received_since(frame, count)
+        check(sent[-1] == report(CAL_CHANNEL, [6, 0x02, 1, 2]), "the mode sent: %s" % sent[-1][1][:5].hex())
+        check(frame.dump()["mode"] == 4, "the frame changed its mode")
+        close_with_escape(console)
+        return "1085 once, buttons back at mode 4"
+    finally:
+        console.kill()
+        frame.stop()
+
+
+# A calibration file written by hand: head values 4 and 2, flags 1, 0, 1, then the nine points,
+# among them the six-character values that fill their field.
+HAND_POINTS = [(127, -32768), (3968, -10000), (2048, 0), (-1, 32767), (-9999, 10000), (5, 50),
+               (500, 5000), (-12345, 4095), (1, 2)]
+HAND_FILE = (b"4\r\n" b"2\r\n" b"101\r\n"
+             b"127\0\0\0" b"-32768" b"\r\n"
+             b"3968\0\0" b"-10000" b"\r\n"
+             b"2048\0\0" b"0\0\0\0\0\0" b"\r\n"
+             b"-1\0\0\0\0" b"32767\0" b"\r\n"
+             b"-9999\0" b"10000\0" b"\r\n"
+             b"5\0\0\0\0\0" b"50\0\0\0\0" b"\r\n"
+             b"500\0\0\0" b"5000\0\0" b"\r\n"
+             b"-12345" b"4095\0\0" b"\r\n"
+             b"1\0\0\0\0\0" b"2\0\0\0\0\0" b"\r\n")
+
+
+def hand_record():
+    record = bytes([4, 2, 1, 0, 1])
+    for x, y in HAND_POINTS:
+        record += x.to_bytes(2, "little", signed=True) + y.to_bytes(2, "little", signed=True)
+    return record
+
+
+def scenario_calibration_import_and_factory(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 3)
+    console = Console(env, frame.port)
+    folder = tempfile.mkdtemp(prefix="calibration-files-")
+    try:
+        check(len(HAND_FILE) == 137, "the hand-written file has %d bytes" % len(HAND_FILE))
+        good, edited = os.path.join(folder, "hand.ini"), os.path.join(folder, "edited.ini")
+        with open(good, "wb") as f:
+            f.write(HAND_FILE)
+        with open(edited, "wb") as f:
+            f.write(HAND_FILE.replace(b"\r\n", b"\n"))  # an editor's line ends
+        factory = frame.dump()["record"]
+        check(console.wait_ready(), "the console did not come up")
+        open_calibration_page(console, frame)
+
+        count = len(frame.dump()["received"])
+        console.probe("click", CAL, str(IMPORT))
+        answer_file_dialog(console, OPEN_TITLE, good)
+        wait_until(lambda: received_since(frame, count), 10, "the import sent nothing")
+        time.sleep(0.5)
+        sent = received_since(frame, count)
+        check(sent == [report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))],
+              "the import sent %s" % [r.hex() for _, r in sent])
+        check(frame.dump()["record"] == hand_record().hex(), "the frame keeps %s" % frame.dump()["record"])
+        check(no_box(env), "a message after a good import")
+
+        # A file an editor changed, and Cancel: nothing reaches the frame.
+        count = len(frame.dump()["received"])
+        console.probe("click", CAL, str(IMPORT))
+        answer_file_dialog(console, OPEN_TITLE, edited)
+        check(owned_text_box(env) == IMPORT_FAILED, "no word that the file was refused")
+        console.probe("click", CAL, str(IMPORT))
+        answer_file_dialog(console, OPEN_TITLE, None)
+        check(no_box(env), "Cancel said something")
+        check(received_since(frame, count) == [], "a refused file or Cancel reached the frame")
+
+        # The factory calibration: the action, then the page is read again.
+        console.probe("click", CAL, str(FACTORY))
+        wait_until(lambda: len(received_since(frame, count)) >= 3, 10, "the factory button sent too little")
+        time.sleep(0.5)
+        sent = received_since(frame, count)
+        check(sent == [report(CAL_CHANNEL, [6, 0x09, 0]), report(SETTINGS_CHANNEL, [7, 0x13, 1, 1]),
+                       report(CAL_CHANNEL, [6, 0x01, 0])], "the factory button sent %s" % [r[:5].hex() for _, r in sent])
+        check(frame.dump()["record"] == factory, "the frame's record is not the factory one")
+        close_with_escape(console)
+        return "hand-written record reached the frame whole; edited file and Cancel sent nothing; factory restored"
+    finally:
+        console.kill()
+        frame.stop()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def scenario_calibration_export(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 4)
+    console = Console(env, frame.port)
+    folder = tempfile.mkdtemp(prefix="calibration-export-")
+    try:
+        check(console.wait_ready(), "the console did not come up")
+        open_calibration_page(console, frame)
+        # A record with six-character values, so that the export must fill whole fields.
+        console.probe("click", CAL, str(IMPORT))
+        hand = os.path.join(folder, "hand.ini")
+        with open(hand, "wb") as f:
+            f.write(HAND_FILE)
+        answer_file_dialog(console, OPEN_TITLE, hand)
+        wait_until(lambda: frame.dump()["record"] == hand_record().hex(), 10, "the import did not reach the frame")
+
+        count = len(frame.dump()["received"])
+        exported = os.path.join(folder, "exported.ini")
+        console.probe("click", CAL, str(EXPORT))
+        answer_file_dialog(console, SAVE_TITLE, exported)
+        wait_until(lambda: os.path.exists(exported), 10, "no file written")
+        time.sleep(0.5)
+        kept = bytes.fromhex(frame.dump()["record"])
+        with open(exported, "rb") as f:
+            written = f.read()
+        check(written == calibration_file(kept) == HAND_FILE, "the file holds %r" % written)
+        check(received_since(frame, count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the export sent more")
+        check(no_box(env), "a message after a good export")
+        check(sorted(os.listdir(folder)) == ["exported.ini", "hand.ini"], "left behind: %s" % os.listdir(folder))
+
+        # Cancel: nothing sent, nothing written, nothing said.
+        count = len(frame.dump()["received"])
+        console.probe("click", CAL, str(EXPORT))
+        answer_file_dialog(console, SAVE_TITLE, None)
+        check(no_box(env), "Cancel said something")
+        check(received_since(frame, count) == [], "Cancel reached the frame")
+
+        # 4 points chosen (not applied), over the file written before: the record is asked for,
+        # nothing is written, the old file stays whole, and the user is told.
+        console.probe("click", CAL, str(MODE_BUTTONS[2]))
+        console.probe("click", CAL, str(EXPORT))
+        answer_file_dialog(console, SAVE_TITLE, exported, replace=True)
+        check(owned_text_box(env) == SAVE_FAILED, "no word that nothing was saved")
+        with open(exported, "rb") as f:
+            check(f.read() == written, "the file written before was changed")
+        check(sorted(os.listdir(folder)) == ["exported.ini", "hand.ini"], "left behind: %s" % os.listdir(folder))
+        check(received_since(frame, count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the 4-point export sent %s" %
+              received_since(frame, count))
+        close_with_escape(console)
+        return "137 bytes equal to the frame's record; Cancel silent; 4 points told, old file kept"
+    finally:
+        console.kill()
+        frame.stop()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def scenario_calibration_program(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 3, touch="manual")
+    console = Console(env, frame.port)
+    kelvane = Started("Kelvane.exe", frame.port)
+    full_screen = lambda w, h, t: (w, h) == SCREEN  # noqa: E731
+    try:
+        check(console.wait_ready(), "the console did not come up")
+        open_calibration_page(console, frame)
+        ended_by = []
+        for run in (1, 2):
+            console.probe("click", CAL, str(START))
+            wid = kelvane.wait_window(full_screen, 20)
+            check(wid, "run %d: the calibration program did not start" % run)
+            check(calibration_commands_seen(frame, 0x03, run, 15), "run %d: the calibration program did not begin" % run)
+            # By its full path from the console's folder, without arguments.
+            started = [kelvane.command_line(pid) for pid in kelvane.pids()]
+            expected = "Z:" + os.path.join(env.bin, "Kelvane.exe").replace("/", "\\")
+            check(len(started) == 1 and [a.lower() for a in started[0]] == [expected.lower()],
+                  "run %d: started as %s" % (run, started))
+            if run == 1:
+                # A second click while it runs.
+                console.probe("click", CAL, str(START))
+                box = dismiss_box(env, MODULE_EN)
+                check(box == (1084, 1080), "message %s" % (box,))
+            ends = calibration_command_count(frame, 0x05)
+            kelvane.key_to(wid, "Escape")
+            ended_by.append("Escape")
+            if not calibration_commands_seen(frame, 0x05, ends + 1, 6):
+                # The console, active again after its message, may keep the keyboard from the
+                # full-screen window: then what Escape does there, its Cancel command.
+                title = subprocess.run(["xdotool", "getwindowname", wid], capture_output=True,
+                                       text=True).stdout.strip()
+                console.probe("post", str(WM_COMMAND), str(IDCANCEL), "0", window=title)
+                ended_by[-1] = "Cancel"
+            check(calibration_commands_seen(frame, 0x05, ends + 1, 10), "run %d: the calibration program did not end" % run)
+            wait_until(lambda: not kelvane.pids(), 20, "run %d: the calibration program did not end" % run)
+        begins = calibration_command_count(frame, 0x03)
+        check(begins == 2, "the frame saw %d calibrations begin" % begins)
+        check(no_box(env), "a message after the second start")
+        close_with_escape(console)
+        return "started by full path without arguments, 1084 while it ran, started again after it ended (by %s)" % (
+            ", ".join(ended_by))
+    finally:
+        for pid in kelvane.pids():
+            os.kill(int(pid), 9)
+        console.kill()
+        frame.stop()
+
+
+def scenario_calibration_program_by_full_path(env):
+    folder = tempfile.mkdtemp(prefix="console-without-kelvane-")
+    planted = tempfile.mkdtemp(prefix="console-planted-kelvane-")
+    for name in ("TactraConsole.exe", MODULE_EN, MODULE_ZH):
+        shutil.copy(os.path.join(env.bin, name), folder)
+    for name in ("Kelvane.exe", "KelvaneLangEN.dll", "KelvaneLangZH.dll"):
+        shutil.copy(os.path.join(env.bin, name), planted)
+    reset_registry(env, 0)
+    frame = Frame(env, 4, touch="manual")
+    console = Console(env, frame.port, cwd=planted, exe=os.path.join(folder, "TactraConsole.exe"))
+    kelvane = Started("Kelvane.exe", frame.port)
+    try:
+        check(console.wait_ready(), "the console did not come up")
+        open_calibration_page(console, frame)
+        # A file dialog visits the planted folder first.
+        console.probe("click", CAL, str(EXPORT))
+        answer_file_dialog(console, SAVE_TITLE, os.path.join(planted, "visit.ini"))
+        wait_until(lambda: os.path.exists(os.path.join(planted, "visit.ini")), 10, "the export wrote nothing")
+        console.probe("click", CAL, str(START))
+        box = dismiss_box(env, MODULE_EN)
+        check(box == (1088, 1080), "message %s" % (box,))
+        time.sleep(2)
+        check(not kelvane.pids(), "the planted calibration program ran")
+        check(not frame.wait_for(0x03, 1), "a calibration began")
+        close_with_escape(console)
+        return "1088, the planted Kelvane.exe in the current directory did not run"
+    finally:
+        for pid in kelvane.pids():
+            os.kill(int(pid), 9)
+        console.kill()
+        frame.stop()
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(planted, ignore_errors=True)
+
+
+def scenario_calibration_page_chinese(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 3)
+    console = Console(env, frame.port, args=("1",))
+    try:
+        check(console.wait_ready(), "the console did not come up")
+        open_calibration_page(console, frame)
+        for value, button in enumerate(OPTION_BUTTONS):
+            console.probe("click", CAL, str(button))
+            time.sleep(0.8)
+            check(calibration_page(console)[0] == [value], "option %d not chosen" % value)
+            screenshot(env, "console-zh-calibration-option%d.png" % value)
+        text = console.show()[1][(CAL, START)]["text"]
+        check(any(ord(ch) > 0x2E80 for ch in text), "the start button %r is not Chinese" % text)
+        close_with_escape(console)
+        return "four illustrations, start button '%s'" % text
+    finally:
+        console.kill()
+        frame.stop()
+
+
 SCENARIOS = [
     ("first start", scenario_first_start),
     ("start without a frame", scenario_no_frame),
@@ -360,6 +800,13 @@ SCENARIOS = [
     ("tray icon and minimise", scenario_tray),
     ("Chinese by argument", scenario_chinese_by_argument),
     ("language module missing", scenario_module_missing),
+    ("calibration option and mode", scenario_calibration_option_and_mode),
+    ("calibration mode refused", scenario_calibration_mode_refused),
+    ("calibration import and factory", scenario_calibration_import_and_factory),
+    ("calibration export", scenario_calibration_export),
+    ("calibration program", scenario_calibration_program),
+    ("calibration program by full path", scenario_calibration_program_by_full_path),
+    ("calibration page in Chinese", scenario_calibration_page_chinese),
 ]
 
 

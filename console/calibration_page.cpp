@@ -118,17 +118,17 @@ void CCalibrationDlgModel::Refresh() {
   // A value learnt before stays valid when the frame does not answer now; what was greyed out
   // stays so.
   std::lock_guard<std::mutex> lock(mutex_);
-  if (optionKnown_) {
-    if (HasButton(optionValue_)) checkedOption_ = optionValue_;
+  if (fields_.optionKnown) {
+    if (HasButton(fields_.optionValue)) shown_.checkedOption = fields_.optionValue;
   } else {
-    optionsEnabled_ = false;
+    shown_.optionsEnabled = false;
   }
-  if (modeKnown_) {
-    if (proto::IsValidMode(calMode_)) checkedMode_ = calMode_;
+  if (fields_.modeKnown) {
+    if (proto::IsValidMode(fields_.calMode)) shown_.checkedMode = fields_.calMode;
   } else {
-    modesEnabled_ = false;
+    shown_.modesEnabled = false;
   }
-  if (!optionKnown_ || !modeKnown_) actionsEnabled_ = false;
+  if (!fields_.optionKnown || !fields_.modeKnown) shown_.actionsEnabled = false;
 }
 
 void CCalibrationDlgModel::OnDeviceReply(const uint8_t* report, std::size_t length) {
@@ -149,8 +149,8 @@ void CCalibrationDlgModel::OnOptionReply(const uint8_t* payload) {
     const bool valid = value >= 0 && value <= kOptionMax;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      optionKnown_ = valid;
-      if (valid) optionValue_ = value;
+      fields_.optionKnown = valid;
+      if (valid) fields_.optionValue = value;
     }
     if (!valid) PostNotice(IDS_REFUSED);
   } else if (payload[0] == proto::kAccessWrite && payload[1] == 0) {
@@ -163,8 +163,8 @@ void CCalibrationDlgModel::OnCalibrationReply(uint8_t code, std::size_t n, const
     case proto::CMD_CAL_GET_MODE:
       if (n == 1) {
         std::lock_guard<std::mutex> lock(mutex_);
-        modeKnown_ = proto::IsValidMode(payload[0]);
-        if (modeKnown_) calMode_ = confirmedMode_ = payload[0];
+        fields_.modeKnown = proto::IsValidMode(payload[0]);
+        if (fields_.modeKnown) fields_.calMode = fields_.confirmedMode = payload[0];
       }
       break;
     case proto::CMD_CAL_SET_MODE:
@@ -172,11 +172,11 @@ void CCalibrationDlgModel::OnCalibrationReply(uint8_t code, std::size_t n, const
         {
           std::lock_guard<std::mutex> lock(mutex_);
           if (payload[0] == 1) {
-            confirmedMode_ = calMode_;
+            fields_.confirmedMode = fields_.calMode;
             break;
           }
-          calMode_ = confirmedMode_;
-          if (proto::IsValidMode(calMode_)) checkedMode_ = calMode_;
+          fields_.calMode = fields_.confirmedMode;
+          if (proto::IsValidMode(fields_.calMode)) shown_.checkedMode = fields_.calMode;
         }
         // The radio buttons go back before the message tells why.
         context_.window.Post([this] {
@@ -188,7 +188,7 @@ void CCalibrationDlgModel::OnCalibrationReply(uint8_t code, std::size_t n, const
     case proto::CMD_CAL_READ_DATA:
       if (n == proto::kCalibrationRecordLength) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (calMode_ == proto::kModeFivePoint || calMode_ == proto::kModeNinePoint)
+        if (fields_.calMode == proto::kModeFivePoint || fields_.calMode == proto::kModeNinePoint)
           exportRecord_ = proto::DecodeRecord(payload);
       }
       break;
@@ -203,21 +203,21 @@ void CCalibrationDlgModel::PostNotice(int textId) {
 
 void CCalibrationDlgModel::OnOptionClicked(int clicked, const std::array<bool, kOptionButtons>& checked) {
   std::lock_guard<std::mutex> lock(mutex_);
-  optionValue_ = OptionAfterClick(clicked, checked);
-  checkedOption_ = optionValue_;
+  fields_.optionValue = OptionAfterClick(clicked, checked);
+  shown_.checkedOption = fields_.optionValue;
 }
 
 void CCalibrationDlgModel::OnModeClicked(int clicked, const std::array<bool, 3>& checked) {
   std::lock_guard<std::mutex> lock(mutex_);
-  calMode_ = ModeAfterClick(clicked, checked);
-  checkedMode_ = calMode_;
+  fields_.calMode = ModeAfterClick(clicked, checked);
+  shown_.checkedMode = fields_.calMode;
 }
 
 void CCalibrationDlgModel::SendOptionWrite() {
   uint8_t value;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    value = static_cast<uint8_t>(optionValue_ & 0xFF);
+    value = static_cast<uint8_t>(fields_.optionValue & 0xFF);
   }
   proto::ReportBuffer request;
   proto::BuildSettingsWrite(request, proto::CMD_CAL_OPTION_13, &value, 1);
@@ -228,7 +228,7 @@ void CCalibrationDlgModel::SendModeWrite() {
   uint8_t mode;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    mode = static_cast<uint8_t>(calMode_ & 0xFF);
+    mode = static_cast<uint8_t>(fields_.calMode & 0xFF);
   }
   SendCalibrationCommand(context_.link, proto::CMD_CAL_SET_MODE, &mode, 1);
 }
@@ -283,7 +283,7 @@ void CCalibrationDlgModel::Export() {
   if (!path) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    exportPath_ = *path;
+    fields_.exportPath = *path;
     exportRecord_.reset();
   }
   SendCalibrationCommand(context_.link, proto::CMD_CAL_READ_DATA, nullptr, 0);
@@ -304,7 +304,7 @@ void CCalibrationDlgModel::Import() {
   if (!path) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    importPath_ = *path;
+    fields_.importPath = *path;
   }
   std::string content;
   proto::CalibrationRecord record;
@@ -318,43 +318,14 @@ void CCalibrationDlgModel::Import() {
 
 CalibrationView CCalibrationDlgModel::View() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  CalibrationView view;
-  view.checkedOption = checkedOption_;
-  view.checkedMode = checkedMode_;
-  view.optionsEnabled = optionsEnabled_;
-  view.modesEnabled = modesEnabled_;
-  view.actionsEnabled = actionsEnabled_;
-  view.illustration = IllustrationFor(optionValue_);
+  CalibrationView view = shown_;
+  view.illustration = IllustrationFor(fields_.optionValue);
   return view;
 }
 
-bool CCalibrationDlgModel::optionKnown() const {
+CalibrationFields CCalibrationDlgModel::Fields() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return optionKnown_;
-}
-int CCalibrationDlgModel::optionValue() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return optionValue_;
-}
-bool CCalibrationDlgModel::modeKnown() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return modeKnown_;
-}
-int CCalibrationDlgModel::calMode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return calMode_;
-}
-int CCalibrationDlgModel::confirmedMode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return confirmedMode_;
-}
-std::wstring CCalibrationDlgModel::exportPath() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return exportPath_;
-}
-std::wstring CCalibrationDlgModel::importPath() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return importPath_;
+  return fields_;
 }
 
 }  // namespace tactra::console

@@ -104,6 +104,17 @@ struct PixelRect {
 };
 std::optional<PixelRect> FitIllustration(int width, int height, const PixelRect& area);
 
+// What the page knows of the frame and what the user chose.
+struct CalibrationFields {
+  bool optionKnown = false;                   // a valid option value was read
+  int optionValue = 0;                        // 0..4; the buttons offer 0..3
+  bool modeKnown = false;                     // a valid mode was read
+  int calMode = proto::kModeFourPoint;        // shown and sent
+  int confirmedMode = proto::kModeFourPoint;  // the frame's, restored when it refuses calMode
+  std::wstring exportPath;                    // chosen in the last accepted Save dialog
+  std::wstring importPath;                    // chosen in the last accepted Open dialog
+};
+
 class CCalibrationDlgModel : public ReplySink {
  public:
   CCalibrationDlgModel(PageContext context, CalibrationSeams seams);
@@ -128,14 +139,7 @@ class CCalibrationDlgModel : public ReplySink {
   // Called on the window's thread when a reply changed what the controls show.
   void SetControlsChanged(std::function<void()> changed) { controlsChanged_ = std::move(changed); }
 
-  // The fields, for tests and the view.
-  bool optionKnown() const;
-  int optionValue() const;
-  bool modeKnown() const;
-  int calMode() const;
-  int confirmedMode() const;
-  std::wstring exportPath() const;
-  std::wstring importPath() const;
+  CalibrationFields Fields() const;
 
  private:
   void OnCalibrationReply(uint8_t code, std::size_t n, const uint8_t* payload);
@@ -151,19 +155,9 @@ class CCalibrationDlgModel : public ReplySink {
   std::function<void()> controlsChanged_;
 
   mutable std::mutex mutex_;
-  bool optionKnown_ = false;
-  int optionValue_ = 0;
-  bool modeKnown_ = false;
-  int calMode_ = proto::kModeFourPoint;
-  int confirmedMode_ = proto::kModeFourPoint;
-  std::wstring exportPath_;
-  std::wstring importPath_;
-  // What the radio buttons show and which controls were greyed out (never enabled again).
-  int checkedOption_ = -1;
-  int checkedMode_ = 0;
-  bool optionsEnabled_ = true;
-  bool modesEnabled_ = true;
-  bool actionsEnabled_ = true;
+  CalibrationFields fields_;
+  // What the controls show but the illustration; greyed-out controls are never enabled again.
+  CalibrationView shown_;
   // The record of the last CMD_CAL_READ_DATA reply, until the export that asked takes it.
   std::optional<proto::CalibrationRecord> exportRecord_;
 

@@ -178,7 +178,7 @@ TEST(CalibrationPage, WhatTheFrameDoesNotTellIsGreyedOutForGood) {
   rig.page.Refresh();
   rig.window.RunAll();
   view = rig.page.View();
-  EXPECT_FALSE(rig.page.modeKnown());
+  EXPECT_FALSE(rig.page.Fields().modeKnown);
   EXPECT_TRUE(view.optionsEnabled);
   EXPECT_FALSE(view.modesEnabled);
   EXPECT_FALSE(view.actionsEnabled);
@@ -237,11 +237,11 @@ TEST(CalibrationPage, ReplyHandling) {
     rig.page.OnDeviceReply(c.reply.data(), c.reply.size());
     EXPECT_EQ(rig.messages.Count(), 0u) << c.what << ": a message on the reader worker";
     rig.window.RunAll();
-    EXPECT_EQ(rig.page.optionKnown(), c.optionKnown) << c.what;
-    EXPECT_EQ(rig.page.optionValue(), c.optionValue) << c.what;
-    EXPECT_EQ(rig.page.modeKnown(), c.modeKnown) << c.what;
-    EXPECT_EQ(rig.page.calMode(), c.calMode) << c.what;
-    EXPECT_EQ(rig.page.confirmedMode(), c.confirmedMode) << c.what;
+    EXPECT_EQ(rig.page.Fields().optionKnown, c.optionKnown) << c.what;
+    EXPECT_EQ(rig.page.Fields().optionValue, c.optionValue) << c.what;
+    EXPECT_EQ(rig.page.Fields().modeKnown, c.modeKnown) << c.what;
+    EXPECT_EQ(rig.page.Fields().calMode, c.calMode) << c.what;
+    EXPECT_EQ(rig.page.Fields().confirmedMode, c.confirmedMode) << c.what;
     EXPECT_EQ(rig.page.View().checkedMode, c.checkedMode) << c.what;
     EXPECT_EQ(rig.messages.Shown(), c.messages) << c.what;
   }
@@ -338,7 +338,7 @@ TEST(CalibrationPage, ClicksChangeFieldsAndButtonsAtOnceAndSendNothing) {
   EXPECT_EQ(view.checkedOption, 3);
   EXPECT_EQ(view.illustration, IDB_OPTION_3);
   EXPECT_EQ(view.checkedMode, 3);
-  EXPECT_EQ(rig.page.confirmedMode(), 4);
+  EXPECT_EQ(rig.page.Fields().confirmedMode, 4);
   EXPECT_EQ(rig.link.Sent().size(), sent);
 }
 
@@ -412,7 +412,7 @@ TEST(CalibrationPage, ExportWritesTheFrameRecordToTheChosenFile) {
   rig.page.Export();
   EXPECT_EQ(rig.SentBytes().back(), Request(4, {6, 0x07, 0}));
   EXPECT_EQ(rig.files.files[L"C:\\cal.ini"], EncodeCalibrationFile(SomeRecord()));
-  EXPECT_EQ(rig.page.exportPath(), L"C:\\cal.ini");
+  EXPECT_EQ(rig.page.Fields().exportPath, L"C:\\cal.ini");
   rig.window.RunAll();
   EXPECT_TRUE(rig.texts.shown.empty());
   EXPECT_EQ(rig.messages.Count(), 0u);
@@ -500,7 +500,7 @@ TEST(CalibrationPage, ImportSendsTheFileRecordOrRefusesTheFile) {
   ASSERT_EQ(rig.link.Sent().size(), before + 1);
   EXPECT_EQ(rig.SentBytes().back(), Request(4, head));
   EXPECT_EQ(rig.files.lastLimit, kCalibrationFileLength);
-  EXPECT_EQ(rig.page.importPath(), L"C:\\hand.ini");
+  EXPECT_EQ(rig.page.Fields().importPath, L"C:\\hand.ini");
   rig.page.Import();
   rig.page.Import();
   rig.page.Import();

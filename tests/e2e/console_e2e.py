@@ -6,6 +6,7 @@ registry and the messages (msgbox_probe.exe). Screenshots of every tab in both l
 the artifacts folder.
 """
 
+import contextlib
 import os
 import shutil
 import subprocess
@@ -480,13 +481,36 @@ def scenario_module_missing(env):
         shutil.rmtree(planted, ignore_errors=True)
 
 
-def scenario_calibration_option_and_mode(env):
+@contextlib.contextmanager
+def calibration_page_open(env, mode, touch="auto", **console_args):
+    """A frame in `mode`, the console against it with its calibration page open; (frame, console,
+    what the page read). Ends the console with Escape when the scenario got through."""
     reset_registry(env, 0)
-    frame = Frame(env, 4)
-    console = Console(env, frame.port)
+    frame = Frame(env, mode, touch=touch)
+    console = Console(env, frame.port, **console_args)
+    kelvane = Started("Kelvane.exe", frame.port)
     try:
         check(console.wait_ready(), "the console did not come up")
-        read = open_calibration_page(console, frame)
+        yield frame, console, open_calibration_page(console, frame)
+        close_with_escape(console)
+    finally:
+        for pid in kelvane.pids():
+            os.kill(int(pid), 9)
+        console.kill()
+        frame.stop()
+
+
+def shoot_options(env, console, language):
+    """Chooses each option in turn: its button alone is checked and its illustration drawn."""
+    for value, button in enumerate(OPTION_BUTTONS):
+        console.probe("click", CAL, str(button))
+        time.sleep(0.8)
+        check(calibration_page(console)[0] == [value], "option %d not chosen" % value)
+        screenshot(env, "console-%s-calibration-option%d.png" % (language, value))
+
+
+def scenario_calibration_option_and_mode(env):
+    with calibration_page_open(env, 4) as (frame, console, read):
         check(read == [report(SETTINGS_CHANNEL, [7, 0x13, 1, 1]), report(CAL_CHANNEL, [6, 0x01, 0])],
               "the page read %s" % [(c, r[:5].hex()) for c, r in read])
         option = frame.dump()["option13"]
@@ -496,11 +520,7 @@ def scenario_calibration_option_and_mode(env):
 
         # Each option shows its illustration at once and tells the frame nothing.
         count = len(frame.dump()["received"])
-        for value, button in enumerate(OPTION_BUTTONS):
-            console.probe("click", CAL, str(button))
-            time.sleep(0.8)
-            check(calibration_page(console)[0] == [value], "option %d not chosen" % value)
-            screenshot(env, "console-en-calibration-option%d.png" % value)
+        shoot_options(env, console, "en")
         check(len(frame.dump()["received"]) == count, "a click reached the frame")
 
         # Apply: the option write, then the mode, and the frame keeps both.
@@ -520,20 +540,11 @@ def scenario_calibration_option_and_mode(env):
         time.sleep(1.0)
         open_calibration_page(console, frame)
         check(calibration_page(console)[:2] == ([2], [3]), "read again: %s" % (calibration_page(console)[:2],))
-        close_with_escape(console)
-        return "option %d and mode 4 shown, Apply wrote option 2 and mode 3 in order" % option
-    finally:
-        console.kill()
-        frame.stop()
+    return "option %d and mode 4 shown, Apply wrote option 2 and mode 3 in order" % option
 
 
 def scenario_calibration_mode_refused(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 4)
-    console = Console(env, frame.port)
-    try:
-        check(console.wait_ready(), "the console did not come up")
-        open_calibration_page(console, frame)
+    with calibration_page_open(env, 4) as (frame, console, _):
         frame.ctl("fault", "6:0x02", "refuse")
         count = len(frame.dump()["received"])
         console.probe("click", CAL, str(MODE_BUTTONS[2]))
@@ -547,11 +558,7 @@ def scenario_calibration_mode_refused(env):
         sent = received_since(frame, count)
         check(sent[-1] == report(CAL_CHANNEL, [6, 0x02, 1, 2]), "the mode sent: %s" % sent[-1][1][:5].hex())
         check(frame.dump()["mode"] == 4, "the frame changed its mode")
-        close_with_escape(console)
-        return "1085 once, buttons back at mode 4"
-    finally:
-        console.kill()
-        frame.stop()
+    return "1085 once, buttons back at mode 4"
 
 
 # A calibration file written by hand: head values 4 and 2, flags 1, 0, 1, then the nine points,
@@ -577,22 +584,20 @@ def hand_record():
     return record
 
 
-def scenario_calibration_import_and_factory(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3)
-    console = Console(env, frame.port)
-    folder = tempfile.mkdtemp(prefix="calibration-files-")
-    try:
-        check(len(HAND_FILE) == 137, "the hand-written file has %d bytes" % len(HAND_FILE))
-        good, edited = os.path.join(folder, "hand.ini"), os.path.join(folder, "edited.ini")
-        with open(good, "wb") as f:
-            f.write(HAND_FILE)
-        with open(edited, "wb") as f:
-            f.write(HAND_FILE.replace(b"\r\n", b"\n"))  # an editor's line ends
-        factory = frame.dump()["record"]
-        check(console.wait_ready(), "the console did not come up")
-        open_calibration_page(console, frame)
+def write_file(folder, name, content):
+    path = os.path.join(folder, name)
+    with open(path, "wb") as f:
+        f.write(content)
+    return path
 
+
+def scenario_calibration_import_and_factory(env):
+    check(len(HAND_FILE) == 137, "the hand-written file has %d bytes" % len(HAND_FILE))
+    with tempfile.TemporaryDirectory(prefix="calibration-files-") as folder, \
+            calibration_page_open(env, 3) as (frame, console, _):
+        good = write_file(folder, "hand.ini", HAND_FILE)
+        edited = write_file(folder, "edited.ini", HAND_FILE.replace(b"\r\n", b"\n"))  # an editor's line ends
+        factory = frame.dump()["record"]
         count = len(frame.dump()["received"])
         console.probe("click", CAL, str(IMPORT))
         answer_file_dialog(console, OPEN_TITLE, good)
@@ -622,28 +627,15 @@ def scenario_calibration_import_and_factory(env):
         check(sent == [report(CAL_CHANNEL, [6, 0x09, 0]), report(SETTINGS_CHANNEL, [7, 0x13, 1, 1]),
                        report(CAL_CHANNEL, [6, 0x01, 0])], "the factory button sent %s" % [r[:5].hex() for _, r in sent])
         check(frame.dump()["record"] == factory, "the frame's record is not the factory one")
-        close_with_escape(console)
-        return "hand-written record reached the frame whole; edited file and Cancel sent nothing; factory restored"
-    finally:
-        console.kill()
-        frame.stop()
-        shutil.rmtree(folder, ignore_errors=True)
+    return "hand-written record reached the frame whole; edited file and Cancel sent nothing; factory restored"
 
 
 def scenario_calibration_export(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 4)
-    console = Console(env, frame.port)
-    folder = tempfile.mkdtemp(prefix="calibration-export-")
-    try:
-        check(console.wait_ready(), "the console did not come up")
-        open_calibration_page(console, frame)
+    with tempfile.TemporaryDirectory(prefix="calibration-export-") as folder, \
+            calibration_page_open(env, 4) as (frame, console, _):
         # A record with six-character values, so that the export must fill whole fields.
         console.probe("click", CAL, str(IMPORT))
-        hand = os.path.join(folder, "hand.ini")
-        with open(hand, "wb") as f:
-            f.write(HAND_FILE)
-        answer_file_dialog(console, OPEN_TITLE, hand)
+        answer_file_dialog(console, OPEN_TITLE, write_file(folder, "hand.ini", HAND_FILE))
         wait_until(lambda: frame.dump()["record"] == hand_record().hex(), 10, "the import did not reach the frame")
 
         count = len(frame.dump()["received"])
@@ -678,24 +670,31 @@ def scenario_calibration_export(env):
         check(sorted(os.listdir(folder)) == ["exported.ini", "hand.ini"], "left behind: %s" % os.listdir(folder))
         check(received_since(frame, count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the 4-point export sent %s" %
               received_since(frame, count))
-        close_with_escape(console)
-        return "137 bytes equal to the frame's record; Cancel silent; 4 points told, old file kept"
-    finally:
-        console.kill()
-        frame.stop()
-        shutil.rmtree(folder, ignore_errors=True)
+    return "137 bytes equal to the frame's record; Cancel silent; 4 points told, old file kept"
+
+
+def end_run(console, frame, kelvane, wid):
+    """Ends a calibration run with Escape on its window; how it ended."""
+    ends = calibration_command_count(frame, 0x05)
+    kelvane.key_to(wid, "Escape")
+    how = "Escape"
+    if not calibration_commands_seen(frame, 0x05, ends + 1, 6):
+        # The console, active again after its message, may keep the keyboard from the
+        # full-screen window: then what Escape does there, its Cancel command.
+        title = subprocess.run(["xdotool", "getwindowname", wid], capture_output=True, text=True).stdout.strip()
+        console.probe("post", str(WM_COMMAND), str(IDCANCEL), "0", window=title)
+        how = "Cancel"
+    check(calibration_commands_seen(frame, 0x05, ends + 1, 10), "the calibration program did not end its run")
+    wait_until(lambda: not kelvane.pids(), 20, "the calibration program did not end")
+    return how
 
 
 def scenario_calibration_program(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3, touch="manual")
-    console = Console(env, frame.port)
-    kelvane = Started("Kelvane.exe", frame.port)
     full_screen = lambda w, h, t: (w, h) == SCREEN  # noqa: E731
-    try:
-        check(console.wait_ready(), "the console did not come up")
-        open_calibration_page(console, frame)
-        ended_by = []
+    expected = "Z:" + os.path.join(env.bin, "Kelvane.exe").replace("/", "\\")
+    ended_by = []
+    with calibration_page_open(env, 3, touch="manual") as (frame, console, _):
+        kelvane = Started("Kelvane.exe", frame.port)
         for run in (1, 2):
             console.probe("click", CAL, str(START))
             wid = kelvane.wait_window(full_screen, 20)
@@ -703,7 +702,6 @@ def scenario_calibration_program(env):
             check(calibration_commands_seen(frame, 0x03, run, 15), "run %d: the calibration program did not begin" % run)
             # By its full path from the console's folder, without arguments.
             started = [kelvane.command_line(pid) for pid in kelvane.pids()]
-            expected = "Z:" + os.path.join(env.bin, "Kelvane.exe").replace("/", "\\")
             check(len(started) == 1 and [a.lower() for a in started[0]] == [expected.lower()],
                   "run %d: started as %s" % (run, started))
             if run == 1:
@@ -711,85 +709,41 @@ def scenario_calibration_program(env):
                 console.probe("click", CAL, str(START))
                 box = dismiss_box(env, MODULE_EN)
                 check(box == (1084, 1080), "message %s" % (box,))
-            ends = calibration_command_count(frame, 0x05)
-            kelvane.key_to(wid, "Escape")
-            ended_by.append("Escape")
-            if not calibration_commands_seen(frame, 0x05, ends + 1, 6):
-                # The console, active again after its message, may keep the keyboard from the
-                # full-screen window: then what Escape does there, its Cancel command.
-                title = subprocess.run(["xdotool", "getwindowname", wid], capture_output=True,
-                                       text=True).stdout.strip()
-                console.probe("post", str(WM_COMMAND), str(IDCANCEL), "0", window=title)
-                ended_by[-1] = "Cancel"
-            check(calibration_commands_seen(frame, 0x05, ends + 1, 10), "run %d: the calibration program did not end" % run)
-            wait_until(lambda: not kelvane.pids(), 20, "run %d: the calibration program did not end" % run)
-        begins = calibration_command_count(frame, 0x03)
-        check(begins == 2, "the frame saw %d calibrations begin" % begins)
+            ended_by.append(end_run(console, frame, kelvane, wid))
+        check(calibration_command_count(frame, 0x03) == 2, "the frame did not see two calibrations begin")
         check(no_box(env), "a message after the second start")
-        close_with_escape(console)
-        return "started by full path without arguments, 1084 while it ran, started again after it ended (by %s)" % (
-            ", ".join(ended_by))
-    finally:
-        for pid in kelvane.pids():
-            os.kill(int(pid), 9)
-        console.kill()
-        frame.stop()
+    return "started by full path without arguments, 1084 while it ran, started again after it ended (by %s)" % (
+        ", ".join(ended_by))
 
 
 def scenario_calibration_program_by_full_path(env):
-    folder = tempfile.mkdtemp(prefix="console-without-kelvane-")
-    planted = tempfile.mkdtemp(prefix="console-planted-kelvane-")
-    for name in ("TactraConsole.exe", MODULE_EN, MODULE_ZH):
-        shutil.copy(os.path.join(env.bin, name), folder)
-    for name in ("Kelvane.exe", "KelvaneLangEN.dll", "KelvaneLangZH.dll"):
-        shutil.copy(os.path.join(env.bin, name), planted)
-    reset_registry(env, 0)
-    frame = Frame(env, 4, touch="manual")
-    console = Console(env, frame.port, cwd=planted, exe=os.path.join(folder, "TactraConsole.exe"))
-    kelvane = Started("Kelvane.exe", frame.port)
-    try:
-        check(console.wait_ready(), "the console did not come up")
-        open_calibration_page(console, frame)
-        # A file dialog visits the planted folder first.
-        console.probe("click", CAL, str(EXPORT))
-        answer_file_dialog(console, SAVE_TITLE, os.path.join(planted, "visit.ini"))
-        wait_until(lambda: os.path.exists(os.path.join(planted, "visit.ini")), 10, "the export wrote nothing")
-        console.probe("click", CAL, str(START))
-        box = dismiss_box(env, MODULE_EN)
-        check(box == (1088, 1080), "message %s" % (box,))
-        time.sleep(2)
-        check(not kelvane.pids(), "the planted calibration program ran")
-        check(not frame.wait_for(0x03, 1), "a calibration began")
-        close_with_escape(console)
-        return "1088, the planted Kelvane.exe in the current directory did not run"
-    finally:
-        for pid in kelvane.pids():
-            os.kill(int(pid), 9)
-        console.kill()
-        frame.stop()
-        shutil.rmtree(folder, ignore_errors=True)
-        shutil.rmtree(planted, ignore_errors=True)
+    with tempfile.TemporaryDirectory(prefix="console-without-kelvane-") as folder, \
+            tempfile.TemporaryDirectory(prefix="console-planted-kelvane-") as planted:
+        for name in ("TactraConsole.exe", MODULE_EN, MODULE_ZH):
+            shutil.copy(os.path.join(env.bin, name), folder)
+        for name in ("Kelvane.exe", "KelvaneLangEN.dll", "KelvaneLangZH.dll"):
+            shutil.copy(os.path.join(env.bin, name), planted)
+        with calibration_page_open(env, 4, touch="manual", cwd=planted,
+                                   exe=os.path.join(folder, "TactraConsole.exe")) as (frame, console, _):
+            # A file dialog visits the planted folder first.
+            console.probe("click", CAL, str(EXPORT))
+            answer_file_dialog(console, SAVE_TITLE, os.path.join(planted, "visit.ini"))
+            wait_until(lambda: os.path.exists(os.path.join(planted, "visit.ini")), 10, "the export wrote nothing")
+            console.probe("click", CAL, str(START))
+            box = dismiss_box(env, MODULE_EN)
+            check(box == (1088, 1080), "message %s" % (box,))
+            time.sleep(2)
+            check(not Started("Kelvane.exe", frame.port).pids(), "the planted calibration program ran")
+            check(not frame.wait_for(0x03, 1), "a calibration began")
+    return "1088, the planted Kelvane.exe in the current directory did not run"
 
 
 def scenario_calibration_page_chinese(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3)
-    console = Console(env, frame.port, args=("1",))
-    try:
-        check(console.wait_ready(), "the console did not come up")
-        open_calibration_page(console, frame)
-        for value, button in enumerate(OPTION_BUTTONS):
-            console.probe("click", CAL, str(button))
-            time.sleep(0.8)
-            check(calibration_page(console)[0] == [value], "option %d not chosen" % value)
-            screenshot(env, "console-zh-calibration-option%d.png" % value)
+    with calibration_page_open(env, 3, args=("1",)) as (_, console, _):
+        shoot_options(env, console, "zh")
         text = console.show()[1][(CAL, START)]["text"]
         check(any(ord(ch) > 0x2E80 for ch in text), "the start button %r is not Chinese" % text)
-        close_with_escape(console)
-        return "four illustrations, start button '%s'" % text
-    finally:
-        console.kill()
-        frame.stop()
+    return "four illustrations, start button '%s'" % text
 
 
 SCENARIOS = [

@@ -1,4 +1,4 @@
-// The about box of the system menu: dialog 100 of the language module, shown as it stands.
+// The about box of the system menu: the language module's about dialog, shown as it stands.
 #pragma once
 
 #include "resources/kelvane_ids.h"

@@ -22,7 +22,7 @@ constexpr uint16_t kDefaultPort = 47800;
 
 struct ServerOptions {
   uint16_t port = kDefaultPort;  // 0: any free port
-  int mode = 0;                  // 0: the state file's mode, else 3
+  int mode = 0;                  // 0: the state file's mode (five-point without a file)
   FingerConfig finger;
   std::string stateFile;
   std::array<ChannelSpec, kFrameChannels> channels = DefaultChannels();

@@ -12,7 +12,7 @@
 #include "sim/sim_hid_host.h"
 #include "tests/sim/framesim_process.h"
 #include "tests/sim/raw_client.h"
-#include "tests/support/recording_owner.h"
+#include "tests/sim/served_frame.h"
 
 namespace tactra::sim::testing {
 namespace {
@@ -56,21 +56,13 @@ TEST(FramesimProcessTest, QuitSavesOnceMoreAndTellsWhenTheStateIsNotSaved) {
     {
       Simulator sim({"--state", home + "/state"});
       ASSERT_NE(sim.port(), 0);
-      std::unique_ptr<HidHost> host = CreateSimHidHost("127.0.0.1", sim.port());
-      tactra::testing::RecordingOwner owner;
-      Link link(*host, CalibrationLinkConfig(), [](std::chrono::milliseconds) {});
-      link.SetOwner(&owner);
-      ASSERT_TRUE(link.Start());
-      auto setMode = [&](uint8_t mode) {
-        ReportBuffer command;
-        BuildCommand(command, kCalibrationReportId, CMD_CAL_SET_MODE, &mode, 1);
-        return link.Transact(kCalibrationChannel, command.data(), 48);
-      };
-      ASSERT_TRUE(setMode(kModeNinePoint));
+      ProgramLink calibration(CreateSimHidHost("127.0.0.1", sim.port()), CalibrationLinkConfig());
+      ASSERT_TRUE(calibration.link.Start());
+      ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_SET_MODE, {kModeNinePoint}));
       std::this_thread::sleep_for(300ms);  // saved by now
       if (c.directoryAway) ASSERT_EQ(std::rename(home.c_str(), (base + "/away").c_str()), 0);
-      ASSERT_TRUE(setMode(kModeFourPoint));
-      link.End();
+      ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_SET_MODE, {kModeFourPoint}));
+      calibration.link.End();
       EXPECT_EQ(sim.Quit(), c.exitStatus) << c.name;
     }
     std::string saved;

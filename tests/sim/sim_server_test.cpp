@@ -63,12 +63,6 @@ bool Eventually(Done done, milliseconds limit = 10s) {
   return true;
 }
 
-Bytes Command(uint8_t id, uint8_t code, Bytes payload = {}) {
-  ReportBuffer b;
-  BuildCommand(b, id, code, payload.data(), payload.size());
-  return Bytes(b.begin(), b.end());
-}
-
 // Opens a write handle on `channel` and writes `count` reports of `length` bytes as they are.
 void WriteReports(const ServedFrame& frame, int channel, int count, const Bytes& report) {
   RawClient writer(frame.port());
@@ -185,14 +179,10 @@ TEST(SimServerTest, WriterThatOverrunsTheDelayedRepliesIsDroppedAndOthersCarryOn
   }
   EXPECT_TRUE(flood.ReadUntilClosed(10s)) << "the flooding writer was kept";
   // Another program still gets its answers, delayed ones included.
-  std::unique_ptr<HidHost> host = frame.Host();
-  RecordingOwner owner;
-  Link console(*host, ConsoleLinkConfig(), NoSleep);
-  console.SetOwner(&owner);
-  ASSERT_TRUE(console.Start());
+  ProgramLink console(frame, ConsoleLinkConfig());
+  ASSERT_TRUE(console.link.Start());
   ASSERT_EQ(frame.Ctl({"fault", "7:0x11", "delay", "10"}), 0);
-  EXPECT_TRUE(console.Transact(kSettingsChannel, read.data(), read.size()));
-  console.End();
+  EXPECT_TRUE(console.Send(kSettingsReportId, CMD_CFG_11, {kAccessRead}));
 }
 
 TEST(SimServerTest, ControlArgumentsAreTakenAsWritten) {
@@ -266,15 +256,9 @@ TEST(SimStateFileTest, FailedSaveIsTriedAgainUntilItSucceeds) {
   ServerOptions options;
   options.stateFile = home + "/state";
   ServedFrame frame(options);
-  RecordingOwner owner;
-  std::unique_ptr<HidHost> host = frame.Host();
-  Link console(*host, ConsoleLinkConfig(), NoSleep);
-  console.SetOwner(&owner);
-  ASSERT_TRUE(console.Start());
-  auto setMode = [&](uint8_t mode) {
-    const Bytes c = Command(kCalibrationReportId, CMD_CAL_SET_MODE, {mode});
-    return console.Transact(kCalibrationChannel, c.data(), 48);
-  };
+  ProgramLink console(frame, ConsoleLinkConfig());
+  ASSERT_TRUE(console.link.Start());
+  auto setMode = [&](uint8_t mode) { return console.Send(kCalibrationReportId, CMD_CAL_SET_MODE, {mode}); };
   ASSERT_TRUE(setMode(kModeNinePoint));
   ASSERT_TRUE(Eventually([&] { return ReadFile(options.stateFile).find("mode 4\n") != std::string::npos; }));
   // The directory is away for a moment (a read-only one fails alike, but not for root).
@@ -284,7 +268,6 @@ TEST(SimStateFileTest, FailedSaveIsTriedAgainUntilItSucceeds) {
   ASSERT_EQ(std::rename((home + ".away").c_str(), home.c_str()), 0);
   EXPECT_TRUE(Eventually([&] { return ReadFile(options.stateFile).find("mode 2\n") != std::string::npos; }))
       << "the failed save was not tried again";
-  console.End();
 }
 
 TEST(SimStateFileTest, ChangesInQuickSuccessionAreSavedTogetherAndTheLastOneAtQuit) {
@@ -298,16 +281,11 @@ TEST(SimStateFileTest, ChangesInQuickSuccessionAreSavedTogetherAndTheLastOneAtQu
   const auto begin = std::chrono::steady_clock::now();
   {
     ServedFrame frame(options);
-    RecordingOwner owner;
-    std::unique_ptr<HidHost> host = frame.Host();
-    Link console(*host, ConsoleLinkConfig(), NoSleep);
-    console.SetOwner(&owner);
-    ASSERT_TRUE(console.Start());
+    ProgramLink console(frame, ConsoleLinkConfig());
+    ASSERT_TRUE(console.link.Start());
     for (int i = 0; i < kToggles; ++i) {
-      const Bytes c = Command(kSettingsReportId, CMD_CAL_OPTION_13, {kAccessWrite, uint8_t(1 + i % 2)});
-      ASSERT_TRUE(console.Transact(kSettingsChannel, c.data(), 64));
+      ASSERT_TRUE(console.Send(kSettingsReportId, CMD_CAL_OPTION_13, {kAccessWrite, uint8_t(1 + i % 2)}));
     }
-    console.End();
   }
   const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - begin);
   // Each save ends with a rename onto the state file.

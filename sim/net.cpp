@@ -32,15 +32,10 @@ namespace {
 #ifdef _WIN32
 bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 void CloseNative(NativeSocket s) { closesocket(s); }
-bool Exhausted() {
-  const int e = WSAGetLastError();
-  return e == WSAEMFILE || e == WSAENOBUFS;
-}
 bool ConnectPending() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 #else
 bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 void CloseNative(NativeSocket s) { ::close(s); }
-bool Exhausted() { return errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM; }
 bool ConnectPending() { return errno == EINPROGRESS; }
 #endif
 
@@ -119,9 +114,9 @@ Socket ListenLoopback(uint16_t port, uint16_t& bound) {
   return s;
 }
 
-Socket Accept(const Socket& listener, bool* exhausted) {
+Socket Accept(const Socket& listener, bool* failed) {
   Socket s(::accept(listener.native(), nullptr, nullptr));
-  if (exhausted != nullptr) *exhausted = !s.valid() && Exhausted();
+  if (failed != nullptr) *failed = !s.valid() && !WouldBlock();
   if (!s.valid()) return {};
   // Accepted sockets inherit nothing useful on every platform: set what the server needs.
   if (!SetNonBlocking(s, true)) return {};

@@ -42,9 +42,9 @@ bool Startup();
 // A non-blocking listener on 127.0.0.1:port (0 picks a free port, reported in `bound`).
 Socket ListenLoopback(uint16_t port, uint16_t& bound);
 // The next pending connection, non-blocking; invalid when none is pending or it could not be
-// taken. `exhausted` (when given) tells whether the system lacked descriptors or memory for it,
-// in which case it is still pending.
-Socket Accept(const Socket& listener, bool* exhausted = nullptr);
+// taken. `failed` (when given) tells the second case: the system lacked descriptors or memory
+// for it, for one, and then it is still pending.
+Socket Accept(const Socket& listener, bool* failed = nullptr);
 // A blocking connection to host:port, made within `timeoutMs` (negative: no limit); invalid
 // when it cannot be made in time.
 Socket Connect(const std::string& host, uint16_t port, int timeoutMs = -1);

@@ -133,11 +133,12 @@ void FrameServer::RemoveFinished() {
 
 void FrameServer::AcceptAll(Clock::time_point now) {
   while (connections_.size() < kMaxConnections) {
-    bool exhausted = false;
-    net::Socket s = net::Accept(listener_, &exhausted);
+    bool failed = false;
+    net::Socket s = net::Accept(listener_, &failed);
     if (!s.valid()) {
-      // The connection stays queued and the listener readable: wait instead of spinning.
-      if (exhausted) {
+      // Out of descriptors the connection stays queued and the listener readable: wait instead
+      // of spinning.
+      if (failed) {
         acceptPause_ = std::min(std::max(acceptPause_ * 2, kAcceptPause), kMaxAcceptPause);
         acceptPausedUntil_ = now + acceptPause_;
       }

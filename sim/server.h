@@ -44,8 +44,8 @@ class FrameServer {
   // second time.
   static constexpr std::chrono::milliseconds kSaveInterval{100};
   static constexpr std::chrono::milliseconds kSaveRetry{1000};
-  // Without descriptors for a new client the server stops accepting for a while: first this
-  // long, doubling up to the second.
+  // When a new client cannot be taken (no descriptors) the server stops accepting for a while:
+  // first this long, doubling up to the second, or until a connection closes.
   static constexpr std::chrono::milliseconds kAcceptPause{100};
   static constexpr std::chrono::milliseconds kMaxAcceptPause{1000};
   // How long a quitting server still sends control answers.

@@ -4,10 +4,14 @@
 // runs on loopback in this thread, one round at a time, so an input replays the same way.
 //
 // The input is a list of steps; the first byte of each picks a client (of 4) and an action:
-//   0 raw bytes (u16 length, then the bytes)     1 a control command (u8 length, then text,
-//   2 an open (u8: access bit, path number)        cut into arguments at spaces)
-//   3 an output report (u16 length, the bytes)   4 end sending (half-close)
-//   5 read what came                              6 close, and connect again on the next step
+//   0 raw bytes (u16 length, then the bytes)
+//   1 a control command: u8 count, then per argument u8: a word the commands know, or that
+//     many bytes of text
+//   2 an open (u8: access bit, path number)
+//   3 an output report: u8 kind; bit 0 raw (u16 length, bytes), else a command of report ID 6
+//     or 7 (bit 1): u8 code, u8 length, payload; a fresh client opens the command's channel
+//     for writing first, as a program would
+//   4 end sending (half-close)   5 read what came   6 close (a new connection comes next)
 //   7 enumerate or subscribe (u8: which)
 #include <sys/socket.h>
 
@@ -17,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "device/protocol.h"
 #include "sim/net.h"
 #include "sim/server.h"
 #include "sim/wire.h"
@@ -64,8 +69,11 @@ class Client {
     return true;
   }
   // Sends what the socket takes, letting the server run while it takes nothing.
+  // Whether anything was sent on this connection yet.
+  bool fresh() const { return fresh_; }
   template <typename Serve>
   void Send(const wire::Bytes& bytes, Serve serve) {
+    fresh_ = false;
     std::size_t at = 0;
     for (int stalls = 0; at < bytes.size() && stalls < 8;) {
       const long n = net::Send(socket_, bytes.data() + at, bytes.size() - at);
@@ -85,22 +93,57 @@ class Client {
     }
   }
   void EndSending() { net::ShutdownSend(socket_); }
-  void Close() { socket_.Close(); }
+  void Close() {
+    socket_.Close();
+    fresh_ = true;
+  }
 
  private:
   net::Socket socket_;
+  bool fresh_ = true;
 };
 
-std::vector<std::string> Arguments(const wire::Bytes& text) {
-  std::vector<std::string> args(1);
-  for (uint8_t c : text) {
-    if (c == ' ') {
-      args.emplace_back();
+// Words the control commands know, so that the fuzzer finds their branches quickly.
+const char* const kWords[] = {
+    "dump",      "plug", "unplug", "--new-paths", "touch",  "lift",      "fault",      "wait-received",
+    "--timeout", "quit", "none",   "silent",      "refuse", "malformed", "terminator", "length",
+    "delay",     "0x13", "6:0x01", "7:0x11",      "19",     "1",         "0",          "100",
+    "1e300",     "-5"};
+constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
+
+std::vector<std::string> Arguments(Input& in) {
+  std::vector<std::string> args(1 + in.Byte() % 6);
+  for (std::string& arg : args) {
+    const std::size_t pick = in.Byte();
+    if (pick < kWordCount) {
+      arg = kWords[pick];
     } else {
-      args.back() += static_cast<char>(c);
+      const wire::Bytes text = in.Take(pick - kWordCount);
+      arg.assign(text.begin(), text.end());
     }
   }
   return args;
+}
+
+// The output report of action 3; `channel` is the one a command belongs on.
+wire::Bytes OutputReport(Input& in, int& channel) {
+  const uint8_t kind = in.Byte();
+  channel = -1;
+  if (kind & 1) {
+    const wire::Bytes report = in.Take(in.Length16());
+    return wire::EncodeReport(wire::kOutput, report.data(), report.size());
+  }
+  const bool settings = kind & 2;
+  channel = settings ? tactra::proto::kSettingsChannel : tactra::proto::kCalibrationChannel;
+  const uint8_t code = in.Byte();
+  const wire::Bytes payload = in.Take(in.Byte());
+  tactra::proto::ReportBuffer report{};
+  tactra::proto::BuildCommand(
+      report, settings ? tactra::proto::kSettingsReportId : tactra::proto::kCalibrationReportId, code,
+      payload.data(), payload.size());
+  return wire::EncodeReport(
+      wire::kOutput, report.data(),
+      settings ? tactra::proto::kSettingsReportLength : tactra::proto::kCalibrationReportLength);
 }
 
 }  // namespace
@@ -132,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         message = in.Take(in.Length16());
         break;
       case 1:
-        message = wire::EncodeControl(Arguments(in.Take(in.Byte())));
+        message = wire::EncodeControl(Arguments(in));
         break;
       case 2: {
         const uint8_t which = in.Byte();
@@ -142,8 +185,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         break;
       }
       case 3: {
-        const wire::Bytes report = in.Take(in.Length16());
-        message = wire::EncodeReport(wire::kOutput, report.data(), report.size());
+        int channel = -1;
+        message = OutputReport(in, channel);
+        if (channel >= 0 && client.fresh()) {
+          client.Send(wire::EncodeOpen({wire::kAccessWrite, server.Paths()[channel]}), serve);
+        }
         break;
       }
       case 4:

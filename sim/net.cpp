@@ -16,8 +16,10 @@
 #include <cerrno>
 #endif
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace tactra::sim::net {
 
@@ -234,6 +236,12 @@ bool SendAll(const Socket& s, const uint8_t* data, std::size_t length) {
 }
 
 int Poll(std::vector<PollItem>& items, int timeoutMs) {
+  if (items.empty()) {
+    // WSAPoll refuses an empty set; nothing but the time-out can end this wait.
+    if (timeoutMs < 0) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    return 0;
+  }
 #ifdef _WIN32
   std::vector<WSAPOLLFD> fds(items.size());
 #else

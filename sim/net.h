@@ -74,7 +74,7 @@ struct PollItem {
   bool writable = false;
 };
 // Waits until an item is ready or the time-out passes (negative: no limit). Returns the
-// number of ready items, or -1 on error.
+// number of ready items, or -1 on error (and for no items without a time-out).
 int Poll(std::vector<PollItem>& items, int timeoutMs);
 
 // "host:port" with a port of 1..65535.

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "device/protocol.h"
 #include "sim/state_file.h"
@@ -63,7 +62,7 @@ bool Eventually(Done done, milliseconds limit = 10s) {
   return true;
 }
 
-// Opens a write handle on `channel` and writes `count` reports of `length` bytes as they are.
+// Opens a write handle on `channel` and writes `report` there `count` times, as it is.
 void WriteReports(const ServedFrame& frame, int channel, int count, const Bytes& report) {
   RawClient writer(frame.port());
   ASSERT_TRUE(writer.valid());

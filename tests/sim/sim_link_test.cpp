@@ -18,30 +18,6 @@ namespace {
 using namespace tactra::proto;
 using std::chrono::milliseconds;
 
-Bytes Command(uint8_t id, uint8_t code, Bytes payload = {}) {
-  ReportBuffer b;
-  BuildCommand(b, id, code, payload.data(), payload.size());
-  return Bytes(b.begin(), b.end());
-}
-
-// A started link of one program over its own simulator host.
-struct ProgramLink {
-  ProgramLink(const ServedFrame& frame, LinkConfig linkConfig)
-      : host(frame.Host()), config(linkConfig), link(*host, config, NoSleep) {
-    link.SetOwner(&owner);
-  }
-  ~ProgramLink() { link.End(); }
-  bool Send(uint8_t id, uint8_t code, Bytes payload = {}) {
-    const Bytes c = Command(id, code, std::move(payload));
-    const int channel = id == kCalibrationReportId ? kCalibrationChannel : kSettingsChannel;
-    return link.Transact(channel, c.data(), static_cast<std::size_t>(link.GetOutputLength(channel)));
-  }
-  std::unique_ptr<HidHost> host;
-  LinkConfig config;
-  RecordingOwner owner;
-  Link link;
-};
-
 LinkConfig WithWait(LinkConfig config, milliseconds wait) {
   config.replyWait = wait;
   return config;

@@ -167,7 +167,9 @@ void CTactraConsoleDlg::MinimizeToTray() {
   if (tray_.added()) {
     SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & ~WS_EX_APPWINDOW);
   }
-  PostMessageW(hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  // The dialog's loop shows the window when its queue first runs empty; minimised before that,
+  // it would be shown again. So the minimisation follows the first showing.
+  minimizeWhenShown_ = true;
 }
 
 void CTactraConsoleDlg::ShowPage(int tab) {
@@ -258,6 +260,12 @@ bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
     return false;
   }
   switch (message) {
+    case WM_SHOWWINDOW:
+      if (wParam && minimizeWhenShown_) {
+        minimizeWhenShown_ = false;
+        PostMessageW(hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+      }
+      return false;
     case WM_WINDOW_TASKS:
       tasks_.RunPending();
       return true;

@@ -13,8 +13,8 @@ import sys
 import tempfile
 import time
 
-from harness import (SETTINGS_CHANNEL, WINE, Frame, Program, check, dismiss_box, free_port, probe_box,
-                     run_scenarios, screenshot)
+from harness import (SETTINGS_CHANNEL, Frame, Program, check, dismiss_box, free_port, probe_box, run_scenarios,
+                     run_windows, screenshot)
 
 TITLE = "TactraConsole"
 MODULE_EN = "TactraConsoleLangEN.dll"
@@ -45,9 +45,7 @@ class Console(Program):
         self.handle = None
 
     def probe(self, *argv, window=None):
-        out = subprocess.run([WINE, "window_probe.exe", window or TITLE, *argv], cwd=self.env.bin,
-                             env=self.env.base, capture_output=True, text=True, timeout=60)
-        return out.returncode, out.stdout
+        return run_windows(self.env, ["window_probe.exe", window or TITLE, *argv])
 
     def show(self):
         """(window fields, {(page, id): control fields}) of the console as it is now."""
@@ -280,8 +278,7 @@ def scenario_options_and_next_start(env):
         check(env.reg_value(RUN, "TactraConsole") is None, "the Run entry stayed")
         console.probe("click", "options", "1058")
         time.sleep(1.0)
-        check(subprocess.run([WINE, "msgbox_probe.exe", "500"], cwd=env.bin, env=env.base,
-                             capture_output=True).returncode == 1, "a message after removing an absent entry")
+        check(run_windows(env, ["msgbox_probe.exe", "500"])[0] == 1, "a message after removing an absent entry")
         close_with_escape(console)
         return "Chinese, hidden after start, Run entry quoted and removed"
     finally:

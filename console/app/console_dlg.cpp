@@ -105,8 +105,12 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
 
   HWND tabs = Item(IDC_TABS);
   for (int tab = 0; tab < kTabCount; ++tab) ui::InsertTab(tabs, tab, messages_.LoadText(IDS_TAB_INFO + tab));
-  CreatePages();
-  LayOutPages();
+  LayOutTabs();
+  // The information page is shown at once and the options page reads the start-up settings
+  // now; the others are made when their tab is first selected (the configuration page alone
+  // would double the start-up's own time).
+  CreatePage(kTabInfo);
+  CreatePage(kTabOptions);
   AddTrayIcon();
   if (options_.model().minimizeAfterStart()) MinimizeToTray();
 
@@ -134,26 +138,24 @@ void CTactraConsoleDlg::CreateStatusFont() {
   SendDlgItemMessageW(hwnd(), IDC_STATUS, WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_.get()), FALSE);
 }
 
-void CTactraConsoleDlg::CreatePages() {
-  HWND tabs = Item(IDC_TABS);
-  // The pages' controls take part in the main window's keyboard navigation.
-  SetWindowLongPtrW(tabs, GWL_EXSTYLE, GetWindowLongPtrW(tabs, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
-  for (int tab = 0; tab < kTabCount; ++tab) Page(tab)->CreateModeless(tabs);
-}
-
-void CTactraConsoleDlg::LayOutPages() {
+void CTactraConsoleDlg::LayOutTabs() {
   RECT client{};
   GetClientRect(hwnd(), &client);
   HWND tabs = Item(IDC_TABS);
+  // The pages' controls take part in the main window's keyboard navigation.
+  SetWindowLongPtrW(tabs, GWL_EXSTYLE, GetWindowLongPtrW(tabs, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
   SetWindowPos(tabs, nullptr, kTabsLeft, kTabsTop, client.right - kTabsMarginX, client.bottom - kTabsMarginY,
                SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CTactraConsoleDlg::CreatePage(int tab) {
+  ConsolePage* page = Page(tab);
+  if (!page || page->hwnd()) return;
+  HWND tabs = Item(IDC_TABS);
+  if (!page->CreateModeless(tabs)) return;
   const RECT area = ui::PageArea(tabs);
-  for (int tab = 0; tab < kTabCount; ++tab) {
-    if (HWND page = Page(tab)->hwnd()) {
-      SetWindowPos(page, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                   SWP_NOACTIVATE);
-    }
-  }
+  SetWindowPos(page->hwnd(), HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
+               SWP_NOACTIVATE);
 }
 
 void CTactraConsoleDlg::AddTrayIcon() {
@@ -173,6 +175,7 @@ void CTactraConsoleDlg::MinimizeToTray() {
 }
 
 void CTactraConsoleDlg::ShowPage(int tab) {
+  CreatePage(tab);
   for (int i = 0; i < kTabCount; ++i) {
     if (HWND page = Page(i)->hwnd()) ShowWindow(page, i == tab ? SW_SHOW : SW_HIDE);
   }

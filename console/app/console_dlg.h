@@ -61,8 +61,8 @@ class CTactraConsoleDlg : public ui::Dialog {
   ConsolePage* Page(int tab);
   void AddAboutItem();
   void CreateStatusFont();
-  void CreatePages();
-  void LayOutPages();
+  void LayOutTabs();
+  void CreatePage(int tab);
   void AddTrayIcon();
   void MinimizeToTray();
   void ShowPage(int tab);

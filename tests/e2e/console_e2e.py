@@ -13,8 +13,8 @@ import sys
 import tempfile
 import time
 
-from harness import (SETTINGS_CHANNEL, Frame, Program, check, dismiss_box, free_port, probe_box, run_scenarios,
-                     run_windows, screenshot)
+from harness import (BOTH, SETTINGS_CHANNEL, Frame, Program, check, compare_across_transports, dismiss_box,
+                     free_port, probe_box, run_scenarios, run_windows, screenshot)
 
 TITLE = "TactraConsole"
 MODULE_EN = "TactraConsoleLangEN.dll"
@@ -152,6 +152,8 @@ def scenario_first_start(env):
         check(env.reg_value(STARTUP, "LoadProgramOnStartup") == "0x0", "LoadProgramOnStartup not created as 0")
         check(env.reg_value(STARTUP, "MinimizeWindowOnLoaded") == "0x0", "MinimizeWindowOnLoaded not created as 0")
         check_info_requests(frame)
+        same = compare_across_transports(env, "console-first-start", frame.received(SETTINGS_CHANNEL),
+                                         os.path.join(env.bin, "TactraConsole.exe"))
         shown = console.texts("info", FRAME_INFO.keys())
         check(shown == FRAME_INFO, "information page shows %s" % shown)
         window, controls = console.show()
@@ -166,7 +168,8 @@ def scenario_first_start(env):
         handle = console.handle
         close_with_escape(console)
         check(not console.tray("#" + handle), "the icon stayed after the console ended")
-        return "connected, 6 requests, frame's values; startup beyond fixed pauses: %s ms" % startup_overhead(log)
+        return "connected, 6 requests, frame's values; startup beyond fixed pauses: %s ms%s" % (
+            startup_overhead(log), same and "; " + same)
     finally:
         console.kill()
         frame.stop()
@@ -350,7 +353,7 @@ def scenario_module_missing(env):
 
 
 SCENARIOS = [
-    ("first start", scenario_first_start),
+    ("first start", scenario_first_start, BOTH),
     ("start without a frame", scenario_no_frame),
     ("plug and unplug, new paths", scenario_plug_unplug),
     ("options Apply and next start", scenario_options_and_next_start),

@@ -410,7 +410,9 @@ TEST(ConfigPage, CompleteReadsShowWhatTheFrameToldIncompleteOnesGreyThePage) {
     c.arrange(rig);
     rig.page.Refresh();
     EXPECT_EQ(rig.Show(kShownControls), c.shown) << c.name;
-    if (c.shown == kGreyedShown) EXPECT_EQ(rig.page.View()[IDC_CFG_16_TEXT].text, L"5") << c.name;
+    if (c.shown == kGreyedShown) {
+      EXPECT_EQ(rig.page.View()[IDC_CFG_16_TEXT].text, L"5") << c.name;
+    }
     const std::size_t sent = rig.link.Sent().size();
     rig.page.Apply();
     EXPECT_EQ(rig.link.Sent().size() - sent, static_cast<std::size_t>(c.sentByApply)) << c.name;

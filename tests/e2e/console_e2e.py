@@ -6,6 +6,7 @@ registry and the messages (msgbox_probe.exe). Screenshots of every tab in both l
 the artifacts folder.
 """
 
+import contextlib
 import os
 import shutil
 import subprocess
@@ -32,6 +33,24 @@ FRAME_INFO = {1042: "23", 1038: "3", 1040: "1+2+3", 1039: "4", 1041: "10+20+30+4
               1051: "20260311", 1052: "IR6C-T32", 1053: "Tactra infrared multi-touch frame, simulated"}
 PLACEHOLDERS = {1042: "0", 1038: "0", 1040: "0", 1039: "0", 1041: "0", 1050: "N/A", 1051: "N/A",
                 1052: "N/A", 1053: "N/A"}
+
+# The configuration page: its reads in order, the controls a scenario looks at, and what it
+# shows of the simulated frame's factory settings and when greyed: (selected item or position,
+# enabled); -1 for the buttons.
+CONFIG_READS = [0x11, 0x12, 0x16, 0x17, 0x21, 0x15, 0x14]
+CONFIG_IDS = [1022, 1023, 1024, 1025, 1032, 1044, 1059, 1060, 1047, 1048, 1049, 1026, 1027, 1028, 1029,
+              1031, 1030, 1036, 1037]
+FACTORY_SHOWN = dict(zip(CONFIG_IDS, [(1, 1), (0, 1), (1, 1), (0, 1), (0, 1), (10, 1), (3, 1), (3, 1), (0, 1),
+                                      (4, 1), (3, 1), (1, 1), (5, 0), (4, 0), (0, 1), (2, 1), (4, 1), (-1, 1),
+                                      (-1, 1)]))
+GREYED_SHOWN = dict(zip(CONFIG_IDS, [(1, 0), (1, 0), (1, 0), (1, 0), (0, 0), (5, 0), (1, 0), (1, 0), (0, 0),
+                                     (4, 0), (3, 0), (0, 0), (5, 0), (4, 0), (0, 0), (4, 0), (4, 0), (-1, 1),
+                                     (-1, 0)]))
+# The factory settings written back as the page read them (setting 15 is off: the page's own
+# level and time go with it).
+FACTORY_WRITES = [(0x11, [2]), (0x12, [1, 0, 1]), (0x16, [1, 10]), (0x17, [3, 3, 5, 5]),
+                  (0x21, [1, 0, 30, 0x01, 0xF4]), (0x15, [0, 5, 0x0B, 0xB8]), (0x14, [1, 5, 0x01, 0x2C])]
+WINE_KEY = r"HKCU\Software\Wine"
 
 
 class Console(Program):
@@ -134,6 +153,76 @@ def startup_overhead(log):
             if line.startswith("information-shown-ms="):
                 return int(line.split("=")[1]) - FIXED_PAUSES_MS
     return None
+
+
+def settings_report(code, payload):
+    """A settings-channel request as the frame receives it: 64 bytes, 0xFF after the payload."""
+    return bytes([7, code, len(payload)]) + bytes(payload) + b"\xff" + bytes(60 - len(payload))
+
+
+def config_writes(writes):
+    return [settings_report(code, [2] + values) for code, values in writes]
+
+
+@contextlib.contextmanager
+def wine_version(env, version):
+    """The Windows version Wine reports to programs started meanwhile; the earlier one afterwards."""
+    before = env.reg_value(WINE_KEY, "Version")
+    env.reg("add", WINE_KEY, "/v", "Version", "/d", version, "/f")
+    try:
+        yield
+    finally:
+        if before is None:
+            env.reg("delete", WINE_KEY, "/v", "Version", "/f")
+        else:
+            env.reg("add", WINE_KEY, "/v", "Version", "/d", before, "/f")
+
+
+def open_tab(console, frame, tab, reads, settle=0.6):
+    """Selects a tab and waits for its reads; the reports the frame received meanwhile."""
+    before = len(frame.received(SETTINGS_CHANNEL))
+    console.probe("tab", str(tab))
+    wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + reads, 15, "tab %d did not read" % tab)
+    time.sleep(settle)
+    return frame.received(SETTINGS_CHANNEL)[before:]
+
+
+def reopen_config(console, frame, reads=7, settle=0.6):
+    """The information page, then the configuration page again: it reads anew."""
+    open_tab(console, frame, 0, len(INFO_REQUESTS))
+    return open_tab(console, frame, 1, reads, settle)
+
+
+def config_shown(console):
+    """What the configuration page shows: {id: (item or position, enabled)}, the edit box's text and
+    whether it is enabled."""
+    controls = console.show()[1]
+    shown = {}
+    for i in CONFIG_IDS:
+        c = controls[("config", i)]
+        shown[i] = (int(c.get("selected", c.get("position", -1))), int(c["enabled"]))
+    edit = controls[("config", 1043)]
+    return shown, edit["text"], edit["enabled"] == "1"
+
+
+def check_config_shown(console, expected, text, edit_enabled, what):
+    shown, edit, enabled = config_shown(console)
+    wrong = {i: (shown[i], expected[i]) for i in expected if shown[i] != expected[i]}
+    check(not wrong, "%s: (shown, expected) %s" % (what, wrong))
+    check((edit, enabled) == (text, edit_enabled), "%s: edit box %r enabled %s" % (what, edit, enabled))
+
+
+def check_no_box(env, wait_ms=1000):
+    out = subprocess.run([WINE, "msgbox_probe.exe", str(wait_ms)], cwd=env.bin, env=env.base, capture_output=True)
+    check(out.returncode == 1, "a message box too many")
+
+
+def apply_config(console, frame, writes):
+    before = len(frame.received(SETTINGS_CHANNEL))
+    console.probe("click", "config", "1037")
+    wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + writes, 15, "Apply did not write")
+    time.sleep(0.5)
+    return frame.received(SETTINGS_CHANNEL)[before:]
 
 
 def close_with_escape(console):
@@ -352,6 +441,189 @@ def scenario_module_missing(env):
         shutil.rmtree(planted, ignore_errors=True)
 
 
+def scenario_config_read_apply(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 3)
+    with wine_version(env, "win7"):
+        console = Console(env, frame.port)
+        try:
+            check(console.wait_ready(), "the console did not come up")
+            reads = open_tab(console, frame, 1, 7)
+            check(reads == [settings_report(code, [1]) for code in CONFIG_READS],
+                  "reads %s" % [r[:5].hex() for r in reads])
+            check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
+            screenshot(env, "config-en-values.png")
+
+            # The user's changes: every kind of control; setting 15 switched on brings its lists.
+            for control, item in ((1022, 0), (1023, 1), (1048, 9), (1049, 7), (1026, 0), (1027, 9), (1028, 9),
+                                  (1031, 9), (1030, 0)):
+                console.probe("select", "config", str(control), str(item))
+            console.probe("spin", "config", "1044", "up")
+            console.probe("spin", "config", "1044", "up")
+            console.probe("slide", "config", "1059", "5")
+            time.sleep(0.5)
+            writes = apply_config(console, frame, 7)
+            expected = [(0x11, [1]), (0x12, [0, 0, 1]), (0x16, [1, 12]), (0x17, [5, 3, 5, 5]),
+                        (0x21, [1, 0, 180, 0x07, 0xD0]), (0x15, [1, 10, 0x13, 0x88]), (0x14, [1, 1, 0x03, 0xE8])]
+            check(writes == config_writes(expected), "writes %s" % [w[:10].hex() for w in writes])
+            settings = frame.dump()["settings"]
+            kept = {"cfg11": 1, "cfg12": [0, 0, 1], "cfg16": {"enabled": 1, "value": 12}, "cfg17": [5, 3, 5, 5],
+                    "cfg21": {"enabled": 1, "a": 180, "b": 2000}, "cfg15": {"enabled": 1, "level": 10, "time": 5000},
+                    "cfg14": {"enabled": 1, "level": 1, "time": 1000}}
+            check(all(settings[k] == v for k, v in kept.items()), "the frame holds %s" % settings)
+            check_no_box(env)
+
+            # Read again: what the frame kept.
+            reopen_config(console, frame)
+            changed = dict(FACTORY_SHOWN)
+            changed.update({1022: (0, 1), 1023: (1, 1), 1044: (12, 1), 1059: (5, 1), 1048: (9, 1), 1049: (7, 1),
+                            1026: (0, 1), 1027: (9, 1), 1028: (9, 1), 1031: (9, 1), 1030: (0, 1)})
+            check_config_shown(console, changed, "12", True, "read back")
+            close_with_escape(console)
+            return "7 paced reads, 7 exact writes the frame kept and showed again"
+        finally:
+            console.kill()
+            frame.stop()
+
+
+def scenario_config_refusal_and_default(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 3)
+    with wine_version(env, "win7"):
+        console = Console(env, frame.port)
+        try:
+            check(console.wait_ready(), "the console did not come up")
+            open_tab(console, frame, 1, 7)
+            console.probe("select", "config", "1049", "0")
+            console.probe("slide", "config", "1060", "1")
+            time.sleep(0.5)
+            frame.ctl("fault", "7:0x17", "refuse")
+            console.probe("click", "config", "1037")
+            box = dismiss_box(env, MODULE_EN)
+            check(box == (1085, 1080), "message %s" % (box,))
+            check_no_box(env)
+            frame.ctl("fault", "7:0x17", "none")
+            writes = frame.received(SETTINGS_CHANNEL)[-7:]
+            check([w[1] for w in writes] == CONFIG_READS, "the writes after the refused one did not go")
+            settings = frame.dump()["settings"]
+            check(settings["cfg17"] == [3, 3, 5, 5] and settings["cfg21"]["b"] == 100, "the frame holds %s" % settings)
+
+            # Default: the frame's own settings, read again.
+            before = len(frame.received(SETTINGS_CHANNEL))
+            console.probe("click", "config", "1036")
+            wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + 8, 15, "Default did not read again")
+            time.sleep(0.6)
+            sent = frame.received(SETTINGS_CHANNEL)[before:]
+            check(sent == [settings_report(0x81, [2])] + [settings_report(c, [1]) for c in CONFIG_READS],
+                  "Default sent %s" % [r[:5].hex() for r in sent])
+            check(frame.dump()["settings"]["cfg21"]["b"] == 500, "the frame did not restore its settings")
+            check_config_shown(console, FACTORY_SHOWN, "10", True, "after Default")
+            check_no_box(env, 500)
+            close_with_escape(console)
+            return "1085 once, the other six writes taken; Default restores and reads again"
+        finally:
+            console.kill()
+            frame.stop()
+
+
+def scenario_config_greyed_then_back(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 3)
+    with wine_version(env, "win7"):
+        console = Console(env, frame.port)
+        try:
+            check(console.wait_ready(), "the console did not come up")
+            frame.ctl("fault", "7:0x14", "silent")
+            open_tab(console, frame, 1, 7, settle=2.8)
+            check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
+            screenshot(env, "config-en-greyed.png")
+            before = len(frame.received(SETTINGS_CHANNEL))
+            console.probe("click", "config", "1037")
+            time.sleep(1.0)
+            check(len(frame.received(SETTINGS_CHANNEL)) == before, "Apply wrote values the frame never told")
+
+            # The frame answers again: the page comes back, and Apply writes what it read.
+            frame.ctl("fault", "7:0x14", "none")
+            reopen_config(console, frame)
+            check_config_shown(console, FACTORY_SHOWN, "10", True, "answered again")
+            writes = apply_config(console, frame, 7)
+            check(writes == config_writes(FACTORY_WRITES), "writes %s" % [w[:10].hex() for w in writes])
+            close_with_escape(console)
+            return "greyed with Apply off, back after an answered read; sliders written as read"
+        finally:
+            console.kill()
+            frame.stop()
+
+
+def scenario_config_later_windows(env):
+    reset_registry(env, 0)
+    frame = Frame(env, 3)
+    with wine_version(env, "win10"):
+        console = Console(env, frame.port)
+        try:
+            check(console.wait_ready(), "the console did not come up")
+            reads = open_tab(console, frame, 1, 6)
+            check(reads == [settings_report(code, [1]) for code in CONFIG_READS[1:]],
+                  "reads %s" % [r[:5].hex() for r in reads])
+            expected = dict(FACTORY_SHOWN)
+            expected[1022] = (0, 0)
+            check_config_shown(console, expected, "10", True, "later Windows")
+            console.probe("select", "config", "1022", "1")
+            time.sleep(0.3)
+            check_config_shown(console, expected, "10", True, "the first list chosen anyway")
+            writes = apply_config(console, frame, 6)
+            check(writes == config_writes(FACTORY_WRITES[1:]), "writes %s" % [w[:10].hex() for w in writes])
+            check(frame.dump()["settings"]["cfg11"] == 2, "the first setting was written")
+            close_with_escape(console)
+            return "6 reads and 6 writes, first list greyed at item 0"
+        finally:
+            console.kill()
+            frame.stop()
+
+
+def scenario_config_chinese(env):
+    reset_registry(env, 1)
+    frame = Frame(env, 3)
+    with wine_version(env, "win7"):
+        console = Console(env, frame.port)
+        try:
+            check(console.wait_ready(), "the console did not come up")
+            open_tab(console, frame, 1, 7)
+            check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
+            screenshot(env, "config-zh-values.png")
+            frame.ctl("fault", "7:0x14", "silent")
+            reopen_config(console, frame, settle=2.8)
+            check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
+            screenshot(env, "config-zh-greyed.png")
+            close_with_escape(console)
+            return "read and greyed, in Chinese"
+        finally:
+            console.kill()
+            frame.stop()
+            reset_registry(env, 0)
+
+
+def scenario_config_no_frame(env):
+    reset_registry(env, 0)
+    console = Console(env, free_port())
+    try:
+        check(console.wait_window(lambda w, h, t: t == TITLE, 20), "no console window")
+        check(dismiss_box(env, MODULE_EN) == (1083, 1080), "no message at start")
+        check(console.wait_ready(), "the console did not come up")
+        console.probe("tab", "1")
+        check(dismiss_box(env, MODULE_EN) == (1083, 1080), "no message on the page")
+        check_no_box(env)
+        check_config_shown(console, GREYED_SHOWN, "5", False, "without a frame")
+        console.probe("click", "config", "1036")
+        for n in (1, 2):
+            check(dismiss_box(env, MODULE_EN) == (1083, 1080), "Default: message %d missing" % n)
+        check_no_box(env)
+        close_with_escape(console)
+        return "1083 once on the page, twice for Default; greyed"
+    finally:
+        console.kill()
+
+
 SCENARIOS = [
     ("first start", scenario_first_start),
     ("start without a frame", scenario_no_frame),
@@ -360,6 +632,12 @@ SCENARIOS = [
     ("tray icon and minimise", scenario_tray),
     ("Chinese by argument", scenario_chinese_by_argument),
     ("language module missing", scenario_module_missing),
+    ("config read, Apply, read back", scenario_config_read_apply),
+    ("config refused write, Default", scenario_config_refusal_and_default),
+    ("config greyed, then back", scenario_config_greyed_then_back),
+    ("config later Windows", scenario_config_later_windows),
+    ("config Chinese", scenario_config_chinese),
+    ("config without a frame", scenario_config_no_frame),
 ]
 
 

@@ -1,7 +1,6 @@
 #include "console/config_page.h"
 
 #include <algorithm>
-#include <initializer_list>
 
 #include "resources/console_ids.h"
 
@@ -286,73 +285,53 @@ void CConfigDlgModel::TakeRead(uint8_t code, const uint8_t* v) {
 }
 
 void CConfigDlgModel::OnListSelect(int id, int index) {
+  // Lists of ten steps: index i gives (i + 1) * step.
+  struct Steps {
+    int id;
+    int ConfigFields::*field;
+    int step;
+  };
+  static constexpr Steps kSteps[] = {
+      {IDC_CFG_17C, &ConfigFields::level17c, 1},
+      {IDC_CFG_17D, &ConfigFields::level17d, 1},
+      {IDC_CFG_15_TIME, &ConfigFields::time15, kTimeStep15},
+      {IDC_CFG_15_LEVEL, &ConfigFields::level15, 1},
+      {IDC_CFG_14_TIME, &ConfigFields::time14, kTimeStep14},
+      {IDC_CFG_14_LEVEL, &ConfigFields::level14, 1},
+  };
+  // On/off lists; switched on, the setting's values are the page's to show and change.
+  struct Switch {
+    int id;
+    bool ConfigFields::*field;
+    int onIndex;
+    std::array<Told, 2> dependants;  // kToldCount: none
+  };
+  static constexpr Switch kSwitches[] = {
+      {IDC_CFG_11, &ConfigFields::value11, 1, {kToldCount, kToldCount}},
+      {IDC_CFG_12A, &ConfigFields::flag12a, 0, {kToldCount, kToldCount}},
+      {IDC_CFG_12B, &ConfigFields::flag12b, 0, {kToldCount, kToldCount}},
+      {IDC_CFG_12C, &ConfigFields::flag12c, 0, {kToldCount, kToldCount}},
+      {IDC_CFG_16_ON, &ConfigFields::enable16, 0, {kValue16, kToldCount}},
+      {IDC_CFG_21_ON, &ConfigFields::enable21, 0, {kValueA21, kValueB21}},
+      {IDC_CFG_15_ON, &ConfigFields::enable15, 0, {kLevel15, kTime15}},
+      {IDC_CFG_14_ON, &ConfigFields::enable14, 0, {kLevel14, kTime14}},
+  };
   std::lock_guard<std::mutex> lock(mutex_);
   if (index < 0 || !ViewLocked()[id].enabled) return;
+  const auto i = static_cast<std::size_t>(index);
   ConfigFields& f = fields_;
-  // Index 0 is on; switched on, the setting's values are the page's to show and change.
-  const auto onOff = [&](bool& enable, std::initializer_list<Told> dependants) {
-    if (index >= 2) return;
-    enable = index == 0;
-    if (enable) {
-      for (Told t : dependants) told_.set(t);
-    }
-  };
-  const auto level = [&](int& field) {
-    if (index < kListLevels) field = index + 1;
-  };
-  const auto time = [&](int& field, int step) {
-    if (index < kListLevels) field = (index + 1) * step;
-  };
-  switch (id) {
-    case IDC_CFG_11:
-      if (index < 2) f.value11 = index == 1;
-      break;
-    case IDC_CFG_12A:
-    case IDC_CFG_12B:
-    case IDC_CFG_12C: {
-      bool* flags[] = {&f.flag12a, &f.flag12b, &f.flag12c};
-      if (index < 2) *flags[id - IDC_CFG_12A] = index == 0;
-      break;
-    }
-    case IDC_CFG_16_ON:
-      onOff(f.enable16, {kValue16});
-      break;
-    case IDC_CFG_17C:
-      level(f.level17c);
-      break;
-    case IDC_CFG_17D:
-      level(f.level17d);
-      break;
-    case IDC_CFG_21_ON:
-      onOff(f.enable21, {kValueA21, kValueB21});
-      break;
-    case IDC_CFG_21_A:
-      if (index < static_cast<int>(kTableA21.size())) f.valueA21 = kTableA21[static_cast<std::size_t>(index)];
-      break;
-    case IDC_CFG_21_B:
-      if (index < static_cast<int>(kTableB21.size())) f.valueB21 = kTableB21[static_cast<std::size_t>(index)];
-      break;
-    case IDC_CFG_15_ON:
-      onOff(f.enable15, {kLevel15, kTime15});
-      break;
-    case IDC_CFG_15_TIME:
-      time(f.time15, kTimeStep15);
-      break;
-    case IDC_CFG_15_LEVEL:
-      level(f.level15);
-      break;
-    case IDC_CFG_14_ON:
-      onOff(f.enable14, {kLevel14, kTime14});
-      break;
-    case IDC_CFG_14_TIME:
-      time(f.time14, kTimeStep14);
-      break;
-    case IDC_CFG_14_LEVEL:
-      level(f.level14);
-      break;
-    default:
-      break;
+  for (const Steps& s : kSteps) {
+    if (s.id == id && index < kListLevels) f.*s.field = (index + 1) * s.step;
   }
+  for (const Switch& s : kSwitches) {
+    if (s.id != id || index >= 2) continue;
+    f.*s.field = index == s.onIndex;
+    for (Told t : s.dependants) {
+      if (f.*s.field && t != kToldCount) told_.set(t);
+    }
+  }
+  if (id == IDC_CFG_21_A && i < kTableA21.size()) f.valueA21 = kTableA21[i];
+  if (id == IDC_CFG_21_B && i < kTableB21.size()) f.valueB21 = kTableB21[i];
 }
 
 void CConfigDlgModel::OnSlider(int id, int position) {

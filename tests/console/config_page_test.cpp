@@ -121,6 +121,18 @@ struct Rig {
   }
 };
 
+// After a complete read of FrameAnswers, `act`: the fields are then FrameFields() with `change`.
+void ExpectFieldsAfter(const char* name, const std::function<void(Rig&)>& act,
+                       const std::function<void(ConfigFields&)>& change) {
+  Rig rig;
+  rig.page.Refresh();
+  act(rig);
+  ConfigFields expected = FrameFields();
+  change(expected);
+  EXPECT_EQ(rig.page.Fields(), expected) << name;
+  EXPECT_EQ(rig.window.Pending(), 0u) << name;
+}
+
 const std::vector<int> kShownControls = {1022, 1023, 1024, 1025, 1032, 1044, 1059, 1060, 1045, 1046, 1047,
                                          1048, 1049, 1026, 1027, 1028, 1029, 1031, 1030, 1036, 1037};
 // The frame's answers of FrameAnswers, as the page shows them: setting 15 is off, its lists greyed.
@@ -249,13 +261,8 @@ TEST(ConfigPage, ReadRepliesAreTakenWithTheirChecks) {
       {"the action is not read", Reply(0x81, Read({1, 1, 1, 1})), [](ConfigFields&) {}},
   };
   for (const Case& c : cases) {
-    Rig rig;
-    rig.page.Refresh();
-    rig.Deliver(c.reply);
-    ConfigFields expected = FrameFields();
-    c.change(expected);
-    EXPECT_EQ(rig.page.Fields(), expected) << c.name;
-    EXPECT_EQ(rig.window.Pending(), 0u) << c.name;
+    ExpectFieldsAfter(
+        c.name, [&c](Rig& rig) { rig.Deliver(c.reply); }, c.change);
   }
 }
 
@@ -460,12 +467,8 @@ TEST(ConfigPage, TheUsersChangesStayWithinTheirControlsBounds) {
        [](ConfigFields& f) { f.level17b = 1; }},
   };
   for (const Case& c : cases) {
-    Rig rig;
-    rig.page.Refresh();
-    c.act(rig.page);
-    ConfigFields expected = FrameFields();
-    c.change(expected);
-    EXPECT_EQ(rig.page.Fields(), expected) << c.name;
+    ExpectFieldsAfter(
+        c.name, [&c](Rig& rig) { c.act(rig.page); }, c.change);
   }
   // Switched on, setting 15's lists show the page's values and can be used.
   Rig rig;

@@ -441,172 +441,145 @@ def scenario_module_missing(env):
         shutil.rmtree(planted, ignore_errors=True)
 
 
-def scenario_config_read_apply(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3)
-    with wine_version(env, "win7"):
-        console = Console(env, frame.port)
+@contextlib.contextmanager
+def config_console(env, version="win7", language=0, frame=True):
+    """(console, frame) with Wine reporting `version`: a console in `language` against a new frame
+    (or none), up and ready when there is a frame; both end afterwards."""
+    reset_registry(env, language)
+    sim = Frame(env, 3) if frame else None
+    with wine_version(env, version):
+        console = Console(env, sim.port if sim else free_port())
         try:
-            check(console.wait_ready(), "the console did not come up")
-            reads = open_tab(console, frame, 1, 7)
-            check(reads == [settings_report(code, [1]) for code in CONFIG_READS],
-                  "reads %s" % [r[:5].hex() for r in reads])
-            check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
-            screenshot(env, "config-en-values.png")
-
-            # The user's changes: every kind of control; setting 15 switched on brings its lists.
-            for control, item in ((1022, 0), (1023, 1), (1048, 9), (1049, 7), (1026, 0), (1027, 9), (1028, 9),
-                                  (1031, 9), (1030, 0)):
-                console.probe("select", "config", str(control), str(item))
-            console.probe("spin", "config", "1044", "up")
-            console.probe("spin", "config", "1044", "up")
-            console.probe("slide", "config", "1059", "5")
-            time.sleep(0.5)
-            writes = apply_config(console, frame, 7)
-            expected = [(0x11, [1]), (0x12, [0, 0, 1]), (0x16, [1, 12]), (0x17, [5, 3, 5, 5]),
-                        (0x21, [1, 0, 180, 0x07, 0xD0]), (0x15, [1, 10, 0x13, 0x88]), (0x14, [1, 1, 0x03, 0xE8])]
-            check(writes == config_writes(expected), "writes %s" % [w[:10].hex() for w in writes])
-            settings = frame.dump()["settings"]
-            kept = {"cfg11": 1, "cfg12": [0, 0, 1], "cfg16": {"enabled": 1, "value": 12}, "cfg17": [5, 3, 5, 5],
-                    "cfg21": {"enabled": 1, "a": 180, "b": 2000}, "cfg15": {"enabled": 1, "level": 10, "time": 5000},
-                    "cfg14": {"enabled": 1, "level": 1, "time": 1000}}
-            check(all(settings[k] == v for k, v in kept.items()), "the frame holds %s" % settings)
-            check_no_box(env)
-
-            # Read again: what the frame kept.
-            reopen_config(console, frame)
-            changed = dict(FACTORY_SHOWN)
-            changed.update({1022: (0, 1), 1023: (1, 1), 1044: (12, 1), 1059: (5, 1), 1048: (9, 1), 1049: (7, 1),
-                            1026: (0, 1), 1027: (9, 1), 1028: (9, 1), 1031: (9, 1), 1030: (0, 1)})
-            check_config_shown(console, changed, "12", True, "read back")
+            if sim:
+                check(console.wait_ready(), "the console did not come up")
+            yield console, sim
             close_with_escape(console)
-            return "7 paced reads, 7 exact writes the frame kept and showed again"
         finally:
             console.kill()
-            frame.stop()
+            if sim:
+                sim.stop()
+            if language:
+                reset_registry(env, 0)
+
+
+def scenario_config_read_apply(env):
+    with config_console(env) as (console, frame):
+        reads = open_tab(console, frame, 1, 7)
+        check(reads == [settings_report(code, [1]) for code in CONFIG_READS],
+              "reads %s" % [r[:5].hex() for r in reads])
+        check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
+        screenshot(env, "config-en-values.png")
+
+        # The user's changes: every kind of control; setting 15 switched on brings its lists.
+        for control, item in ((1022, 0), (1023, 1), (1048, 9), (1049, 7), (1026, 0), (1027, 9), (1028, 9),
+                              (1031, 9), (1030, 0)):
+            console.probe("select", "config", str(control), str(item))
+        console.probe("spin", "config", "1044", "up")
+        console.probe("spin", "config", "1044", "up")
+        console.probe("slide", "config", "1059", "5")
+        time.sleep(0.5)
+        writes = apply_config(console, frame, 7)
+        expected = [(0x11, [1]), (0x12, [0, 0, 1]), (0x16, [1, 12]), (0x17, [5, 3, 5, 5]),
+                    (0x21, [1, 0, 180, 0x07, 0xD0]), (0x15, [1, 10, 0x13, 0x88]), (0x14, [1, 1, 0x03, 0xE8])]
+        check(writes == config_writes(expected), "writes %s" % [w[:10].hex() for w in writes])
+        settings = frame.dump()["settings"]
+        kept = {"cfg11": 1, "cfg12": [0, 0, 1], "cfg16": {"enabled": 1, "value": 12}, "cfg17": [5, 3, 5, 5],
+                "cfg21": {"enabled": 1, "a": 180, "b": 2000}, "cfg15": {"enabled": 1, "level": 10, "time": 5000},
+                "cfg14": {"enabled": 1, "level": 1, "time": 1000}}
+        check(all(settings[k] == v for k, v in kept.items()), "the frame holds %s" % settings)
+        check_no_box(env)
+
+        # Read again: what the frame kept.
+        reopen_config(console, frame)
+        changed = dict(FACTORY_SHOWN)
+        changed.update({1022: (0, 1), 1023: (1, 1), 1044: (12, 1), 1059: (5, 1), 1048: (9, 1), 1049: (7, 1),
+                        1026: (0, 1), 1027: (9, 1), 1028: (9, 1), 1031: (9, 1), 1030: (0, 1)})
+        check_config_shown(console, changed, "12", True, "read back")
+    return "7 paced reads, 7 exact writes the frame kept and showed again"
 
 
 def scenario_config_refusal_and_default(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3)
-    with wine_version(env, "win7"):
-        console = Console(env, frame.port)
-        try:
-            check(console.wait_ready(), "the console did not come up")
-            open_tab(console, frame, 1, 7)
-            console.probe("select", "config", "1049", "0")
-            console.probe("slide", "config", "1060", "1")
-            time.sleep(0.5)
-            frame.ctl("fault", "7:0x17", "refuse")
-            console.probe("click", "config", "1037")
-            box = dismiss_box(env, MODULE_EN)
-            check(box == (1085, 1080), "message %s" % (box,))
-            check_no_box(env)
-            frame.ctl("fault", "7:0x17", "none")
-            writes = frame.received(SETTINGS_CHANNEL)[-7:]
-            check([w[1] for w in writes] == CONFIG_READS, "the writes after the refused one did not go")
-            settings = frame.dump()["settings"]
-            check(settings["cfg17"] == [3, 3, 5, 5] and settings["cfg21"]["b"] == 100, "the frame holds %s" % settings)
+    with config_console(env) as (console, frame):
+        open_tab(console, frame, 1, 7)
+        console.probe("select", "config", "1049", "0")
+        console.probe("slide", "config", "1060", "1")
+        time.sleep(0.5)
+        frame.ctl("fault", "7:0x17", "refuse")
+        console.probe("click", "config", "1037")
+        box = dismiss_box(env, MODULE_EN)
+        check(box == (1085, 1080), "message %s" % (box,))
+        check_no_box(env)
+        frame.ctl("fault", "7:0x17", "none")
+        writes = frame.received(SETTINGS_CHANNEL)[-7:]
+        check([w[1] for w in writes] == CONFIG_READS, "the writes after the refused one did not go")
+        settings = frame.dump()["settings"]
+        check(settings["cfg17"] == [3, 3, 5, 5] and settings["cfg21"]["b"] == 100, "the frame holds %s" % settings)
 
-            # Default: the frame's own settings, read again.
-            before = len(frame.received(SETTINGS_CHANNEL))
-            console.probe("click", "config", "1036")
-            wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + 8, 15, "Default did not read again")
-            time.sleep(0.6)
-            sent = frame.received(SETTINGS_CHANNEL)[before:]
-            check(sent == [settings_report(0x81, [2])] + [settings_report(c, [1]) for c in CONFIG_READS],
-                  "Default sent %s" % [r[:5].hex() for r in sent])
-            check(frame.dump()["settings"]["cfg21"]["b"] == 500, "the frame did not restore its settings")
-            check_config_shown(console, FACTORY_SHOWN, "10", True, "after Default")
-            check_no_box(env, 500)
-            close_with_escape(console)
-            return "1085 once, the other six writes taken; Default restores and reads again"
-        finally:
-            console.kill()
-            frame.stop()
+        # Default: the frame's own settings, read again.
+        before = len(frame.received(SETTINGS_CHANNEL))
+        console.probe("click", "config", "1036")
+        wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + 8, 15, "Default did not read again")
+        time.sleep(0.6)
+        sent = frame.received(SETTINGS_CHANNEL)[before:]
+        check(sent == [settings_report(0x81, [2])] + [settings_report(c, [1]) for c in CONFIG_READS],
+              "Default sent %s" % [r[:5].hex() for r in sent])
+        check(frame.dump()["settings"]["cfg21"]["b"] == 500, "the frame did not restore its settings")
+        check_config_shown(console, FACTORY_SHOWN, "10", True, "after Default")
+        check_no_box(env, 500)
+    return "1085 once, the other six writes taken; Default restores and reads again"
 
 
 def scenario_config_greyed_then_back(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3)
-    with wine_version(env, "win7"):
-        console = Console(env, frame.port)
-        try:
-            check(console.wait_ready(), "the console did not come up")
-            frame.ctl("fault", "7:0x14", "silent")
-            open_tab(console, frame, 1, 7, settle=2.8)
-            check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
-            screenshot(env, "config-en-greyed.png")
-            before = len(frame.received(SETTINGS_CHANNEL))
-            console.probe("click", "config", "1037")
-            time.sleep(1.0)
-            check(len(frame.received(SETTINGS_CHANNEL)) == before, "Apply wrote values the frame never told")
+    with config_console(env) as (console, frame):
+        frame.ctl("fault", "7:0x14", "silent")
+        open_tab(console, frame, 1, 7, settle=2.8)
+        check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
+        screenshot(env, "config-en-greyed.png")
+        before = len(frame.received(SETTINGS_CHANNEL))
+        console.probe("click", "config", "1037")
+        time.sleep(1.0)
+        check(len(frame.received(SETTINGS_CHANNEL)) == before, "Apply wrote values the frame never told")
 
-            # The frame answers again: the page comes back, and Apply writes what it read.
-            frame.ctl("fault", "7:0x14", "none")
-            reopen_config(console, frame)
-            check_config_shown(console, FACTORY_SHOWN, "10", True, "answered again")
-            writes = apply_config(console, frame, 7)
-            check(writes == config_writes(FACTORY_WRITES), "writes %s" % [w[:10].hex() for w in writes])
-            close_with_escape(console)
-            return "greyed with Apply off, back after an answered read; sliders written as read"
-        finally:
-            console.kill()
-            frame.stop()
+        # The frame answers again: the page comes back, and Apply writes what it read.
+        frame.ctl("fault", "7:0x14", "none")
+        reopen_config(console, frame)
+        check_config_shown(console, FACTORY_SHOWN, "10", True, "answered again")
+        writes = apply_config(console, frame, 7)
+        check(writes == config_writes(FACTORY_WRITES), "writes %s" % [w[:10].hex() for w in writes])
+    return "greyed with Apply off, back after an answered read; sliders written as read"
 
 
 def scenario_config_later_windows(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3)
-    with wine_version(env, "win10"):
-        console = Console(env, frame.port)
-        try:
-            check(console.wait_ready(), "the console did not come up")
-            reads = open_tab(console, frame, 1, 6)
-            check(reads == [settings_report(code, [1]) for code in CONFIG_READS[1:]],
-                  "reads %s" % [r[:5].hex() for r in reads])
-            expected = dict(FACTORY_SHOWN)
-            expected[1022] = (0, 0)
-            check_config_shown(console, expected, "10", True, "later Windows")
-            console.probe("select", "config", "1022", "1")
-            time.sleep(0.3)
-            check_config_shown(console, expected, "10", True, "the first list chosen anyway")
-            writes = apply_config(console, frame, 6)
-            check(writes == config_writes(FACTORY_WRITES[1:]), "writes %s" % [w[:10].hex() for w in writes])
-            check(frame.dump()["settings"]["cfg11"] == 2, "the first setting was written")
-            close_with_escape(console)
-            return "6 reads and 6 writes, first list greyed at item 0"
-        finally:
-            console.kill()
-            frame.stop()
+    with config_console(env, "win10") as (console, frame):
+        reads = open_tab(console, frame, 1, 6)
+        check(reads == [settings_report(code, [1]) for code in CONFIG_READS[1:]],
+              "reads %s" % [r[:5].hex() for r in reads])
+        expected = dict(FACTORY_SHOWN)
+        expected[1022] = (0, 0)
+        check_config_shown(console, expected, "10", True, "later Windows")
+        console.probe("select", "config", "1022", "1")
+        time.sleep(0.3)
+        check_config_shown(console, expected, "10", True, "the first list chosen anyway")
+        writes = apply_config(console, frame, 6)
+        check(writes == config_writes(FACTORY_WRITES[1:]), "writes %s" % [w[:10].hex() for w in writes])
+        check(frame.dump()["settings"]["cfg11"] == 2, "the first setting was written")
+    return "6 reads and 6 writes, first list greyed at item 0"
 
 
 def scenario_config_chinese(env):
-    reset_registry(env, 1)
-    frame = Frame(env, 3)
-    with wine_version(env, "win7"):
-        console = Console(env, frame.port)
-        try:
-            check(console.wait_ready(), "the console did not come up")
-            open_tab(console, frame, 1, 7)
-            check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
-            screenshot(env, "config-zh-values.png")
-            frame.ctl("fault", "7:0x14", "silent")
-            reopen_config(console, frame, settle=2.8)
-            check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
-            screenshot(env, "config-zh-greyed.png")
-            close_with_escape(console)
-            return "read and greyed, in Chinese"
-        finally:
-            console.kill()
-            frame.stop()
-            reset_registry(env, 0)
+    with config_console(env, language=1) as (console, frame):
+        open_tab(console, frame, 1, 7)
+        check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
+        screenshot(env, "config-zh-values.png")
+        frame.ctl("fault", "7:0x14", "silent")
+        reopen_config(console, frame, settle=2.8)
+        check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
+        screenshot(env, "config-zh-greyed.png")
+    return "read and greyed, in Chinese"
 
 
 def scenario_config_no_frame(env):
-    reset_registry(env, 0)
-    console = Console(env, free_port())
-    try:
+    with config_console(env, frame=False) as (console, _):
         check(console.wait_window(lambda w, h, t: t == TITLE, 20), "no console window")
         check(dismiss_box(env, MODULE_EN) == (1083, 1080), "no message at start")
         check(console.wait_ready(), "the console did not come up")
@@ -618,10 +591,7 @@ def scenario_config_no_frame(env):
         for n in (1, 2):
             check(dismiss_box(env, MODULE_EN) == (1083, 1080), "Default: message %d missing" % n)
         check_no_box(env)
-        close_with_escape(console)
-        return "1083 once on the page, twice for Default; greyed"
-    finally:
-        console.kill()
+    return "1083 once on the page, twice for Default; greyed"
 
 
 SCENARIOS = [

@@ -1,9 +1,17 @@
 """The end-to-end harness: the programs under Wine and Xvfb against a native simulated frame.
 
-A scenario starts its own tactra-framesim on a free loopback port, runs a program with
-TACTRA_FRAME_SIM pointing at it, drives it as a user would (keys through xdotool, message boxes
-through msgbox_probe.exe) and checks what the frame received, what the windows show, the
-registry and the messages. The scenarios of each program live in their own file.
+A scenario starts its own tactra-framesim on a free loopback port, runs a program so that it
+finds that frame, drives it as a user would (keys through xdotool, message boxes through
+msgbox_probe.exe) and checks what the frame received, what the windows show, the registry and the
+messages. The scenarios of each program live in their own file.
+
+Two transports, one frame model behind both (--transport):
+- sim: the program runs with TACTRA_FRAME_SIM and talks to the frame through the simulator host.
+- vframe: the program runs unchanged in the virtual-frame prefix (scripts/vframe) and finds the
+  frame through Wine's own HID stack: the frame's driver, answered by a bridge that each frame
+  starts in front of itself. `ctl unplug` and `ctl plug` then remove and add the frame's devices,
+  so the notices come from Wine's plug-and-play.
+A scenario names the transports it runs over; its checks are the same for both.
 """
 
 import argparse
@@ -23,6 +31,11 @@ CAL_CHANNEL = 4
 SETTINGS_CHANNEL = 5
 SCREEN = (1024, 768)
 
+TRANSPORTS = ("sim", "vframe")
+BOTH, SIM = TRANSPORTS, ("sim",)
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+VFRAME_SCRIPT = os.path.join(REPO, "scripts", "vframe")
+
 
 class Failure(Exception):
     pass
@@ -39,6 +52,44 @@ def free_port():
         return s.getsockname()[1]
 
 
+class Transport:
+    """How a scenario's program reaches its simulated frame."""
+
+    def __init__(self, name, base_env):
+        self.name = name
+        self.base = dict(base_env)
+        if name == "vframe":
+            # scripts/vframe decides the prefix from the same variables as scripts/with-wine.
+            tree = self.base.get("TACTRA_WIN_TREE", "build/win32")
+            self.base["WINEPREFIX"] = self.base.get("TACTRA_VFRAME_PREFIX",
+                                                    os.path.join(REPO, tree, "vframe-prefix"))
+        self.base.pop("TACTRA_FRAME_SIM", None)
+
+    def prepare(self):
+        """Once per run: the virtual-frame prefix with its driver (quick when it is ready)."""
+        if self.name == "vframe":
+            out = subprocess.run([VFRAME_SCRIPT, "prepare"], env=self.base, capture_output=True, text=True,
+                                 timeout=600)
+            check(out.returncode == 0, "the virtual-frame prefix cannot be prepared: %s" %
+                  (out.stderr.strip() or out.stdout.strip()))
+
+    def program_env(self, port):
+        """The environment of a program that should find the frame served on `port` (None: no
+        frame at all)."""
+        env = dict(self.base)
+        if self.name == "sim":
+            env["TACTRA_FRAME_SIM"] = "127.0.0.1:%d" % (port or free_port())
+        return env
+
+    def start_bridge(self, port):
+        out = subprocess.run([VFRAME_SCRIPT, "start", str(port)], env=self.base, capture_output=True, text=True,
+                             timeout=120)
+        check(out.returncode == 0, "the bridge did not plug the frame in: %s" % out.stderr.strip())
+
+    def stop_bridge(self):
+        subprocess.run([VFRAME_SCRIPT, "stop"], env=self.base, capture_output=True, timeout=120, check=False)
+
+
 class Env:
     def __init__(self, args):
         self.bin = os.path.abspath(args.bin)
@@ -46,8 +97,10 @@ class Env:
         self.artifacts = os.path.abspath(args.artifacts)
         os.makedirs(self.artifacts, exist_ok=True)
         self.framesim = os.path.join(self.native_bin, "tactra-framesim")
-        self.base = dict(os.environ)
-        self.base.setdefault("WINEDEBUG", "-all")
+        environment = dict(os.environ)
+        environment.setdefault("WINEDEBUG", "-all")
+        self.transport = Transport(getattr(args, "transport", "sim"), environment)
+        self.base = self.transport.base
 
     def wine(self, *argv, env=None, cwd=None, **kw):
         return subprocess.Popen([WINE, *argv], cwd=cwd or self.bin, env=env or self.base, **kw)
@@ -74,23 +127,33 @@ class Env:
 
 
 class Frame:
-    """One simulated frame on its own port."""
+    """One simulated frame on its own port, and over the virtual frame the bridge before it."""
 
     def __init__(self, env, mode, touch="auto", extra=()):
         self.env = env
         self.port = free_port()
+        self.bridged = False
         self.proc = subprocess.Popen(
             [env.framesim, "serve", "--port", str(self.port), "--mode", str(mode), "--touch", touch,
              "--screen", "%dx%d" % SCREEN, *extra],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
-        while time.time() < deadline:
+        while True:
             try:
                 with socket.create_connection(("127.0.0.1", self.port), timeout=0.2):
-                    return
+                    break
             except OSError:
+                if time.time() > deadline:
+                    self.stop()
+                    raise Failure("simulator did not start")
                 time.sleep(0.05)
-        raise Failure("simulator did not start")
+        if env.transport.name == "vframe":
+            self.bridged = True
+            try:
+                env.transport.start_bridge(self.port)
+            except Failure:
+                self.stop()
+                raise
 
     def ctl(self, *argv):
         out = subprocess.run([self.env.framesim, "ctl", "--port", str(self.port), *argv],
@@ -120,6 +183,9 @@ class Frame:
         return False
 
     def stop(self):
+        if self.bridged:
+            self.env.transport.stop_bridge()
+            self.bridged = False
         if self.proc.poll() is None:
             self.proc.terminate()
             try:
@@ -132,11 +198,10 @@ class Program:
     """A Windows program of the build under test, started against a frame."""
 
     def __init__(self, env, exe, port, args=(), extra_env=None, cwd=None):
+        """The program, finding the frame served on `port` (None: there is none)."""
         self.env = env
         self.classname = os.path.basename(exe).lower()
-        run_env = dict(env.base)
-        if port is not None:
-            run_env["TACTRA_FRAME_SIM"] = "127.0.0.1:%d" % port
+        run_env = env.transport.program_env(port)
         run_env.update(extra_env or {})
         self.proc = env.wine(exe, *args, env=run_env, cwd=cwd,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -218,6 +283,8 @@ def dismiss_box(env, module, timeout_ms=15000):
 
 
 def screenshot(env, name):
+    if env.transport.name != "sim":
+        name = "%s-%s" % (env.transport.name, name)
     path = os.path.join(env.artifacts, name)
     subprocess.run(["import", "-display", os.environ.get("DISPLAY", ":99"), "-window", "root", path],
                    check=False, timeout=20)
@@ -237,23 +304,50 @@ def colour_count(png, box, rgb):
     return total
 
 
+def compare_across_transports(env, name, reports, built_from):
+    """Keeps the reports a scenario's frame received, and compares them with the other
+    transport's from the same build where that run left them; a note for the scenario's line."""
+    mine = os.path.join(env.artifacts, "received-%s-%s.txt" % (name, env.transport.name))
+    with open(mine, "w") as f:
+        f.write("\n".join(r.hex() for r in reports) + "\n")
+    other = "vframe" if env.transport.name == "sim" else "sim"
+    theirs = os.path.join(env.artifacts, "received-%s-%s.txt" % (name, other))
+    if os.path.exists(theirs) and os.path.getmtime(theirs) > os.path.getmtime(built_from):
+        with open(theirs) as f, open(mine) as g:
+            check(f.read() == g.read(), "the frame received other bytes over %s than over %s" %
+                  (env.transport.name, other))
+        return "same bytes as over %s" % other
+    return ""
+
+
 def run_scenarios(scenarios, prepare=None, argv=None):
-    """Runs every scenario (or those whose name contains --only), each on its own; the exit code."""
+    """Runs every scenario (name, run[, transports]) of the chosen transport (or those whose name
+    contains --only), each on its own; the exit code."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--native-bin", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--only", default="")
+    parser.add_argument("--transport", choices=TRANSPORTS, default="sim",
+                        help="simulator host (sim) or Wine's HID stack with the virtual frame (vframe)")
     args = parser.parse_args(argv)
     env = Env(args)
     if not os.access(env.framesim, os.X_OK):
         print("missing %s: build the native tree first (scripts/build native)" % env.framesim)
         return 1
+    try:
+        env.transport.prepare()
+    except Failure as e:
+        print("FAIL  %s" % e)
+        return 1
     if prepare and not prepare(env):
         return 1
+    print("transport: %s" % env.transport.name, flush=True)
     failures = 0
-    for name, run in scenarios:
-        if args.only and args.only not in name:
+    for scenario in scenarios:
+        name, run = scenario[0], scenario[1]
+        transports = scenario[2] if len(scenario) > 2 else SIM
+        if (args.only and args.only not in name) or env.transport.name not in transports:
             continue
         began = time.time()
         try:

@@ -11,10 +11,12 @@ import sys
 import tempfile
 import time
 
-from harness import (SCREEN, Failure, Frame, Program, check, colour_count, dismiss_box, dismiss_owned_box,
-                     free_port, probe_box, run_scenarios, screenshot)
+from harness import (BOTH, CAL_CHANNEL, SCREEN, SIM, Failure, Frame, Program, check, colour_count,
+                     compare_across_transports, dismiss_box, dismiss_owned_box, free_port, probe_box,
+                     run_scenarios, screenshot)
 
 GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
+CAL_REPORT_ID, CAL_REPORT_LENGTH = 6, 48
 FIXED_PAUSES_MS = 3 * 200  # the link's start; the conversation runs with the first target on screen
 OS_CLASS_UNDER_WINE = 6  # Wine reports Windows 7 or later
 MODULE = "KelvaneLangEN.dll"
@@ -72,6 +74,23 @@ def grid_points_payload():
     return b"".join(x.to_bytes(2, "little") + y.to_bytes(2, "little") for x, y in points)
 
 
+def calibration_report(code, payload):
+    """A whole calibration-channel report as the program writes it: ID, code, N, payload, the
+    terminator, zeros to the report's length."""
+    report = bytes([CAL_REPORT_ID, code, len(payload)]) + bytes(payload) + b"\xff"
+    return report + bytes(CAL_REPORT_LENGTH - len(report))
+
+
+def check_whole_reports(frame, env, name):
+    """Every calibration-channel report arrived whole and as the program builds it, over either
+    transport, and as over the other transport where its run left its reports."""
+    reports = frame.received(CAL_CHANNEL)
+    for b in reports:
+        check(len(b) == CAL_REPORT_LENGTH, "a %d-byte report on the calibration channel" % len(b))
+        check(b == calibration_report(b[1], b[3:3 + b[2]]), "report %s is not as built" % b.hex())
+    return compare_across_transports(env, name, reports, os.path.join(env.bin, "Kelvane.exe"))
+
+
 def wait_colour(env, rgb, box, timeout, name="wait.png"):
     """True once a screenshot shows the colour inside the box."""
     deadline = time.time() + timeout
@@ -118,26 +137,25 @@ def full_run(env, mode, key, language_args=(), shots=None):
             check(commands[2][1] == grid_points_payload(), "result %s is not the screen's grid" % commands[2][1].hex())
         keep = 1 if key == "Return" else 0
         check(commands[3][1] == bytes([keep]), "CMD_CAL_END payload %s" % commands[3][1].hex())
-        return title, startup_overhead(log)
+        same = check_whole_reports(frame, env, "mode%d-%s" % (mode, key))
+        return title, "startup beyond fixed pauses: %s ms%s" % (startup_overhead(log), same and "; " + same)
     finally:
         program.kill()
         frame.stop()
 
 
 def scenario_mode4_ok(env):
-    _, overhead = full_run(env, 4, "Return", shots="english-mode4")
-    return "startup beyond fixed pauses: %s ms" % overhead
+    return full_run(env, 4, "Return", shots="english-mode4")[1]
 
 
 def scenario_mode3_chinese_cancel(env):
-    title, overhead = full_run(env, 3, "Escape", language_args=("1",), shots="chinese-mode3")
+    title, note = full_run(env, 3, "Escape", language_args=("1",), shots="chinese-mode3")
     check(title == "触摸框校准", "window title %r is not the Chinese caption" % title)
-    return "startup beyond fixed pauses: %s ms" % overhead
+    return note
 
 
 def scenario_mode2_ok(env):
-    _, overhead = full_run(env, 2, "Return")
-    return "startup beyond fixed pauses: %s ms" % overhead
+    return full_run(env, 2, "Return")[1]
 
 
 def cancel(program):
@@ -169,7 +187,7 @@ def scenario_no_touch(env):
 
 
 def scenario_no_frame(env):
-    program = Kelvane(env, free_port())  # nothing listens there
+    program = Kelvane(env, None)  # no frame: nothing listens, no device present
     try:
         first = dismiss_box(env, "KelvaneLangEN.dll")
         check(first == (1059, 1060), "first message %s" % (first,))
@@ -182,6 +200,10 @@ def scenario_no_frame(env):
 
 
 def scenario_unplug(env):
+    # Over the virtual frame the removal comes from Wine's plug-and-play: the bridge removes the
+    # frame's six devices (on Windows: one device with six collections), and the program gets a
+    # removal notice for each collection's path, in the HID#HIDCLASS#000N form of a root device
+    # rather than a USB frame's HID#VID_595A&PID_0008&ColNN.
     frame = Frame(env, 4, touch="manual")
     program = Kelvane(env, frame.port)
     try:
@@ -195,7 +217,8 @@ def scenario_unplug(env):
         check(program.wait_exit(15), "the program did not end")
         codes = [c for c, _ in frame.calibration_commands()]
         check(codes == [GET_MODE, BEGIN], "commands %s" % codes)
-        return "1061 then 1065, no CMD_CAL_END"
+        same = check_whole_reports(frame, env, "unplug")
+        return "1061 then 1065, no CMD_CAL_END" + (same and "; " + same)
     finally:
         program.kill()
         frame.stop()
@@ -322,18 +345,20 @@ def scenario_mode_unanswered(env):
         frame.stop()
 
 
+# Over the virtual frame: the runs that show the frame's traffic and plug-and-play end to end;
+# the frame's own faults and the program's local failures do not depend on the transport.
 SCENARIOS = [
-    ("mode 4, English, OK", scenario_mode4_ok),
-    ("mode 3, Chinese, Escape", scenario_mode3_chinese_cancel),
-    ("mode 2, English, OK", scenario_mode2_ok),
-    ("no touch: time-out", scenario_no_touch),
-    ("no frame", scenario_no_frame),
-    ("unplugged during the run", scenario_unplug),
-    ("mode 2, corners on a line", scenario_degenerate_fit),
-    ("CMD_CAL_BEGIN refused", scenario_begin_refused),
-    ("mouse setting unreadable", scenario_mouse_setting_unreadable),
-    ("language module missing", scenario_module_missing),
-    ("mode never answered", scenario_mode_unanswered),
+    ("mode 4, English, OK", scenario_mode4_ok, BOTH),
+    ("mode 3, Chinese, Escape", scenario_mode3_chinese_cancel, BOTH),
+    ("mode 2, English, OK", scenario_mode2_ok, BOTH),
+    ("no touch: time-out", scenario_no_touch, SIM),
+    ("no frame", scenario_no_frame, BOTH),
+    ("unplugged during the run", scenario_unplug, BOTH),
+    ("mode 2, corners on a line", scenario_degenerate_fit, SIM),
+    ("CMD_CAL_BEGIN refused", scenario_begin_refused, SIM),
+    ("mouse setting unreadable", scenario_mouse_setting_unreadable, SIM),
+    ("language module missing", scenario_module_missing, SIM),
+    ("mode never answered", scenario_mode_unanswered, SIM),
 ]
 
 

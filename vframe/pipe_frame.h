@@ -1,0 +1,87 @@
+/* Framing on the pipe between the virtual frame's driver and its bridge: each report travels as
+ * a 2-byte little-endian length followed by the whole report (report ID byte first). Plain C so
+ * that the driver and the bridge share one codec; no allocation, every length bounded. */
+#ifndef TACTRA_VFRAME_PIPE_FRAME_H
+#define TACTRA_VFRAME_PIPE_FRAME_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The longest report either side sends; a longer length marks a broken stream. */
+#define VFRAME_MAX_REPORT 1024u
+#define VFRAME_FRAME_HEADER 2u
+#define VFRAME_MAX_FRAME (VFRAME_MAX_REPORT + VFRAME_FRAME_HEADER)
+/* One pipe per collection: the prefix, then the collection's number 0..5. */
+#define VFRAME_PIPE_PREFIX_W L"tactra-vframe-"
+#define VFRAME_CHANNELS 6
+
+/* The encoded frame's length in `out`, or 0 when the report is empty, too long or `room` is too
+ * small. */
+static inline size_t vframe_encode(const unsigned char* report, size_t length, unsigned char* out,
+                                   size_t room) {
+  size_t i;
+  if (length == 0 || length > VFRAME_MAX_REPORT || room < length + VFRAME_FRAME_HEADER) return 0;
+  out[0] = (unsigned char)(length & 0xFF);
+  out[1] = (unsigned char)(length >> 8);
+  for (i = 0; i < length; ++i) out[VFRAME_FRAME_HEADER + i] = report[i];
+  return length + VFRAME_FRAME_HEADER;
+}
+
+/* Bytes received so far, held until they form a whole frame. */
+struct vframe_decoder {
+  unsigned char buffer[VFRAME_MAX_FRAME];
+  size_t have;
+  int bad; /* a length of 0 or beyond VFRAME_MAX_REPORT was seen: the stream is unusable */
+};
+
+enum vframe_next { VFRAME_NEED_MORE = 0, VFRAME_REPORT = 1, VFRAME_BAD = -1 };
+
+static inline void vframe_decoder_reset(struct vframe_decoder* d) {
+  d->have = 0;
+  d->bad = 0;
+}
+
+/* Takes up to `length` bytes from `data` into the decoder (never more than one frame's worth)
+ * and returns how many it took; the caller feeds the rest after taking the frame out. */
+static inline size_t vframe_feed(struct vframe_decoder* d, const unsigned char* data, size_t length) {
+  size_t want, take, i;
+  if (d->bad) return 0;
+  if (d->have < VFRAME_FRAME_HEADER) {
+    want = VFRAME_FRAME_HEADER - d->have;
+  } else {
+    const size_t body = (size_t)d->buffer[0] | ((size_t)d->buffer[1] << 8);
+    want = VFRAME_FRAME_HEADER + body - d->have;
+  }
+  take = length < want ? length : want;
+  for (i = 0; i < take; ++i) d->buffer[d->have + i] = data[i];
+  d->have += take;
+  if (d->have == VFRAME_FRAME_HEADER) {
+    const size_t body = (size_t)d->buffer[0] | ((size_t)d->buffer[1] << 8);
+    if (body == 0 || body > VFRAME_MAX_REPORT) d->bad = 1;
+  }
+  return take;
+}
+
+/* VFRAME_REPORT when a whole frame is held: `*report` and `*length` then name its report, valid
+ * until the next feed; the frame is released by that call. */
+static inline enum vframe_next vframe_next_report(struct vframe_decoder* d, const unsigned char** report,
+                                                  size_t* length) {
+  size_t body;
+  if (d->bad) return VFRAME_BAD;
+  if (d->have < VFRAME_FRAME_HEADER) return VFRAME_NEED_MORE;
+  body = (size_t)d->buffer[0] | ((size_t)d->buffer[1] << 8);
+  if (d->have < VFRAME_FRAME_HEADER + body) return VFRAME_NEED_MORE;
+  *report = d->buffer + VFRAME_FRAME_HEADER;
+  *length = body;
+  d->have = 0;
+  return VFRAME_REPORT;
+}
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,8 +29,10 @@ class CountingOwner : public LinkOwner {
   void OnDeviceReply(const uint8_t*, std::size_t) override {}
 };
 
-void BM_LinkRoundTripThroughServedFrame(benchmark::State& state) {
-  sim::ServerOptions options;
+// Transacts on the console's link through a frame served with `options`; `command` makes the
+// n-th command.
+template <typename Command>
+void RoundTrips(benchmark::State& state, sim::ServerOptions options, Command command) {
   options.port = 0;
   sim::FrameServer server(options);
   if (!server.Listen()) {
@@ -43,11 +46,11 @@ void BM_LinkRoundTripThroughServedFrame(benchmark::State& state) {
     Link link(*host, ConsoleLinkConfig(), [](std::chrono::milliseconds) {});
     link.SetOwner(&owner);
     if (!link.Start()) state.SkipWithError("the link found no frame");
-    ReportBuffer command;
-    BuildSettingsRead(command, CMD_CFG_11);
-    int64_t failed = 0;
+    ReportBuffer buffer;
+    int64_t failed = 0, n = 0;
     for (auto _ : state) {
-      if (!link.Transact(kSettingsChannel, command.data(), kSettingsReportLength)) ++failed;
+      command(buffer, n++);
+      if (!link.Transact(kSettingsChannel, buffer.data(), kSettingsReportLength)) ++failed;
     }
     state.counters["failed"] = static_cast<double>(failed);
     state.SetItemsProcessed(state.iterations());
@@ -57,7 +60,29 @@ void BM_LinkRoundTripThroughServedFrame(benchmark::State& state) {
   sim::RunControl("127.0.0.1", server.port(), {"quit"}, ignored);
   serving.join();
 }
+
+void BM_LinkRoundTripThroughServedFrame(benchmark::State& state) {
+  RoundTrips(state, {}, [](ReportBuffer& b, int64_t) { BuildSettingsRead(b, CMD_CFG_11); });
+}
 BENCHMARK(BM_LinkRoundTripThroughServedFrame)->UseRealTime()->MinTime(1.0);
+
+// Every command changes a setting the state file keeps: the saves must not slow the link down.
+void BM_SettingChangesWithStateFile(benchmark::State& state) {
+  char dir[] = "/tmp/bench_sim_XXXXXX";
+  if (mkdtemp(dir) == nullptr) {
+    state.SkipWithError("no temporary directory");
+    return;
+  }
+  sim::ServerOptions options;
+  options.stateFile = std::string(dir) + "/state";
+  RoundTrips(state, options, [](ReportBuffer& b, int64_t n) {
+    const uint8_t payload[] = {kAccessWrite, static_cast<uint8_t>(1 + n % 2)};
+    BuildCommand(b, kSettingsReportId, CMD_CAL_OPTION_13, payload, sizeof payload);
+  });
+  std::remove(options.stateFile.c_str());
+  rmdir(dir);
+}
+BENCHMARK(BM_SettingChangesWithStateFile)->UseRealTime()->MinTime(1.0);
 
 void BM_FrameModelCommand(benchmark::State& state) {
   sim::FrameModel model;

@@ -13,7 +13,8 @@ constexpr int32_t kNear = 127;
 constexpr int32_t kFar = 3968;
 constexpr int64_t kOne = 4096;  // 1.0 in the affine factors
 
-// Expected points of corners k = 0..3 per display orientation (rows 1..3 only on class 6).
+// Expected points of corners k = 0..3 per display orientation. The rows of a turned display
+// apply from the Windows 7 class on; earlier classes always take the unturned row.
 constexpr int32_t kExpected[4][4][2] = {
     {{kNear, kNear}, {kFar, kNear}, {kFar, kFar}, {kNear, kFar}},
     {{kNear, kFar}, {kNear, kNear}, {kFar, kNear}, {kFar, kFar}},

@@ -30,8 +30,8 @@ struct CalibrationResult {
   // False when there is nothing sound to send: an unknown mode, or four corners of which the
   // fitted three lie on one line. The payload is then empty and must not be sent.
   bool ok = false;
-  std::array<int32_t, 6> c{};   // mode 2: fixed point, 4096 = 1.0 for c0, c1, c3, c4
-  std::array<int32_t, 9> bx{};  // modes 3 and 4: border points in grid order
+  std::array<int32_t, 6> c{};   // four-point mode: fixed point, 4096 = 1.0 for c0, c1, c3, c4
+  std::array<int32_t, 9> bx{};  // five- and nine-point modes: border points in grid order
   std::array<int32_t, 9> by{};
   proto::ResultPayload payload;
 };
@@ -61,7 +61,7 @@ int64_t RoundReal(double v);
 // The low 32 bits as a signed value (what a 32-bit field keeps of a wider result).
 int32_t Low32(int64_t v);
 
-// The four logical points the corners k = 0..3 stand for (mode 2).
+// The four logical points the corners k = 0..3 stand for (four-point mode).
 struct ExpectedCorners {
   std::array<int32_t, 4> x;
   std::array<int32_t, 4> y;
@@ -71,7 +71,7 @@ ExpectedCorners ExpectedCornerPoints(int osClass, int orientation);
 // The corner whose two edges are closest to a right angle; the lower index wins a tie.
 int ChooseBaseCorner(const std::array<uint16_t, 4>& rx, const std::array<uint16_t, 4>& ry);
 
-// The mode-2 fit. False (coefficients zero) when corners m-1, m, m+1 are collinear.
+// The four-point fit. False (coefficients zero) when corners m-1, m, m+1 are collinear.
 bool FitAffine(const std::array<uint16_t, 4>& rx, const std::array<uint16_t, 4>& ry,
                const ExpectedCorners& expected, std::array<int32_t, 6>& c);
 
@@ -80,7 +80,7 @@ struct Grid {
   std::array<uint16_t, 9> y{};
 };
 
-// Mode 3: centre and corners placed on the grid, edge midpoints as truncated means.
+// Five-point mode: centre and corners placed on the grid, edge midpoints as truncated means.
 Grid ExpandFivePoint(const std::array<uint16_t, 9>& rx, const std::array<uint16_t, 9>& ry);
 // Turns the ring of outer points two positions per quarter turn; the centre stays.
 Grid OrientGrid(const Grid& grid, int orientation);

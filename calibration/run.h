@@ -17,7 +17,7 @@
 
 namespace tactra::calib {
 
-constexpr int kTargetSlots = 9;     // controls 1002..1010
+constexpr int kTargetSlots = 9;     // one target control per grid point
 constexpr int kSeriesLength = 100;  // samples per series
 constexpr int kSeriesDropped = 10;  // the first samples of a series are not averaged
 constexpr int kStrayLimit = 20;     // raw units a sample may stray from the series
@@ -25,7 +25,8 @@ constexpr int kMinTargetSpacing = 1000;
 constexpr int kTargetTimeoutTicks = 40;
 constexpr int kCompletionTimeoutTicks = 60;
 
-// Control index (control id - 1002) of target k in a mode; -1 outside the mode's targets.
+// The target control (counted from the centre's, IDC_TARGET_CENTRE) that shows target k of a
+// mode; -1 outside the mode's targets.
 int TargetSlot(int mode, int k);
 
 // Touch state of the latest sample.
@@ -80,9 +81,10 @@ class CalibrationRun {
   CalibrationRun(const CalibrationRun&) = delete;
   CalibrationRun& operator=(const CalibrationRun&) = delete;
 
-  // The opening conversation once the link has started: CMD_CAL_GET_MODE, 50 ms,
-  // CMD_CAL_BEGIN, 500 ms. Commands are skipped with message 1065 while no frame is bound; an
-  // interruption ends it after the step under way.
+  // The opening conversation once the link has started: asks the frame its mode, then starts
+  // its calibration, each followed by its pause (proto::pacing). While no frame is bound each
+  // command is replaced by the not-connected message; an interruption ends it after the step
+  // under way.
   void OpenConversation();
   // Target 0 is due and samples are taken from now on. It is shown once the frame has said its
   // mode, or from the first tick when it does not, so that a mode reply a moment later never
@@ -97,12 +99,13 @@ class CalibrationRun {
   // Nothing happens when the run has moved past `k` meanwhile (another worker accepted it).
   void TakeSample(int k, uint16_t x, uint16_t y);
 
-  // User-interface thread, timer 1.
+  // User-interface thread, on each tick of the run's timer.
   TickAction OnTimer();
   // User-interface thread, on the completion message: writes the result for the mode.
   // Returns false when there was no result to write.
   bool WriteResult();
-  // The end of both paths: CMD_CAL_END [1] or [0] (or message 1065), then 500 ms.
+  // The end of both paths: CMD_CAL_END telling the frame to keep the result or drop it (or the
+  // not-connected message), then the pause before closing.
   void Finish(bool ok);
 
   // What the dialog shows.
@@ -163,7 +166,8 @@ class CalibrationRun {
   std::wstring countdown_;
 };
 
-// "1057 N 1058": the number alone is formatted, the resource texts are never format strings.
+// The text before the countdown, the seconds left and the text after: only the number is
+// formatted, the resource texts are never format strings.
 std::wstring CountdownText(const std::wstring& before, int seconds, const std::wstring& after);
 
 }  // namespace tactra::calib

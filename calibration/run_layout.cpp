@@ -19,7 +19,7 @@ double Fraction(Place place, int length) {
   return 0;
 }
 
-// Target points of controls 1002..1010: centre, then clockwise from the top-left.
+// Where each target control sits: the centre, then clockwise from the top-left corner.
 constexpr std::array<std::array<Place, 2>, 9> kTargetPlaces{{
     {Place::Middle, Place::Middle},
     {Place::Near, Place::Near},

@@ -18,11 +18,11 @@ struct Extent {
 };
 
 struct RunLayout {
-  std::array<Point, 9> targets;  // top-left corners of controls 1002..1010
-  Point instruction;             // control 1000
-  Point countdown;               // control 1001
-  Point ok;                      // control 1
-  Point cancel;                  // control 2
+  std::array<Point, 9> targets;  // top-left corners of the target controls, centre first
+  Point instruction;             // the instruction text
+  Point countdown;               // the countdown text
+  Point ok;                      // the OK button
+  Point cancel;                  // the Cancel button
 };
 
 // All nine targets take the size of the centre target; the texts and buttons keep their own.

@@ -15,13 +15,22 @@ std::atomic<long> g_liveEvents{0};
 
 using Clock = std::chrono::steady_clock;
 
-// Milliseconds left until `deadline` for poll(), rounded up so that a wait never ends early.
-int PollTimeout(bool infinite, Clock::time_point deadline) {
-  if (infinite) return -1;
-  const auto left = deadline - Clock::now();
-  if (left <= Clock::duration::zero()) return 0;
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+// An event without a descriptor (the process had none to spare) cannot wake a poll; a wait on
+// one looks at the flags this often instead.
+constexpr int kFlagCheckMs = 10;
+
+// Milliseconds left until `deadline` for poll(), rounded up so that a wait never ends early,
+// and no more than `most` (negative: no bound).
+int PollTimeout(bool infinite, Clock::time_point deadline, int most) {
+  int ms = -1;
+  if (!infinite) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return 0;
+    const auto rounded = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    ms = rounded > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(rounded);
+  }
+  if (most >= 0 && (ms < 0 || ms > most)) ms = most;
+  return ms;
 }
 
 }  // namespace
@@ -73,15 +82,18 @@ int WaitAny(std::initializer_list<const Event*> events, std::chrono::millisecond
   for (;;) {
     // The flags decide; the descriptors only wake us.
     int index = 0;
+    bool blind = false;
     for (const Event* event : events) {
       if (event->set_.load(std::memory_order_acquire)) return index;
       fds[index].fd = event->native_;
       fds[index].events = POLLIN;
       fds[index].revents = 0;
+      blind = blind || event->native_ < 0;
       ++index;
     }
     if (!infinite && Clock::now() >= deadline) return -1;
-    const int ready = poll(fds, static_cast<nfds_t>(events.size()), PollTimeout(infinite, deadline));
+    const int ready = poll(fds, static_cast<nfds_t>(events.size()),
+                           PollTimeout(infinite, deadline, blind ? kFlagCheckMs : -1));
     if (ready < 0 && errno != EINTR) return -1;
   }
 }

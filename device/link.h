@@ -42,7 +42,7 @@ struct LinkConfig {
   std::chrono::milliseconds workerPause;
   std::chrono::milliseconds replyWait;
   ReplyFraming framing;
-  bool stateFromStart;  // calibration program: Start sets the state to 1 (0 when none found)
+  bool stateFromStart;  // calibration program: Start marks the link bound (unbound when none found)
 };
 
 LinkConfig ConsoleLinkConfig();
@@ -75,7 +75,7 @@ enum class NoticeOutcome {
   Nothing,
   Started,      // Start ran and found a frame
   StartFailed,  // Start ran and found none
-  Removed,      // a bound frame went away: the state is now 0
+  Removed,      // a bound frame went away: the link is now unbound
 };
 
 // Pauses of the link (the workers' start). Tests pass a fast one.

@@ -23,7 +23,7 @@ constexpr int kTouchChannel = 0;
 constexpr int kCalibrationChannel = 4;
 constexpr int kSettingsChannel = 5;
 
-// Calibration channel (report 6).
+// Calibration channel (kCalibrationReportId).
 constexpr uint8_t CMD_CAL_GET_MODE = 0x01;
 constexpr uint8_t CMD_CAL_SET_MODE = 0x02;
 constexpr uint8_t CMD_CAL_BEGIN = 0x03;
@@ -34,7 +34,7 @@ constexpr uint8_t CMD_CAL_READ_DATA = 0x07;
 constexpr uint8_t CMD_CAL_SAMPLE = 0x08;
 constexpr uint8_t CMD_CAL_ACTION_09 = 0x09;
 
-// Settings channel (report 7).
+// Settings channel (kSettingsReportId).
 constexpr uint8_t CMD_INFO_01 = 0x01;
 constexpr uint8_t CMD_INFO_LISTS = 0x02;
 constexpr uint8_t CMD_INFO_TEXT_F2 = 0xF2;
@@ -92,9 +92,9 @@ constexpr std::size_t kMaxPayload = kMaxReportLength - 4;
 bool BuildCommand(ReportBuffer& buffer, uint8_t reportId, uint8_t code, const uint8_t* payload,
                   std::size_t length);
 
-// A settings-channel read request: N = 1, payload [1].
+// A settings-channel read request: the read access byte is the whole payload.
 void BuildSettingsRead(ReportBuffer& buffer, uint8_t code);
-// A settings-channel write request: [2, values...].
+// A settings-channel write request: the write access byte, then the values.
 bool BuildSettingsWrite(ReportBuffer& buffer, uint8_t code, const uint8_t* values, std::size_t count);
 
 // Reply recognition ---------------------------------------------------------------------
@@ -103,8 +103,8 @@ bool BuildSettingsWrite(ReportBuffer& buffer, uint8_t code, const uint8_t* value
 // N at most 57, and the terminator at 3+N within the bytes read.
 bool IsConsoleReply(const uint8_t* data, std::size_t count);
 
-// The calibration program's check of one report cut from a read: ID 6, length 48 or 64,
-// N at most 59, terminator at 3+N within the report.
+// The calibration program's check of one report cut from a read: the calibration report ID,
+// the length of a calibration or settings report, N at most 59, terminator at 3+N within it.
 bool IsCalibrationReply(const uint8_t* report, std::size_t length);
 
 enum class ReportKind { Ignored, Touch, Reply };
@@ -185,9 +185,9 @@ struct ResultPayload {
   std::size_t length = 0;
 };
 
-// Mode 2: c0..c5 as two's-complement low 16 bits, little-endian.
+// Four-point mode: c0..c5 as two's-complement low 16 bits, little-endian.
 ResultPayload EncodeAffineResult(const std::array<int32_t, 6>& c);
-// Modes 3 and 4: BX[i], BY[i] for i = 0..8, low 16 bits, little-endian.
+// Five- and nine-point modes: BX[i], BY[i] for i = 0..8, low 16 bits, little-endian.
 ResultPayload EncodeBorderResult(const std::array<int32_t, 9>& bx, const std::array<int32_t, 9>& by);
 
 // Information lists (CMD_INFO_LISTS) ----------------------------------------------------------

@@ -10,8 +10,9 @@ namespace tactra::sim {
 
 constexpr int kNoSimulator = -1;
 
-// The command's exit code (0 = done), or kNoSimulator when no simulator answered properly.
-// `output` receives the command's text.
+// The command's exit code (0 = done), or kNoSimulator when no simulator answered properly
+// within the time limits (sim/request.h; `wait-received` adds its own wait). `output` receives
+// the command's text, or why the arguments cannot be sent (exit code 2).
 int RunControl(const std::string& host, uint16_t port, const std::vector<std::string>& args,
                std::string& output);
 

@@ -46,9 +46,13 @@ std::string Array(const uint8_t* v, std::size_t n) {
   return out + "]";
 }
 
+// In full, however large (a manual finger may be put anywhere).
 std::string Number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.3f", v);
+  const int length = std::snprintf(nullptr, 0, "%.3f", v);
+  if (length <= 0) return "0";
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(&text[0], text.size(), "%.3f", v);
+  text.resize(static_cast<std::size_t>(length));
   return text;
 }
 
@@ -99,6 +103,25 @@ std::string DumpJsonHead(const FrameModel& model, const DumpContext& context) {
 std::string DumpReceived(const ReceivedReport& report) {
   return "{\"channel\":" + std::to_string(report.channel) + ",\"report\":\"" +
          ToHex(report.bytes.data(), report.bytes.size()) + "\"}";
+}
+
+DumpStream::DumpStream(const FrameModel& model, const DumpContext& context)
+    : head_(DumpJsonHead(model, context) + "\"received\":["), end_(model.received().size()) {}
+
+bool DumpStream::Next(const FrameModel& model, std::size_t size, std::string& piece) {
+  if (done_) return false;
+  piece = std::move(head_);
+  head_.clear();
+  const std::vector<ReceivedReport>& log = model.received();
+  for (; next_ < end_ && piece.size() < size; ++next_) {
+    if (next_ > 0) piece += ',';
+    piece += DumpReceived(log[next_]);
+  }
+  if (next_ == end_) {
+    piece += "]}\n";
+    done_ = true;
+  }
+  return true;
 }
 
 }  // namespace tactra::sim

@@ -15,31 +15,24 @@ struct DumpContext {
   const Finger* finger = nullptr;
 };
 
-// Calls `emit` with consecutive pieces of the object; the log of received reports makes it
-// large, so it never has to be held in one string.
-template <typename Emit>
-void DumpJson(const FrameModel& model, const DumpContext& context, Emit&& emit);
-
 std::string DumpJsonHead(const FrameModel& model, const DumpContext& context);
 // One entry of "received", without a separator.
 std::string DumpReceived(const ReceivedReport& report);
 
-template <typename Emit>
-void DumpJson(const FrameModel& model, const DumpContext& context, Emit&& emit) {
-  std::string piece = DumpJsonHead(model, context);
-  piece += "\"received\":[";
-  bool first = true;
-  for (const ReceivedReport& r : model.received()) {
-    if (!first) piece += ',';
-    first = false;
-    piece += DumpReceived(r);
-    if (piece.size() > 32768) {
-      emit(piece);
-      piece.clear();
-    }
-  }
-  piece += "]}\n";
-  emit(piece);
-}
+// The object in pieces, made as the client takes them: the log of received reports makes it
+// large, so it is never held whole. It shows the frame as it was when the stream began (the
+// log only grows, so the reports logged by then stay where they are).
+class DumpStream {
+ public:
+  DumpStream(const FrameModel& model, const DumpContext& context);
+  // The next piece, of about `size` bytes (one entry more at the most); false once all was given.
+  bool Next(const FrameModel& model, std::size_t size, std::string& piece);
+
+ private:
+  std::string head_;
+  std::size_t next_ = 0;
+  std::size_t end_ = 0;
+  bool done_ = false;
+};
 
 }  // namespace tactra::sim

@@ -186,7 +186,7 @@ FrameModel::Reply FrameModel::AnswerCalibration(uint8_t code, const uint8_t* pay
       }
       break;
     default:
-      break;  // a code the frame lacks: status 0
+      break;  // a code the frame lacks: answered as not done
   }
   r.payload[0] = refuse ? 0 : status;
   return r;
@@ -194,7 +194,8 @@ FrameModel::Reply FrameModel::AnswerCalibration(uint8_t code, const uint8_t* pay
 
 void FrameModel::KeepResult() {
   // The record says how the calibration was made; its point area holds the result as written:
-  // nine points for modes 3 and 4, the six coefficients (points 0..2) for mode 2.
+  // nine points for the five- and nine-point modes, the six coefficients of the four-point mode
+  // (points 0..2).
   RecordBytes bytes{};
   bytes[0] = static_cast<uint8_t>(pendingMode_);
   bytes[1] = settings_.option13;

@@ -61,7 +61,8 @@ struct FaultKey {
 class FrameModel {
  public:
   // The log keeps this many reports, and this many of their bytes (a client may write
-  // reports of any length up to the wire's limit); later ones are counted, not kept.
+  // reports of any length up to the wire's limit); later ones are counted, not kept. A logged
+  // report is never removed, so a dump in progress can go on reading the log by index.
   static constexpr std::size_t kReceivedLogLimit = 200000;
   static constexpr std::size_t kReceivedLogBytes = 16 * 1024 * 1024;
 

@@ -104,7 +104,7 @@ void AnswerRead(const FrameSettings& s, const FrameInfo& info, uint8_t code, Ans
       break;
     default:
       out.Put(0);
-      break;  // a code the frame lacks: status 0
+      break;  // a code the frame lacks: answered as not done
   }
 }
 

@@ -1,5 +1,5 @@
 // What the simulated frame keeps behind its settings channel: the adjustable settings with
-// their valid ranges, the read-only information, and the answers to report-7 commands.
+// their valid ranges, the read-only information, and the answers to settings-channel commands.
 #pragma once
 
 #include <array>
@@ -62,8 +62,8 @@ struct SettingsAnswer {
   std::size_t statusOffset = 0;  // payload offset of the status byte (or first value)
 };
 
-// Handles a report-7 request whose framing was already checked (`payload` of N bytes).
-// With `refuse` the frame changes nothing and answers with status 0.
+// Handles a settings-channel request whose framing was already checked (`payload` of N bytes).
+// With `refuse` the frame changes nothing and answers that it did not.
 SettingsAnswer AnswerSettings(FrameSettings& settings, const FrameInfo& info, uint8_t code,
                               const uint8_t* payload, std::size_t length, bool refuse);
 

@@ -99,7 +99,10 @@ int Serve(const std::vector<std::string>& args) {
   }
   std::printf("tactra-framesim: serving on 127.0.0.1:%u\n", unsigned(server.port()));
   std::fflush(stdout);
-  server.Run();
+  if (!server.Run()) {
+    std::fprintf(stderr, "tactra-framesim: the last state was not saved to %s\n", options.stateFile.c_str());
+    return 1;
+  }
   return 0;
 }
 

@@ -16,8 +16,10 @@
 #include <cerrno>
 #endif
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace tactra::sim::net {
 
@@ -32,10 +34,33 @@ namespace {
 #ifdef _WIN32
 bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 void CloseNative(NativeSocket s) { closesocket(s); }
+bool ConnectPending() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 #else
 bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 void CloseNative(NativeSocket s) { ::close(s); }
+bool ConnectPending() { return errno == EINPROGRESS; }
 #endif
+
+// Waits until a non-blocking connect has ended; true when it succeeded in time.
+bool WaitConnected(const Socket& s, int timeoutMs) {
+#ifdef _WIN32
+  // select, not WSAPoll: WSAPoll does not report every failed connect.
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(s.native(), &writable);
+  FD_SET(s.native(), &failed);
+  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  if (select(0, nullptr, &writable, &failed, timeoutMs < 0 ? nullptr : &limit) <= 0) return false;
+#else
+  std::vector<PollItem> wait{{s.native(), false, true}};
+  if (Poll(wait, timeoutMs) <= 0) return false;
+#endif
+  int error = 0;
+  socklen_t length = sizeof error;
+  return getsockopt(s.native(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+         error == 0;
+}
 
 }  // namespace
 
@@ -91,8 +116,9 @@ Socket ListenLoopback(uint16_t port, uint16_t& bound) {
   return s;
 }
 
-Socket Accept(const Socket& listener) {
+Socket Accept(const Socket& listener, bool* failed) {
   Socket s(::accept(listener.native(), nullptr, nullptr));
+  if (failed != nullptr) *failed = !s.valid() && !WouldBlock();
   if (!s.valid()) return {};
   // Accepted sockets inherit nothing useful on every platform: set what the server needs.
   if (!SetNonBlocking(s, true)) return {};
@@ -100,7 +126,7 @@ Socket Accept(const Socket& listener) {
   return s;
 }
 
-Socket Connect(const std::string& host, uint16_t port) {
+Socket Connect(const std::string& host, uint16_t port, int timeoutMs) {
   if (!Startup()) return {};
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -112,8 +138,11 @@ Socket Connect(const std::string& host, uint16_t port) {
   Socket s;
   for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
     Socket candidate(::socket(a->ai_family, a->ai_socktype, a->ai_protocol));
-    if (!candidate.valid()) continue;
-    if (::connect(candidate.native(), a->ai_addr, static_cast<socklen_t>(a->ai_addrlen)) == 0) {
+    if (!candidate.valid() || !SetNonBlocking(candidate, true)) continue;
+    const bool connected =
+        ::connect(candidate.native(), a->ai_addr, static_cast<socklen_t>(a->ai_addrlen)) == 0 ||
+        (ConnectPending() && WaitConnected(candidate, timeoutMs));
+    if (connected && SetNonBlocking(candidate, false)) {
       s = std::move(candidate);
       break;
     }
@@ -137,6 +166,14 @@ bool SetNonBlocking(const Socket& s, bool on) {
 void SetNoDelay(const Socket& s) {
   int yes = 1;
   setsockopt(s.native(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
+}
+
+void ShutdownSend(const Socket& s) {
+#ifdef _WIN32
+  shutdown(s.native(), SD_SEND);
+#else
+  shutdown(s.native(), SHUT_WR);
+#endif
 }
 
 void SetReceiveTimeout(const Socket& s, int milliseconds) {
@@ -173,6 +210,14 @@ long Recv(const Socket& s, uint8_t* data, std::size_t capacity) {
   return WouldBlock() ? kWouldBlock : kError;
 }
 
+long RecvWithin(const Socket& s, uint8_t* data, std::size_t capacity, int timeoutMs) {
+  std::vector<PollItem> wait{{s.native(), true, false}};
+  const int ready = Poll(wait, timeoutMs);
+  if (ready < 0) return kError;
+  if (ready == 0) return kTimedOut;
+  return Recv(s, data, capacity);
+}
+
 bool SendAll(const Socket& s, const uint8_t* data, std::size_t length) {
   while (length > 0) {
     const long n = Send(s, data, length);
@@ -191,6 +236,12 @@ bool SendAll(const Socket& s, const uint8_t* data, std::size_t length) {
 }
 
 int Poll(std::vector<PollItem>& items, int timeoutMs) {
+  if (items.empty()) {
+    // WSAPoll refuses an empty set; nothing but the time-out can end this wait.
+    if (timeoutMs < 0) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    return 0;
+  }
 #ifdef _WIN32
   std::vector<WSAPOLLFD> fds(items.size());
 #else

@@ -41,21 +41,28 @@ bool Startup();
 
 // A non-blocking listener on 127.0.0.1:port (0 picks a free port, reported in `bound`).
 Socket ListenLoopback(uint16_t port, uint16_t& bound);
-// The next pending connection, non-blocking; invalid when none is pending.
-Socket Accept(const Socket& listener);
-// A blocking connection to host:port; invalid when it cannot be made.
-Socket Connect(const std::string& host, uint16_t port);
+// The next pending connection, non-blocking; invalid when none is pending or it could not be
+// taken. `failed` (when given) tells the second case: the system lacked descriptors or memory
+// for it, for one, and then it is still pending.
+Socket Accept(const Socket& listener, bool* failed = nullptr);
+// A blocking connection to host:port, made within `timeoutMs` (negative: no limit); invalid
+// when it cannot be made in time.
+Socket Connect(const std::string& host, uint16_t port, int timeoutMs = -1);
 
 bool SetNonBlocking(const Socket& s, bool on);
 void SetNoDelay(const Socket& s);
 // Gives blocking receives a time limit (0: none).
 void SetReceiveTimeout(const Socket& s, int milliseconds);
+// Ends sending; the peer reads the end of the stream, the socket can still receive.
+void ShutdownSend(const Socket& s);
 
-enum : long { kWouldBlock = -2, kError = -1 };
+enum : long { kTimedOut = -3, kWouldBlock = -2, kError = -1 };
 // Bytes sent, kWouldBlock, or kError. Never raises a signal.
 long Send(const Socket& s, const uint8_t* data, std::size_t length);
 // Bytes received, 0 when the peer closed, kWouldBlock, or kError.
 long Recv(const Socket& s, uint8_t* data, std::size_t capacity);
+// As Recv, once something arrives within `timeoutMs`; kTimedOut when nothing does.
+long RecvWithin(const Socket& s, uint8_t* data, std::size_t capacity, int timeoutMs);
 // Sends everything on a blocking socket.
 bool SendAll(const Socket& s, const uint8_t* data, std::size_t length);
 
@@ -67,7 +74,7 @@ struct PollItem {
   bool writable = false;
 };
 // Waits until an item is ready or the time-out passes (negative: no limit). Returns the
-// number of ready items, or -1 on error.
+// number of ready items, or -1 on error (and for no items without a time-out).
 int Poll(std::vector<PollItem>& items, int timeoutMs);
 
 // "host:port" with a port of 1..65535.

@@ -47,36 +47,65 @@ bool FrameServer::Listen() {
   return listener_.valid();
 }
 
-void FrameServer::Run() {
-  std::vector<net::PollItem> items;
-  while (!quit_) {
-    items.clear();
-    items.push_back({listener_.native(), connections_.size() < kMaxConnections, false});
-    for (const auto& c : connections_) items.push_back({c->socket.native(), true, c->sent < c->out.size()});
-    if (net::Poll(items, PollTimeout(Clock::now())) < 0) break;
-    const std::size_t polled = items.size() - 1;
-    if (items[0].readable) AcceptAll();
-    for (std::size_t i = 0; i < polled; ++i) {
-      Connection& c = *connections_[i];
-      if (!c.dead && items[i + 1].readable) ReadFrom(c);
-      if (!c.dead && items[i + 1].writable) Flush(c);
-    }
-    RunTimers(Clock::now());
-    connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
-                                      [](const std::unique_ptr<Connection>& c) {
-                                        return c->dead || (c->closeWhenFlushed && c->sent >= c->out.size());
-                                      }),
-                       connections_.end());
+bool FrameServer::Run() {
+  while (ServeOnce(std::chrono::milliseconds(-1))) {
   }
+  return Finish();
+}
+
+bool FrameServer::ServeOnce(std::chrono::milliseconds limit) {
+  if (quit_) return false;
+  std::vector<net::PollItem> items;
+  std::vector<Connection*> polled;
+  Clock::time_point now = Clock::now();
+  const bool accepting = connections_.size() < kMaxConnections && now >= acceptPausedUntil_;
+  if (accepting) items.push_back({listener_.native(), true, false});
+  for (const auto& c : connections_) {
+    // A client that ended its sending side is only written to, when there is something to send.
+    if (c->peerClosed && c->flushed()) continue;
+    items.push_back({c->socket.native(), !c->peerClosed, !c->flushed()});
+    polled.push_back(c.get());
+  }
+  int timeout = PollTimeout(now);
+  if (limit.count() >= 0 && (timeout < 0 || timeout > limit.count()))
+    timeout = static_cast<int>(limit.count());
+  if (net::Poll(items, timeout) < 0) {
+    quit_ = true;
+    return false;
+  }
+  now = Clock::now();
+  const std::size_t first = accepting ? 1 : 0;
+  if (accepting && items[0].readable) AcceptAll(now);
+  for (std::size_t i = 0; i < polled.size(); ++i) {
+    Connection& c = *polled[i];
+    const net::PollItem& item = items[first + i];
+    if (!c.dead && item.readable) {
+      if (!c.peerClosed) {
+        ReadFrom(c, now);
+      } else if (!item.writable) {
+        c.dead = true;  // hung up with the answer still unsent: nobody is left to read it
+      }
+    }
+    if (!c.dead && item.writable) Flush(c);
+  }
+  RunTimers(Clock::now());
+  RemoveFinished();
+  return !quit_;
+}
+
+bool FrameServer::Finish() {
+  // Nobody new: a late client is refused at once instead of waiting for an answer.
+  listener_.Close();
   // The control client that asked to quit still gets its answer, but no client that stopped
   // reading may hold the exit up: only control answers are sent, and only for a moment.
   const Clock::time_point deadline = Clock::now() + kQuitFlushLimit;
+  std::vector<net::PollItem> items;
   std::vector<Connection*> answering;
   for (;;) {
     items.clear();
     answering.clear();
     for (const auto& c : connections_) {
-      if (c->dead || c->role != Role::Done || c->sent >= c->out.size()) continue;
+      if (c->dead || (c->role != Role::Done && !c->dump) || c->flushed()) continue;
       items.push_back({c->socket.native(), false, true});
       answering.push_back(c.get());
     }
@@ -88,30 +117,55 @@ void FrameServer::Run() {
     }
   }
   connections_.clear();
+  return Saved() || Save(Clock::now());
 }
 
-void FrameServer::AcceptAll() {
+void FrameServer::RemoveFinished() {
+  const std::size_t before = connections_.size();
+  connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
+                                    [](const std::unique_ptr<Connection>& c) {
+                                      return c->dead || (c->closeWhenFlushed && c->flushed() && !c->dump);
+                                    }),
+                     connections_.end());
+  // Descriptors were freed: a pause in accepting may end now.
+  if (connections_.size() < before) acceptPausedUntil_ = {};
+}
+
+void FrameServer::AcceptAll(Clock::time_point now) {
   while (connections_.size() < kMaxConnections) {
-    net::Socket s = net::Accept(listener_);
-    if (!s.valid()) return;
+    bool failed = false;
+    net::Socket s = net::Accept(listener_, &failed);
+    if (!s.valid()) {
+      // Out of descriptors the connection stays queued and the listener readable: wait instead
+      // of spinning.
+      if (failed) {
+        acceptPause_ = std::min(std::max(acceptPause_ * 2, kAcceptPause), kMaxAcceptPause);
+        acceptPausedUntil_ = now + acceptPause_;
+      }
+      return;
+    }
+    acceptPause_ = std::chrono::milliseconds(0);
     auto c = std::make_unique<Connection>();
+    c->id = ++nextId_;
     c->socket = std::move(s);
+    c->accepted = now;
     connections_.push_back(std::move(c));
   }
 }
 
-void FrameServer::ReadFrom(Connection& c) {
+void FrameServer::ReadFrom(Connection& c, Clock::time_point now) {
   uint8_t buffer[16384];
-  const Clock::time_point now = Clock::now();
   // A bounded number of reads per wake-up keeps one busy client from starving the others.
   for (int round = 0; round < 16 && !c.dead; ++round) {
     const long n = net::Recv(c.socket, buffer, sizeof buffer);
     if (n == net::kWouldBlock) return;
-    if (n <= 0) {
-      c.dead = true;
+    if (n == 0) {
+      // The client has said all it will; what it asked for is still answered.
+      c.peerClosed = true;
+      if (!c.waiting && !c.dump) c.closeWhenFlushed = true;
       return;
     }
-    if (!c.decoder.Feed(buffer, static_cast<std::size_t>(n))) {
+    if (n < 0 || !c.decoder.Feed(buffer, static_cast<std::size_t>(n))) {
       c.dead = true;
       return;
     }
@@ -167,16 +221,8 @@ bool FrameServer::HandleMessage(Connection& c, const wire::Message& m, Clock::ti
     case Role::Enumerate:
       if (m.type != wire::kEnumerate || !m.payload.empty()) return false;
       break;
-    case Role::Writer: {
-      wire::Bytes report;
-      if (!wire::ParseReport(m, wire::kOutput, report)) return false;
-      std::vector<OutReport> replies;
-      model_.HandleOutput(c.channel, report.data(), report.size(), replies);
-      for (const OutReport& r : replies) Deliver(r);
-      AfterModelChange(now);
-      CheckWaits(now);
-      return true;
-    }
+    case Role::Writer:
+      return HandleOutput(c, m, now);
     default:
       return false;  // readers, subscribers and control clients have nothing more to say
   }
@@ -193,22 +239,44 @@ bool FrameServer::HandleMessage(Connection& c, const wire::Message& m, Clock::ti
   return true;
 }
 
-void FrameServer::Queue(Connection& c, const wire::Bytes& message) {
+bool FrameServer::HandleOutput(Connection& c, const wire::Message& m, Clock::time_point now) {
+  wire::Bytes report;
+  if (!wire::ParseReport(m, wire::kOutput, report)) return false;
+  std::vector<OutReport> replies;
+  model_.HandleOutput(c.channel, report.data(), report.size(), replies);
+  const std::size_t held = static_cast<std::size_t>(
+      std::count_if(replies.begin(), replies.end(), [](const OutReport& r) { return r.delay.count() > 0; }));
+  const bool keep = c.held + held <= kMaxHeldReplies;
+  if (keep) {
+    c.held += held;
+    for (const OutReport& r : replies) Deliver(r, c.id);
+  }
+  AfterModelChange(now);
+  CheckWaits(now);
+  return keep;
+}
+
+void FrameServer::Append(Connection& c, const wire::Bytes& message) {
   if (c.dead) return;
-  if (c.sent > 0 && c.sent == c.out.size()) {
+  if (c.sent > 0 && c.flushed()) {
     c.out.clear();
     c.sent = 0;
   }
   c.out.insert(c.out.end(), message.begin(), message.end());
-  if (c.role != Role::Control && c.role != Role::Done && c.out.size() - c.sent > kMaxPending) {
-    c.dead = true;  // a client that stopped reading cannot hold the frame's memory
-    return;
-  }
+  if (c.out.size() - c.sent > kMaxPending)
+    c.dead = true;  // a client that stopped reading cannot
+                    // hold the frame's memory
+}
+
+void FrameServer::Queue(Connection& c, const wire::Bytes& message) {
+  Append(c, message);
   Flush(c);
 }
 
 void FrameServer::Flush(Connection& c) {
-  while (c.sent < c.out.size()) {
+  for (;;) {
+    TopUpDump(c);
+    if (c.dead || c.flushed()) break;
     const long n = net::Send(c.socket, c.out.data() + c.sent, c.out.size() - c.sent);
     if (n == net::kWouldBlock) return;
     if (n <= 0) {
@@ -221,9 +289,23 @@ void FrameServer::Flush(Connection& c) {
   c.sent = 0;
 }
 
-void FrameServer::Deliver(const OutReport& report) {
+void FrameServer::TopUpDump(Connection& c) {
+  // A piece, and one more while the first is on its way: enough to keep the socket busy.
+  constexpr std::size_t kPiece = 32 * 1024;
+  std::string piece;
+  while (c.dump && !c.dead && c.out.size() - c.sent < kPiece) {
+    if (c.dump->Next(model_, kPiece, piece)) {
+      Append(c, wire::EncodeControlText(piece));
+    } else {
+      c.dump.reset();
+      EndAnswer(c, "", 0);
+    }
+  }
+}
+
+void FrameServer::Deliver(const OutReport& report, uint64_t writer) {
   if (report.delay.count() > 0) {
-    Delayed d{Clock::now() + report.delay, report};
+    Delayed d{Clock::now() + report.delay, report, writer};
     d.report.delay = std::chrono::milliseconds(0);
     const auto at = std::upper_bound(delayed_.begin(), delayed_.end(), d.due,
                                      [](Clock::time_point t, const Delayed& e) { return t < e.due; });
@@ -244,24 +326,33 @@ void FrameServer::AfterModelChange(Clock::time_point now) {
     finger_.End();
   }
   seenCalibrating_ = model_.calibrating();
-  SaveIfChanged();
 }
 
-void FrameServer::SaveIfChanged() {
-  if (model_.revision() == savedRevision_) return;
-  savedRevision_ = model_.revision();
-  if (options_.stateFile.empty()) return;
+bool FrameServer::Saved() const { return options_.stateFile.empty() || model_.revision() == savedRevision_; }
+
+bool FrameServer::Save(Clock::time_point now) {
+  const uint64_t revision = model_.revision();
   const FrameState state{model_.mode(), model_.settings(), model_.record()};
-  if (!SaveState(options_.stateFile, state)) {
-    std::fprintf(stderr, "tactra-framesim: cannot write %s\n", options_.stateFile.c_str());
+  const bool saved = SaveState(options_.stateFile, state);
+  if (saved) {
+    savedRevision_ = revision;
+    if (saveFailed_) std::fprintf(stderr, "tactra-framesim: %s saved again\n", options_.stateFile.c_str());
+  } else if (!saveFailed_) {
+    std::fprintf(stderr, "tactra-framesim: cannot write %s; trying again\n", options_.stateFile.c_str());
   }
+  saveFailed_ = !saved;
+  nextSave_ = now + (saved ? kSaveInterval : kSaveRetry);
+  return saved;
 }
 
 void FrameServer::RunTimers(Clock::time_point now) {
   while (!delayed_.empty() && delayed_.front().due <= now) {
-    const OutReport report = std::move(delayed_.front().report);
+    const Delayed d = std::move(delayed_.front());
     delayed_.pop_front();
-    Deliver(report);
+    for (auto& c : connections_) {
+      if (c->id == d.writer && c->held > 0) --c->held;
+    }
+    Deliver(d.report);
   }
   const std::optional<Clock::time_point> due = finger_.NextDue();
   if (due && *due <= now) {
@@ -270,6 +361,10 @@ void FrameServer::RunTimers(Clock::time_point now) {
     for (const OutReport& r : reports) Deliver(r);
   }
   CheckWaits(now);
+  for (auto& c : connections_) {
+    if (c->role == Role::New && now - c->accepted >= kFirstMessageLimit) c->dead = true;
+  }
+  if (!Saved() && now >= nextSave_) Save(now);
 }
 
 int FrameServer::PollTimeout(Clock::time_point now) const {
@@ -280,7 +375,10 @@ int FrameServer::PollTimeout(Clock::time_point now) const {
   if (!delayed_.empty()) consider(delayed_.front().due);
   for (const auto& c : connections_) {
     if (c->waiting) consider(c->waitUntil);
+    if (c->role == Role::New) consider(c->accepted + kFirstMessageLimit);
   }
+  if (!Saved()) consider(nextSave_);
+  if (now < acceptPausedUntil_ && connections_.size() < kMaxConnections) consider(acceptPausedUntil_);
   if (!next) return -1;
   if (*next <= now) return 0;
   // Rounded up, so a wake-up never comes before what it waits for.

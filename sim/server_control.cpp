@@ -1,6 +1,5 @@
 // The control commands of a running simulator: inspect it, plug and unplug it, move the
 // finger, set faults, wait for reports, quit.
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
@@ -14,12 +13,17 @@ namespace {
 
 constexpr std::chrono::milliseconds kDefaultWait{10000};
 
-bool ParseLong(const std::string& text, long min, long max, long& out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+// Decimal digits, or 0x and hexadecimal digits; nothing else (no sign, no spaces, no octal).
+bool ParseNumber(const std::string& text, long min, long max, long& out) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  // Too many digits make strtol stop at its largest value, which no range here takes.
+  if (digits.empty() ||
+      digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos) {
+    return false;
+  }
+  const long v = std::strtol(digits.c_str(), nullptr, hex ? 16 : 10);
+  if (v < min || v > max) return false;
   out = v;
   return true;
 }
@@ -38,9 +42,9 @@ bool ParseFaultKey(const std::string& text, FaultKey& key) {
   long id = 0, code = 0;
   const std::size_t colon = text.find(':');
   if (colon != std::string::npos) {
-    if (!ParseLong(text.substr(0, colon), 6, 7, id)) return false;
+    if (!ParseNumber(text.substr(0, colon), 6, 7, id)) return false;
   }
-  if (!ParseLong(colon == std::string::npos ? text : text.substr(colon + 1), 0, 255, code)) return false;
+  if (!ParseNumber(colon == std::string::npos ? text : text.substr(colon + 1), 0, 255, code)) return false;
   key = {static_cast<uint8_t>(id), static_cast<uint8_t>(code)};
   return true;
 }
@@ -63,7 +67,7 @@ bool ParseFault(const std::vector<std::string>& args, std::size_t at, Fault& fau
     return args[at + 1] == "length";
   }
   long ms = 0;
-  if (kind == "delay" && extra == 1 && ParseLong(args[at + 1], 0, 600000, ms)) {
+  if (kind == "delay" && extra == 1 && ParseNumber(args[at + 1], 0, 600000, ms)) {
     fault.kind = FaultKind::Delay;
     fault.delay = std::chrono::milliseconds(ms);
     return true;
@@ -79,10 +83,15 @@ const char* kUsage =
 }  // namespace
 
 void FrameServer::Reply(Connection& c, const std::string& text, int exitCode) {
+  EndAnswer(c, text, exitCode);
+  Flush(c);
+}
+
+void FrameServer::EndAnswer(Connection& c, const std::string& text, int exitCode) {
   for (std::size_t at = 0; at < text.size(); at += wire::kMaxBody - 1) {
-    Queue(c, wire::EncodeControlText(text.substr(at, wire::kMaxBody - 1)));
+    Append(c, wire::EncodeControlText(text.substr(at, wire::kMaxBody - 1)));
   }
-  Queue(c, wire::EncodeControlDone(static_cast<uint8_t>(exitCode)));
+  Append(c, wire::EncodeControlDone(static_cast<uint8_t>(exitCode)));
   c.role = Role::Done;
   c.waiting = false;
   c.closeWhenFlushed = true;
@@ -93,9 +102,8 @@ void FrameServer::Control(Connection& c, const std::vector<std::string>& args, C
   const std::size_t n = args.size();
   const bool newPaths = n == 2 && args[1] == "--new-paths";
   if (command == "dump" && n == 1) {
-    DumpContext context{connected_, Paths(), &finger_};
-    DumpJson(model_, context, [&](const std::string& piece) { Queue(c, wire::EncodeControlText(piece)); });
-    Reply(c, "", 0);
+    c.dump = std::make_unique<DumpStream>(model_, DumpContext{connected_, Paths(), &finger_});
+    Flush(c);
   } else if ((command == "plug" || command == "unplug") && (n == 1 || newPaths)) {
     if (command == "plug") {
       Plug(newPaths);
@@ -129,7 +137,7 @@ void FrameServer::Control(Connection& c, const std::vector<std::string>& args, C
     }
   } else if (command == "wait-received" && (n == 2 || (n == 4 && args[2] == "--timeout"))) {
     long count = 0, ms = kDefaultWait.count();
-    if (!ParseLong(args[1], 0, 1L << 30, count) || (n == 4 && !ParseLong(args[3], 0, 3600000, ms))) {
+    if (!ParseNumber(args[1], 0, 1L << 30, count) || (n == 4 && !ParseNumber(args[3], 0, 3600000, ms))) {
       Reply(c, std::string("wait-received: bad arguments\n") + kUsage, 2);
       return;
     }
@@ -138,7 +146,12 @@ void FrameServer::Control(Connection& c, const std::vector<std::string>& args, C
     c.waitUntil = now + std::chrono::milliseconds(ms);
     CheckWaits(now);
   } else if (command == "quit" && n == 1) {
-    Reply(c, "", 0);
+    // Saved before the answer, so that whoever asked finds the file as the frame left it.
+    if (Saved() || Save(now)) {
+      Reply(c, "", 0);
+    } else {
+      Reply(c, "quit: the state could not be saved to " + options_.stateFile + "\n", 1);
+    }
     quit_ = true;
   } else {
     Reply(c, "unknown command\n" + std::string(kUsage), 2);

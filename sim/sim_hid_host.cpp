@@ -6,34 +6,13 @@
 #include <thread>
 
 #include "sim/net.h"
+#include "sim/request.h"
 #include "sim/socket_waiter.h"
 #include "sim/wire.h"
 
 namespace tactra::sim {
 
 namespace {
-
-// How long a request for enumeration or an open may wait for its answer.
-constexpr int kAnswerTimeoutMs = 5000;
-
-// Sends one request on a fresh connection and reads one answer into `answer`. The decoder
-// keeps whatever followed the answer (a reader's first input reports).
-net::Socket Ask(const std::string& host, uint16_t port, const wire::Bytes& request, wire::Decoder& decoder,
-                wire::Message& answer) {
-  net::Socket s = net::Connect(host, port);
-  if (!s.valid() || request.empty() || !net::SendAll(s, request.data(), request.size())) return {};
-  net::SetReceiveTimeout(s, kAnswerTimeoutMs);
-  uint8_t buffer[4096];
-  for (;;) {
-    const wire::Decoder::Status status = decoder.Next(answer);
-    if (status == wire::Decoder::Status::Message) break;
-    if (status == wire::Decoder::Status::Bad) return {};
-    const long n = net::Recv(s, buffer, sizeof buffer);
-    if (n <= 0 || !decoder.Feed(buffer, static_cast<std::size_t>(n))) return {};
-  }
-  net::SetReceiveTimeout(s, 0);
-  return s;
-}
 
 class SimHandle : public HidHandle {
  public:
@@ -60,12 +39,10 @@ class SimHandle : public HidHandle {
         return ReadResult::Completed;
       }
       if (status == wire::Decoder::Status::Bad) return Broken();
-      const SocketWaiter::Result waited = waiter_->Wait(stop);
-      if (waited == SocketWaiter::Result::Stopped) return ReadResult::Stopped;
-      if (waited == SocketWaiter::Result::Failed) return Broken();
-      const long n = net::Recv(socket_, chunk, sizeof chunk);
-      if (n == net::kWouldBlock) continue;
-      if (n <= 0 || !decoder_.Feed(chunk, static_cast<std::size_t>(n))) return Broken();
+      std::size_t n = 0;
+      const SocketWaiter::Result got = waiter_->Receive(chunk, sizeof chunk, n, stop);
+      if (got == SocketWaiter::Result::Stopped) return ReadResult::Stopped;
+      if (got != SocketWaiter::Result::Received || !decoder_.Feed(chunk, n)) return Broken();
     }
   }
 
@@ -134,11 +111,12 @@ class SimNoticeRegistration : public NoticeRegistration {
         if (!wire::ParseNotice(m, notice)) return;
         Notify(notice);
       }
-      if (status == wire::Decoder::Status::Bad) return;
-      if (waiter_.Wait(stop_) != SocketWaiter::Result::Readable) return;
-      const long n = net::Recv(socket_, chunk, sizeof chunk);
-      if (n == net::kWouldBlock) continue;
-      if (n <= 0 || !decoder.Feed(chunk, static_cast<std::size_t>(n))) return;
+      std::size_t n = 0;
+      if (status == wire::Decoder::Status::Bad ||
+          waiter_.Receive(chunk, sizeof chunk, n, stop_) != SocketWaiter::Result::Received ||
+          !decoder.Feed(chunk, n)) {
+        return;
+      }
     }
   }
 
@@ -165,13 +143,10 @@ class SimHidHost : public HidHost {
 
   std::vector<HidInterface> Enumerate() override {
     std::vector<HidInterface> found;
-    wire::Decoder decoder;
+    Request request(host_, port_, wire::EncodeEmpty(wire::kEnumerate));
     wire::Message answer;
     std::vector<wire::InterfaceInfo> list;
-    if (!Ask(host_, port_, wire::EncodeEmpty(wire::kEnumerate), decoder, answer).valid() ||
-        !wire::ParseInterfaces(answer, list)) {
-      return found;
-    }
+    if (!request.Next(answer, kAnswerLimit) || !wire::ParseInterfaces(answer, list)) return found;
     for (const wire::InterfaceInfo& i : list) {
       HidInterface hid;
       hid.path = WidenPath(i.path);
@@ -191,20 +166,20 @@ class SimHidHost : public HidHost {
     request.path = NarrowPath(path, ok);
     if (!ok) return nullptr;
     request.access = access == Access::Read ? wire::kAccessRead : wire::kAccessWrite;
-    wire::Decoder decoder;
+    // The request's decoder keeps whatever followed the answer: a reader's first input reports.
+    Request asked(host_, port_, wire::EncodeOpen(request));
     wire::Message answer;
-    net::Socket s = Ask(host_, port_, wire::EncodeOpen(request), decoder, answer);
     wire::OpenReply reply;
-    if (!s.valid() || !wire::ParseOpened(answer, reply) || !reply.ok) return nullptr;
-    return std::make_unique<SimHandle>(std::move(s), std::move(decoder), access, reply.outputLength);
+    if (!asked.Next(answer, kAnswerLimit) || !wire::ParseOpened(answer, reply) || !reply.ok) return nullptr;
+    return std::make_unique<SimHandle>(std::move(asked.socket()), std::move(asked.decoder()), access,
+                                       reply.outputLength);
   }
 
   std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* /*window*/,
                                                                    NoticeCallback callback) override {
-    const wire::Bytes request = wire::EncodeEmpty(wire::kSubscribe);
-    net::Socket s = net::Connect(host_, port_);
-    if (!s.valid() || !net::SendAll(s, request.data(), request.size())) return nullptr;
-    return std::make_unique<SimNoticeRegistration>(std::move(s), std::move(callback));
+    Request request(host_, port_, wire::EncodeEmpty(wire::kSubscribe));
+    if (!request.sent()) return nullptr;
+    return std::make_unique<SimNoticeRegistration>(std::move(request.socket()), std::move(callback));
   }
 
  private:

@@ -10,57 +10,82 @@
 
 namespace tactra::sim {
 
+SocketWaiter::Result SocketWaiter::Receive(uint8_t* buffer, std::size_t capacity, std::size_t& count,
+                                           const Event& stop) {
+  count = 0;
+  if (!valid_) return Result::Failed;
+  for (;;) {
+    if (stop.IsSet()) return Result::Stopped;
+    const long n = net::Recv(socket_, buffer, capacity);
+    if (n > 0) {
+      count = static_cast<std::size_t>(n);
+      return Result::Received;
+    }
+    if (n != net::kWouldBlock) return Result::Closed;
+    bool failed = false;
+    if (!Wait(stop, failed)) return failed ? Result::Failed : Result::Stopped;
+  }
+}
+
 #ifdef _WIN32
 
-SocketWaiter::SocketWaiter(const net::Socket& socket) : socket_(socket.native()) {
+SocketWaiter::SocketWaiter(const net::Socket& socket) : socket_(socket) {
   WSAEVENT event = WSACreateEvent();
   if (event == WSA_INVALID_EVENT) return;
   event_ = event;
-  // The socket event is signalled while data or the peer's close waits; it makes the socket
+  // The socket event is signalled when data arrives or the peer closes; it makes the socket
   // non-blocking as well.
-  valid_ = WSAEventSelect(socket_, event, FD_READ | FD_CLOSE) == 0;
+  valid_ = WSAEventSelect(socket_.native(), event, FD_READ | FD_CLOSE) == 0;
 }
 
 SocketWaiter::~SocketWaiter() {
   if (event_ != nullptr) {
-    WSAEventSelect(socket_, nullptr, 0);
+    WSAEventSelect(socket_.native(), nullptr, 0);
     WSACloseEvent(static_cast<WSAEVENT>(event_));
   }
 }
 
-SocketWaiter::Result SocketWaiter::Wait(const Event& stop) {
-  if (!valid_) return Result::Failed;
-  if (stop.IsSet()) return Result::Stopped;
+bool SocketWaiter::Wait(const Event& stop, bool& failed) {
+  if (closed_) return true;
   HANDLE handles[2] = {static_cast<HANDLE>(stop.native()), static_cast<HANDLE>(event_)};
   const DWORD got = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-  if (got == WAIT_OBJECT_0) return Result::Stopped;
-  if (got != WAIT_OBJECT_0 + 1) return Result::Failed;
-  // Clears the event; FD_READ is recorded again after the next receive leaves data behind.
+  if (got == WAIT_OBJECT_0) return false;
   WSANETWORKEVENTS happened;
-  if (WSAEnumNetworkEvents(socket_, static_cast<WSAEVENT>(event_), &happened) != 0) return Result::Failed;
-  return Result::Readable;
+  // Clears the event; FD_READ is recorded again by the next data, FD_CLOSE never again.
+  failed = got != WAIT_OBJECT_0 + 1 ||
+           WSAEnumNetworkEvents(socket_.native(), static_cast<WSAEVENT>(event_), &happened) != 0;
+  if (failed) return false;
+  closed_ = (happened.lNetworkEvents & FD_CLOSE) != 0;
+  return true;
 }
 
 #else
 
-SocketWaiter::SocketWaiter(const net::Socket& socket) : socket_(socket.native()) {
+namespace {
+
+// A stop event without a descriptor cannot wake poll(): its flag is looked at this often.
+constexpr int kFlagCheckMs = 10;
+
+}  // namespace
+
+SocketWaiter::SocketWaiter(const net::Socket& socket) : socket_(socket) {
   valid_ = net::SetNonBlocking(socket, true);
 }
 
 SocketWaiter::~SocketWaiter() = default;
 
-SocketWaiter::Result SocketWaiter::Wait(const Event& stop) {
-  if (!valid_) return Result::Failed;
+bool SocketWaiter::Wait(const Event& stop, bool& failed) {
   for (;;) {
-    if (stop.IsSet()) return Result::Stopped;
-    pollfd fds[2] = {{socket_, POLLIN, 0}, {stop.native(), POLLIN, 0}};
-    const int n = ::poll(fds, 2, -1);
+    if (stop.IsSet()) return false;
+    pollfd fds[2] = {{socket_.native(), POLLIN, 0}, {stop.native(), POLLIN, 0}};
+    const int n = ::poll(fds, 2, stop.valid() ? -1 : kFlagCheckMs);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return Result::Failed;
+      failed = true;
+      return false;
     }
-    if (stop.IsSet()) return Result::Stopped;
-    if (fds[0].revents != 0) return Result::Readable;
+    if (stop.IsSet()) return false;
+    if (fds[0].revents != 0) return true;
   }
 }
 

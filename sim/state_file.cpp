@@ -1,9 +1,23 @@
 #include "sim/state_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "sim/hex.h"
@@ -13,6 +27,81 @@ namespace tactra::sim {
 namespace {
 
 constexpr std::size_t kMaxStateFile = 16 * 1024;
+
+// Every key of a state, each exactly once.
+constexpr const char* kKeys[] = {"mode",  "option13", "cfg11", "cfg12", "cfg14",
+                                 "cfg15", "cfg16",    "cfg17", "cfg21", "record"};
+constexpr unsigned kAllKeys = (1u << std::size(kKeys)) - 1;
+
+// The temporary file of a save: created anew (never an existing file or link), written, on the
+// disk and closed before it is renamed over the state file.
+class TempFile {
+ public:
+  // Tries a few unique names beside `path`.
+  explicit TempFile(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
+      name_ = path + ".tmp-" + std::to_string(ProcessId()) + "-" + std::to_string(counter++) + "-" +
+              std::to_string(static_cast<unsigned long long>(ticks) % 1000000007ULL);
+      fd_ = OpenNew(name_);
+    }
+    created_ = fd_ >= 0;
+  }
+  ~TempFile() {
+    if (fd_ >= 0) Close();
+    if (created_ && !renamed_) std::remove(name_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  bool valid() const { return fd_ >= 0; }
+  bool Write(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+      const long n = WriteSome(text.data() + at, text.size() - at);
+      if (n <= 0) return false;
+      at += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Flushed to the disk and closed; false when either failed.
+  bool Finish() {
+    const bool synced = Sync();
+    return Close() && synced;
+  }
+  bool RenameTo(const std::string& path) {
+    std::error_code error;
+    std::filesystem::rename(name_, path, error);
+    renamed_ = !error;
+    return renamed_;
+  }
+
+ private:
+#ifdef _WIN32
+  static int ProcessId() { return _getpid(); }
+  static int OpenNew(const std::string& name) {
+    return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  }
+  long WriteSome(const char* data, std::size_t length) {
+    return _write(fd_, data, static_cast<unsigned>(std::min<std::size_t>(length, 1u << 20)));
+  }
+  bool Sync() { return _commit(fd_) == 0; }
+  bool Close() { return _close(std::exchange(fd_, -1)) == 0; }
+#else
+  static int ProcessId() { return static_cast<int>(getpid()); }
+  static int OpenNew(const std::string& name) {
+    return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  }
+  long WriteSome(const char* data, std::size_t length) { return static_cast<long>(write(fd_, data, length)); }
+  bool Sync() { return fsync(fd_) == 0; }
+  bool Close() { return close(std::exchange(fd_, -1)) == 0; }
+#endif
+
+  std::string name_;
+  int fd_ = -1;
+  bool created_ = false;
+  bool renamed_ = false;
+};
 
 // Reads `count` integers of 0..max from the rest of a line; false on anything else.
 bool Numbers(std::istringstream& in, int count, long max, std::vector<long>& out) {
@@ -55,13 +144,17 @@ bool ParseState(const std::string& text, FrameState& out) {
   FrameSettings& c = s.settings;
   std::istringstream lines(text);
   std::string line;
-  int seen = 0;
+  unsigned seen = 0;
   std::vector<long> v;
   while (std::getline(lines, line)) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream in(line);
     std::string key;
     in >> key;
+    const auto* known = std::find(std::begin(kKeys), std::end(kKeys), key);
+    const unsigned bit = known == std::end(kKeys) ? 0 : 1u << (known - std::begin(kKeys));
+    if (bit == 0 || (seen & bit) != 0) return false;  // unknown, or a key twice
+    seen |= bit;
     if (key == "mode" && Numbers(in, 1, 4, v)) {
       s.mode = int(v[0]);
     } else if (key == "option13" && Numbers(in, 1, 255, v)) {
@@ -91,24 +184,15 @@ bool ParseState(const std::string& text, FrameState& out) {
     } else {
       return false;
     }
-    ++seen;
   }
-  if (seen != 10 || !proto::IsValidMode(s.mode) || !IsValidSettings(c)) return false;
+  if (seen != kAllKeys || !proto::IsValidMode(s.mode) || !IsValidSettings(c)) return false;
   out = s;
   return true;
 }
 
 bool SaveState(const std::string& path, const FrameState& state) {
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    if (!file) return false;
-    file << FormatState(state);
-    if (!file.flush()) return false;
-  }
-  std::error_code error;
-  std::filesystem::rename(temp, path, error);
-  return !error;
+  TempFile temp(path);
+  return temp.valid() && temp.Write(FormatState(state)) && temp.Finish() && temp.RenameTo(path);
 }
 
 bool LoadState(const std::string& path, FrameState& out) {

@@ -67,7 +67,7 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   void OnNotice(DeviceNotice notice, const std::wstring& path);
   void OkPath();
   void CancelPath();
-  // CMD_CAL_END [1] or [0] (or message 1065), 500 ms, then the dialog ends.
+  // Tells the frame to keep or drop the result (the run's Finish), then the dialog ends.
   void ClosePath(bool keep);
   void ShowButtons();
   INT_PTR OnControlColour(UINT message, HDC dc, HWND control);

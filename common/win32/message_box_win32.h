@@ -1,6 +1,6 @@
 // The user-message seam over MessageBoxW and the string resources of the loaded language
 // module. The calibration program's boxes are owned by its dialog and take the caption they
-// are given; the console's have no owner and always show caption 1080.
+// are given; the console's have no owner and always show the console's own caption.
 #pragma once
 
 #include <windows.h>

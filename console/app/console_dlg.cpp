@@ -105,8 +105,12 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
 
   HWND tabs = Item(IDC_TABS);
   for (int tab = 0; tab < kTabCount; ++tab) ui::InsertTab(tabs, tab, messages_.LoadText(IDS_TAB_INFO + tab));
-  CreatePages();
-  LayOutPages();
+  LayOutTabs();
+  // The information page is shown at once and the options page reads the start-up settings
+  // now; the others are made when their tab is first selected (the configuration page alone
+  // would double the start-up's own time).
+  CreatePage(kTabInfo);
+  CreatePage(kTabOptions);
   AddTrayIcon();
   if (options_.model().minimizeAfterStart()) MinimizeToTray();
 
@@ -134,26 +138,24 @@ void CTactraConsoleDlg::CreateStatusFont() {
   SendDlgItemMessageW(hwnd(), IDC_STATUS, WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_.get()), FALSE);
 }
 
-void CTactraConsoleDlg::CreatePages() {
-  HWND tabs = Item(IDC_TABS);
-  // The pages' controls take part in the main window's keyboard navigation.
-  SetWindowLongPtrW(tabs, GWL_EXSTYLE, GetWindowLongPtrW(tabs, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
-  for (int tab = 0; tab < kTabCount; ++tab) Page(tab)->CreateModeless(tabs);
-}
-
-void CTactraConsoleDlg::LayOutPages() {
+void CTactraConsoleDlg::LayOutTabs() {
   RECT client{};
   GetClientRect(hwnd(), &client);
   HWND tabs = Item(IDC_TABS);
+  // The pages' controls take part in the main window's keyboard navigation.
+  SetWindowLongPtrW(tabs, GWL_EXSTYLE, GetWindowLongPtrW(tabs, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
   SetWindowPos(tabs, nullptr, kTabsLeft, kTabsTop, client.right - kTabsMarginX, client.bottom - kTabsMarginY,
                SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CTactraConsoleDlg::CreatePage(int tab) {
+  ConsolePage* page = Page(tab);
+  if (!page || page->hwnd()) return;
+  HWND tabs = Item(IDC_TABS);
+  if (!page->CreateModeless(tabs)) return;
   const RECT area = ui::PageArea(tabs);
-  for (int tab = 0; tab < kTabCount; ++tab) {
-    if (HWND page = Page(tab)->hwnd()) {
-      SetWindowPos(page, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                   SWP_NOACTIVATE);
-    }
-  }
+  SetWindowPos(page->hwnd(), HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
+               SWP_NOACTIVATE);
 }
 
 void CTactraConsoleDlg::AddTrayIcon() {
@@ -167,10 +169,13 @@ void CTactraConsoleDlg::MinimizeToTray() {
   if (tray_.added()) {
     SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & ~WS_EX_APPWINDOW);
   }
-  PostMessageW(hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  // The dialog's loop shows the window when its queue first runs empty; minimised before that,
+  // it would be shown again. So the minimisation follows the first showing.
+  minimizeWhenShown_ = true;
 }
 
 void CTactraConsoleDlg::ShowPage(int tab) {
+  CreatePage(tab);
   for (int i = 0; i < kTabCount; ++i) {
     if (HWND page = Page(i)->hwnd()) ShowWindow(page, i == tab ? SW_SHOW : SW_HIDE);
   }
@@ -258,6 +263,12 @@ bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
     return false;
   }
   switch (message) {
+    case WM_SHOWWINDOW:
+      if (wParam && minimizeWhenShown_) {
+        minimizeWhenShown_ = false;
+        PostMessageW(hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+      }
+      return false;
     case WM_WINDOW_TASKS:
       tasks_.RunPending();
       return true;

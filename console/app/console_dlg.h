@@ -61,8 +61,8 @@ class CTactraConsoleDlg : public ui::Dialog {
   ConsolePage* Page(int tab);
   void AddAboutItem();
   void CreateStatusFont();
-  void CreatePages();
-  void LayOutPages();
+  void LayOutTabs();
+  void CreatePage(int tab);
   void AddTrayIcon();
   void MinimizeToTray();
   void ShowPage(int tab);
@@ -91,6 +91,7 @@ class CTactraConsoleDlg : public ui::Dialog {
   win32::UniqueFont statusFont_;
   std::unique_ptr<NoticeRegistration> notices_;
   ui::TrayIcon tray_;
+  bool minimizeWhenShown_ = false;
   // Notices that came while a sequence of requests was under way, taken once it is over.
   std::vector<std::pair<DeviceNotice, std::wstring>> deferredNotices_;
 };

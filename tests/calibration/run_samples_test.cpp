@@ -64,6 +64,50 @@ TEST(SampleSeries, LiftedFingerNeitherKeepsNorDiscards) {
   EXPECT_EQ(rig.run.touchState(), Touch::Touching);
 }
 
+// Each report reaches the run as its reader worker hands it over: touch reports to HandleSample,
+// replies of the calibration channel to OnDeviceReply. Only a touching report of the right
+// length adds to the series.
+TEST(SampleSeries, WhatCountsAsATouch) {
+  struct Case {
+    const char* name;
+    Bytes report;
+    bool isReply;
+    Touch state;  // Unknown: the report was not taken at all
+  };
+  const Case cases[] = {
+      {"touch report, contact state 2", TouchReport(300, 400, 2), false, Touch::Touching},
+      {"touch report, contact state 3", TouchReport(300, 400, 3), false, Touch::Touching},
+      {"touch report, contact state 1", TouchReport(300, 400, 1), false, Touch::NotTouching},
+      {"sample reply, state 7", Reply(proto::CMD_CAL_SAMPLE, {7, 0x2C, 0x01, 0x90, 0x01}), true,
+       Touch::Touching},
+      {"sample reply, state 6", Reply(proto::CMD_CAL_SAMPLE, {6, 0x2C, 0x01, 0x90, 0x01}), true,
+       Touch::NotTouching},
+      // The terminator would be read as the high byte of Y.
+      {"sample reply, four bytes", Reply(proto::CMD_CAL_SAMPLE, {7, 0x2C, 0x01, 0x90}), true, Touch::Unknown},
+      {"sample reply, six bytes", Reply(proto::CMD_CAL_SAMPLE, {7, 0x2C, 0x01, 0x90, 0x01, 0}), true,
+       Touch::Unknown},
+      {"sample reply, no payload", Reply(proto::CMD_CAL_SAMPLE, {}), true, Touch::Unknown},
+  };
+  for (const Case& c : cases) {
+    RunRig rig;
+    rig.StartInMode(4);
+    for (int i = 0; i < kSeriesLength; ++i) {
+      if (c.isReply) {
+        rig.run.OnDeviceReply(c.report.data(), c.report.size());
+      } else {
+        rig.run.HandleSample(c.report.data(), c.report.size());
+      }
+    }
+    EXPECT_EQ(rig.run.touchState(), c.state) << c.name;
+    // A whole series of touches takes the target at (300, 400).
+    const bool taken = c.state == Touch::Touching;
+    EXPECT_EQ(rig.run.currentTarget(), taken ? 1 : 0) << c.name;
+    EXPECT_EQ(rig.run.sampleCount(), 0) << c.name;
+    EXPECT_EQ(rig.run.measured().rx[0], taken ? 300 : 0) << c.name;
+    EXPECT_EQ(rig.run.measured().ry[0], taken ? 400 : 0) << c.name;
+  }
+}
+
 TEST(SampleSeries, OtherLengthsAndIdleRunAreIgnored) {
   RunRig rig;
   auto touch = TouchReport(100, 100);
@@ -142,6 +186,26 @@ TEST(TargetAcceptance, ModeThreeTakesTopLeftSecond) {
   EXPECT_EQ(topLeft.pen, MarkPen::Current);
   EXPECT_FALSE(rig.run.MarksFor(2).crosshair) << "top-centre is not a target of mode 3";
   EXPECT_EQ(rig.run.MarksFor(0).pen, MarkPen::Taken);
+}
+
+// A reader worker reads the current target, then waits for the series while the other worker
+// accepts that target (or the last one): its sample belongs to no series.
+TEST(TargetAcceptance, ASampleForATargetAlreadyAcceptedIsDropped) {
+  RunRig rig;
+  rig.StartInMode(2);
+  rig.HoldTarget(100, 100);
+  ASSERT_EQ(rig.run.currentTarget(), 1);
+  rig.run.TakeSample(0, 100, 100);
+  EXPECT_EQ(rig.run.sampleCount(), 0);
+  rig.HoldTarget(4000, 100);
+  rig.HoldTarget(4000, 4000);
+  rig.HoldTarget(100, 4000);
+  ASSERT_TRUE(rig.run.done());
+  for (int i = 0; i < kSeriesLength; ++i) rig.run.TakeSample(3, 100, 4000);
+  EXPECT_EQ(rig.run.sampleCount(), 0);
+  EXPECT_EQ(rig.run.currentTarget(), 4);
+  EXPECT_EQ(rig.run.measured().rx[4], 0);
+  EXPECT_EQ(rig.port.posts.load(), 1);
 }
 
 // Corner targets of the nine-point run, far enough apart from one to the next.

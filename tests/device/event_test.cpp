@@ -3,7 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <memory>
+#include <optional>
 #include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 namespace tactra {
 namespace {
@@ -67,6 +76,53 @@ TEST(EventTest, LiveCountFollowsConstructionAndDestruction) {
   }
   EXPECT_EQ(Event::LiveCount(), before);
 }
+
+#ifndef _WIN32
+// An event made while the process has no descriptor to spare: it has none of its own. Nothing
+// else happens meanwhile (the sanitizers' checks need descriptors too).
+std::shared_ptr<std::optional<Event>> EventWithoutDescriptor() {
+  rlimit saved{};
+  getrlimit(RLIMIT_NOFILE, &saved);
+  // Every descriptor below the lowest free one is taken, so a limit there leaves none.
+  auto event = std::make_shared<std::optional<Event>>();
+  const int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (lowest < 0) return nullptr;
+  close(lowest);
+  rlimit none = saved;
+  none.rlim_cur = static_cast<rlim_t>(lowest);
+  setrlimit(RLIMIT_NOFILE, &none);
+  event->emplace();
+  setrlimit(RLIMIT_NOFILE, &saved);
+  return event;
+}
+
+TEST(EventTest, WaitOnAnEventWithoutDescriptorEndsWhenItIsSet) {
+  struct Case {
+    const char* name;
+    bool withValidEvent;  // waited on together with an ordinary event
+  };
+  for (const Case c : {Case{"alone", false}, Case{"beside another", true}}) {
+    const auto holder = EventWithoutDescriptor();
+    ASSERT_NE(holder, nullptr);
+    Event* broken = &holder->value();
+    ASSERT_FALSE(broken->valid()) << c.name;
+    auto other = std::make_shared<Event>();
+    // On a thread of its own, so that a wait that never ends fails the test instead of hanging it.
+    std::packaged_task<int()> wait([holder, other, broken, c] {
+      return c.withValidEvent ? WaitAny({other.get(), broken}, kInfinite) : WaitAny({broken}, kInfinite);
+    });
+    std::future<int> woke = wait.get_future();
+    std::thread(std::move(wait)).detach();
+    std::this_thread::sleep_for(milliseconds(50));
+    broken->Set();
+    ASSERT_EQ(woke.wait_for(milliseconds(5000)), std::future_status::ready) << c.name << ": the wait went on";
+    EXPECT_EQ(woke.get(), c.withValidEvent ? 1 : 0) << c.name;
+    // A timed wait still lasts its time-out, and a reset is seen.
+    broken->Reset();
+    EXPECT_FALSE(broken->Wait(milliseconds(30))) << c.name;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace tactra

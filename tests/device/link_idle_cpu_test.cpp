@@ -1,4 +1,5 @@
-// Idle workers must sleep in their waits: reads that cannot start, and reads that stay pending.
+// Idle workers must sleep in their waits: reads that cannot start, and reads that stay pending,
+// also on a link that was stopped and started again (its stop event set and reset once).
 #include <gtest/gtest.h>
 #include <time.h>
 
@@ -23,11 +24,13 @@ TEST(LinkIdleTest, SixIdleWorkersUseAlmostNoCpu) {
     const char* name;
     LinkConfig config;
     bool readsCannotStart;
+    bool restarted;
   };
   const Case cases[] = {
-      {"console, reads cannot start", ConsoleLinkConfig(), true},
-      {"calibration, reads cannot start", CalibrationLinkConfig(), true},
-      {"console, reads pending", ConsoleLinkConfig(), false},
+      {"console, reads cannot start", ConsoleLinkConfig(), true, false},
+      {"calibration, reads cannot start", CalibrationLinkConfig(), true, false},
+      {"console, reads pending", ConsoleLinkConfig(), false, false},
+      {"calibration, reads pending, after a stop and start", CalibrationLinkConfig(), false, true},
   };
   for (const Case& c : cases) {
     FakeHidHost host;
@@ -35,6 +38,10 @@ TEST(LinkIdleTest, SixIdleWorkersUseAlmostNoCpu) {
     for (auto& collection : frame) collection->readCannotStart = c.readsCannotStart;
     Link link(host, c.config, NoSleep());
     ASSERT_TRUE(link.Start());
+    if (c.restarted) {
+      link.StopWorkers();
+      ASSERT_TRUE(link.Start());
+    }
     std::this_thread::sleep_for(milliseconds(50));  // let the workers reach their waits
     ASSERT_EQ(link.RunningWorkers(), 6);
     const milliseconds before = ProcessCpuTime();

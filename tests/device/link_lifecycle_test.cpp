@@ -91,6 +91,31 @@ TEST(LinkStopTest, WorkersEndWithinTheWaitsAndTheLinkRestarts) {
   EXPECT_TRUE(link.Transact(5, command.data(), command.size()));
 }
 
+// Open replaces the handles the workers read from, so it ends them first; a Start on a running
+// link goes through Open and leaves one set of six.
+TEST(LinkStopTest, OpenOnARunningLinkEndsItsWorkersFirst) {
+  struct Case {
+    const char* name;
+    bool start;  // Start again, or Open alone
+    int workers;
+  };
+  for (const Case& c : {Case{"open", false, 0}, Case{"start", true, 6}}) {
+    const LinkConfig config = ConsoleLinkConfig();
+    FakeHidHost host;
+    host.AddFrame(L"frame", config);
+    Link link(host, config, NoSleep());
+    ASSERT_TRUE(link.Start());
+    if (c.start) {
+      ASSERT_TRUE(link.Start());
+    } else {
+      ASSERT_EQ(link.Open(), 6);
+    }
+    EXPECT_EQ(link.WorkerCount(), c.workers) << c.name;
+    EXPECT_EQ(link.RunningWorkers(), c.workers) << c.name;
+    EXPECT_EQ(host.LiveHandles(), 12) << c.name;
+  }
+}
+
 TEST(LinkStopTest, AWorkerBusyBeyondTheWaitsIsStillWaitedFor) {
   const LinkConfig config = ConsoleLinkConfig();
   FakeHidHost host;

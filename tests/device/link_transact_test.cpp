@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
+#include <vector>
 
 #include "tests/device/link_test_support.h"
 
@@ -113,15 +115,38 @@ TEST(LinkTransactTest, ReplyTimingsWithinAndBeyondTheWait) {
   }
 }
 
-TEST(LinkTransactTest, NoReplyReturnsFalseAfterExactlyTheConsoleWait) {
-  BoundLink b(ConsoleLinkConfig());
-  ASSERT_TRUE(b.link.Start());
-  const Bytes command = Command(7, 0x01, 64);
-  const auto begin = Clock::now();
-  EXPECT_FALSE(b.link.Transact(5, command.data(), command.size()));
-  const auto waited = Clock::now() - begin;
-  EXPECT_GE(waited, milliseconds(2000));
-  EXPECT_LT(waited, milliseconds(2500));
+// Each program's own wait: the console gives up after 2 s, while the calibration program still
+// takes a reply that the frame sends 2.5 s late. The cases run side by side.
+TEST(LinkTransactTest, EachProgramWaitsItsOwnTimeForAReply) {
+  struct Case {
+    const char* name;
+    LinkConfig config;
+    int channel;
+    uint8_t reportId;
+    bool answered;
+    milliseconds atLeast, below;  // how long Transact took
+  };
+  const Case cases[] = {
+      {"console", ConsoleLinkConfig(), 5, 7, false, milliseconds(2000), milliseconds(2500)},
+      {"calibration", CalibrationLinkConfig(), 4, 6, true, milliseconds(2500), milliseconds(5000)},
+  };
+  std::vector<std::future<void>> runs;
+  for (const Case& c : cases) {
+    runs.push_back(std::async(std::launch::async, [&c] {
+      BoundLink b(c.config);
+      b.frame[c.channel]->SetResponder(EchoResponder(milliseconds(2500)));
+      ASSERT_TRUE(b.link.Start());
+      const Bytes command = Command(c.reportId, 0x01, b.config.channels[c.channel].output);
+      const auto begin = Clock::now();
+      EXPECT_EQ(b.link.Transact(c.channel, command.data(), command.size()), c.answered) << c.name;
+      const auto took = Clock::now() - begin;
+      EXPECT_GE(took, c.atLeast) << c.name;
+      EXPECT_LT(took, c.below) << c.name;
+    }));
+  }
+  for (auto& run : runs) {
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "a Transact hangs";
+  }
 }
 
 TEST(LinkTransactTest, ReplyHandledBeforeTheWriteDoesNotCount) {
@@ -129,8 +154,11 @@ TEST(LinkTransactTest, ReplyHandledBeforeTheWriteDoesNotCount) {
   ASSERT_TRUE(b.link.Start());
   b.frame[5]->Deliver(MakeReply(7, 0x01, {1, 0, 5}));
   ASSERT_TRUE(b.owner.WaitForReplies(1));
-  // The reader signals the reply event just after the handler returns.
-  std::this_thread::sleep_for(milliseconds(100));
+  // The reader signals the reply event after the handler returns and only then reads again: its
+  // second read proves the event was set before this Transact.
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (b.frame[5]->ReadStarts() < 2 && Clock::now() < deadline) std::this_thread::yield();
+  ASSERT_EQ(b.frame[5]->ReadStarts(), 2);
   const Bytes command = Command(7, 0x01, 64);
   EXPECT_FALSE(b.link.Transact(5, command.data(), command.size()));
 }
@@ -235,23 +263,49 @@ TEST(LinkCalibrationTest, TransactWaitsForACalibrationReply) {
   EXPECT_FALSE(b.link.Transact(5, settings.data(), settings.size()));
 }
 
+TEST(LinkCalibrationTest, TouchReportsDoNotEndTheWaitForAReply) {
+  BoundLink b(CalibrationLinkConfig());
+  // The frame never answers the command; meanwhile the finger touches twice in one read.
+  Bytes touches(124, 0);
+  touches[0] = touches[62] = 2;
+  touches[1] = touches[63] = 3;
+  auto touchChannel = b.frame[0];
+  b.frame[4]->SetResponder([touchChannel, touches](const Bytes&) {
+    touchChannel->Deliver(touches);
+    return std::vector<FakeReply>{};
+  });
+  // Once the second touch is handled the reader is past the first one: the reply event shows
+  // whether the first touch report set it.
+  b.link.SetReplyWaiter(
+      [&](const Event& reply, milliseconds) { return b.owner.WaitForTouches(2) && reply.IsSet(); });
+  ASSERT_TRUE(b.link.Start());
+  const Bytes command = Command(6, 0x03, 48);
+  EXPECT_FALSE(b.link.Transact(4, command.data(), command.size()));
+  EXPECT_EQ(b.owner.Touches().size(), 2u);
+  EXPECT_TRUE(b.owner.Replies().empty());
+}
+
 TEST(LinkTransactTest, RemovalDuringTheWaitEndsByTimeOutAndTheReaderGoesIdle) {
   BoundLink b(WithWait(ConsoleLinkConfig(), milliseconds(300)));
-  ASSERT_TRUE(b.link.Start());
-  std::thread remover([&] {
-    std::this_thread::sleep_for(milliseconds(50));
-    b.host.Unplug(b.frame[5]->info().path);
+  // The frame goes away as soon as it has taken the command, before it answers.
+  const std::wstring path = b.frame[5]->info().path;
+  b.frame[5]->SetResponder([&b, path](const Bytes&) {
+    b.host.Unplug(path);
+    return std::vector<FakeReply>{};
   });
+  ASSERT_TRUE(b.link.Start());
   const Bytes command = Command(7, 0x01, 64);
   EXPECT_FALSE(b.link.Transact(5, command.data(), command.size()));
-  remover.join();
-  EXPECT_EQ(b.link.OnDeviceNotice(DeviceNotice::Removal, b.frame[5]->info().path), NoticeOutcome::Removed);
-  // The reader does not start reading again on a removed device.
-  const int starts = b.frame[5]->ReadStarts();
-  std::this_thread::sleep_for(milliseconds(50));
-  EXPECT_EQ(b.frame[5]->ReadStarts(), starts);
+  EXPECT_EQ(b.link.OnDeviceNotice(DeviceNotice::Removal, path), NoticeOutcome::Removed);
+  // The reader's read ended with the device; the next one could not start, and the reader then
+  // waits for the stop event instead of trying again.
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (b.frame[5]->RefusedReads() == 0 && Clock::now() < deadline) std::this_thread::yield();
+  EXPECT_EQ(b.frame[5]->RefusedReads(), 1);
   EXPECT_EQ(b.link.RunningWorkers(), 6);
   EXPECT_FALSE(b.link.Transact(5, command.data(), command.size()));
+  b.link.StopWorkers();
+  EXPECT_EQ(b.frame[5]->RefusedReads(), 1);
 }
 
 }  // namespace

@@ -87,14 +87,19 @@ TEST(InfoLists, ValuesJoinedByPlusAsSignedBytes) {
 }
 
 TEST(InfoLists, CountsBeyondTheRoomAreClamped) {
-  std::vector<uint8_t> a(14, 1), b(26, 2);
-  auto r = ListsReply(a, 200, b, 255);
-  r[20 + 26] = 0xFF;  // bytes after list B must not be read as values
+  // Values that tell their places apart; list B from 30 on.
+  std::vector<uint8_t> a(14), b(26);
+  for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<uint8_t>(1 + i);
+  for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(30 + i);
+  // Count A of 200 would take count B (255, read as -1) as a fifteenth value; the terminator
+  // after list B would be a twenty-seventh value of B.
+  const auto r = ListsReply(a, 200, b, 255);
   const InfoLists lists = ParseInfoLists(r.data(), r.size());
-  EXPECT_EQ(lists.listA, JoinSignedValues(a.data(), 14));
-  EXPECT_EQ(lists.listB, JoinSignedValues(b.data(), 26));
+  EXPECT_EQ(lists.listA, "1+2+3+4+5+6+7+8+9+10+11+12+13+14");
+  EXPECT_EQ(lists.listB, "30+31+32+33+34+35+36+37+38+39+40+41+42+43+44+45+46+47+48+49+50+51+52+53+54+55");
   // A short report holds less of list B.
-  EXPECT_EQ(ParseInfoLists(r.data(), 22).listB, "2+2");
+  EXPECT_EQ(ParseInfoLists(r.data(), 22).listB, "30+31");
+  EXPECT_EQ(ParseInfoLists(r.data(), 20).listB, "");
   EXPECT_EQ(ParseInfoLists(r.data(), 19).listA, "");
 }
 

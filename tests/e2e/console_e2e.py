@@ -14,8 +14,8 @@ import sys
 import tempfile
 import time
 
-from harness import (SETTINGS_CHANNEL, WINE, Frame, Program, check, dismiss_box, free_port, probe_box,
-                     run_scenarios, screenshot)
+from harness import (BOTH, SETTINGS_CHANNEL, Frame, Program, check, compare_across_transports, dismiss_box,
+                     free_port, probe_box, run_scenarios, run_windows, screenshot)
 
 TITLE = "TactraConsole"
 MODULE_EN = "TactraConsoleLangEN.dll"
@@ -64,9 +64,7 @@ class Console(Program):
         self.handle = None
 
     def probe(self, *argv, window=None):
-        out = subprocess.run([WINE, "window_probe.exe", window or TITLE, *argv], cwd=self.env.bin,
-                             env=self.env.base, capture_output=True, text=True, timeout=60)
-        return out.returncode, out.stdout
+        return run_windows(self.env, ["window_probe.exe", window or TITLE, *argv])
 
     def show(self):
         """(window fields, {(page, id): control fields}) of the console as it is now."""
@@ -243,6 +241,8 @@ def scenario_first_start(env):
         check(env.reg_value(STARTUP, "LoadProgramOnStartup") == "0x0", "LoadProgramOnStartup not created as 0")
         check(env.reg_value(STARTUP, "MinimizeWindowOnLoaded") == "0x0", "MinimizeWindowOnLoaded not created as 0")
         check_info_requests(frame)
+        same = compare_across_transports(env, "console-first-start", frame.received(SETTINGS_CHANNEL),
+                                         os.path.join(env.bin, "TactraConsole.exe"))
         shown = console.texts("info", FRAME_INFO.keys())
         check(shown == FRAME_INFO, "information page shows %s" % shown)
         window, controls = console.show()
@@ -257,7 +257,8 @@ def scenario_first_start(env):
         handle = console.handle
         close_with_escape(console)
         check(not console.tray("#" + handle), "the icon stayed after the console ended")
-        return "connected, 6 requests, frame's values; startup beyond fixed pauses: %s ms" % startup_overhead(log)
+        return "connected, 6 requests, frame's values; startup beyond fixed pauses: %s ms%s" % (
+            startup_overhead(log), same and "; " + same)
     finally:
         console.kill()
         frame.stop()
@@ -369,8 +370,7 @@ def scenario_options_and_next_start(env):
         check(env.reg_value(RUN, "TactraConsole") is None, "the Run entry stayed")
         console.probe("click", "options", "1058")
         time.sleep(1.0)
-        check(subprocess.run([WINE, "msgbox_probe.exe", "500"], cwd=env.bin, env=env.base,
-                             capture_output=True).returncode == 1, "a message after removing an absent entry")
+        check(run_windows(env, ["msgbox_probe.exe", "500"])[0] == 1, "a message after removing an absent entry")
         close_with_escape(console)
         return "Chinese, hidden after start, Run entry quoted and removed"
     finally:
@@ -385,6 +385,10 @@ def scenario_tray(env):
     console = Console(env, frame.port)
     try:
         check(console.wait_ready(), "the console did not come up")
+        # The shell says its notification area restarted: the icon is there after it.
+        console.probe("taskbar-created")
+        time.sleep(0.5)
+        check(console.tray(), "no icon after the shell's restart message")
         console.probe("post", str(WM_SYSCOMMAND), str(SC_MINIMIZE), "0")
         wait_until(lambda: not console.visible(), 10, "minimising did not hide the window")
         check(console.tray(), "no icon while minimised")
@@ -595,7 +599,7 @@ def scenario_config_no_frame(env):
 
 
 SCENARIOS = [
-    ("first start", scenario_first_start),
+    ("first start", scenario_first_start, BOTH),
     ("start without a frame", scenario_no_frame),
     ("plug and unplug, new paths", scenario_plug_unplug),
     ("options Apply and next start", scenario_options_and_next_start),

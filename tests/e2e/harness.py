@@ -20,6 +20,7 @@ import os
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 
@@ -50,6 +51,17 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def run_windows(env, argv, timeout=60, cwd=None):
+    """Runs a Windows program of the prefix to its end: (exit code, its output). The output goes
+    through a file, not a pipe: a Wine process that starts the prefix's services hands them its
+    handles, and they would keep a pipe open long after it ended."""
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.run([WINE, *argv], cwd=cwd or env.bin, env=env.base, stdout=out,
+                              stderr=subprocess.DEVNULL, timeout=timeout).returncode
+        out.seek(0)
+        return code, out.read().decode("utf-8", "replace")
 
 
 class Transport:
@@ -107,8 +119,7 @@ class Env:
 
     def reg(self, *argv):
         """reg.exe of the prefix; its output."""
-        out = subprocess.run([WINE, "reg", *argv], env=self.base, capture_output=True, text=True)
-        return out.stdout
+        return run_windows(self, ["reg", *argv])[1]
 
     def reg_add_dword(self, key, name, value):
         self.reg("add", key, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f")
@@ -121,9 +132,13 @@ class Env:
                 return parts[2].strip() if len(parts) == 3 else ""
         return None
 
-    def settle(self):
-        """Waits until every Wine process of the prefix has ended."""
-        subprocess.run([WINESERVER, "-w"], env=self.base, check=False)
+    def settle(self, timeout=60):
+        """Waits until every Wine process of the prefix has ended; ends them after `timeout`
+        (one left over by a scenario that failed)."""
+        try:
+            subprocess.run([WINESERVER, "-w"], env=self.base, check=False, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            subprocess.run([WINESERVER, "-k"], env=self.base, check=False)
 
 
 class Frame:
@@ -254,12 +269,11 @@ class Program:
 
 
 def probe_box(env, module, timeout_ms):
-    args = [WINE, "msgbox_probe.exe", str(timeout_ms)] + ([module] if module else [])
-    out = subprocess.run(args, cwd=env.bin, env=env.base, capture_output=True, text=True,
-                         timeout=timeout_ms / 1000 + 30)
-    if out.returncode != 0:
+    args = ["msgbox_probe.exe", str(timeout_ms)] + ([module] if module else [])
+    code, out = run_windows(env, args, timeout=timeout_ms / 1000 + 30)
+    if code != 0:
         raise Failure("no message box appeared")
-    return out.stdout
+    return out
 
 
 def dismiss_owned_box(env, module, timeout_ms=15000):

@@ -80,12 +80,18 @@ ReadResult FakeInterface::Read(uint8_t* buffer, std::size_t capacity, std::size_
       std::lock_guard<std::mutex> lock(mutex_);
       if (removed_) {
         // A read in flight when the device went away ends with nothing; no new one starts.
-        if (!readPending_) return ReadResult::CannotStart;
+        if (!readPending_) {
+          refusedReads_.fetch_add(1);
+          return ReadResult::CannotStart;
+        }
         readPending_ = false;
         return ReadResult::Completed;
       }
       if (!readPending_) {
-        if (readCannotStart.load()) return ReadResult::CannotStart;
+        if (readCannotStart.load()) {
+          refusedReads_.fetch_add(1);
+          return ReadResult::CannotStart;
+        }
         readPending_ = true;
         readStarts_.fetch_add(1);
       }

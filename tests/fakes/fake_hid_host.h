@@ -61,6 +61,8 @@ class FakeInterface {
   std::vector<Bytes> Written() const;
   int WriteCalls() const { return writeCalls_.load(); }
   int ReadStarts() const { return readStarts_.load(); }
+  // Reads that could not start (readCannotStart, or after the removal).
+  int RefusedReads() const { return refusedReads_.load(); }
 
   // Used by the fake handles.
   ReadResult Read(uint8_t* buffer, std::size_t capacity, std::size_t& count, const Event& stop);
@@ -81,6 +83,7 @@ class FakeInterface {
   Event writeDone_;
   std::atomic<int> writeCalls_{0};
   std::atomic<int> readStarts_{0};
+  std::atomic<int> refusedReads_{0};
 };
 
 class FakeHidHost : public HidHost {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/link.h"
+#include "device/protocol.h"
 #include "sim/control_client.h"
 #include "sim/server.h"
 #include "sim/sim_hid_host.h"
@@ -77,5 +78,31 @@ class NoticeLog {
 };
 
 inline void NoSleep(std::chrono::milliseconds) {}
+
+inline Bytes Command(uint8_t id, uint8_t code, Bytes payload = {}) {
+  proto::ReportBuffer b;
+  proto::BuildCommand(b, id, code, payload.data(), payload.size());
+  return Bytes(b.begin(), b.end());
+}
+
+// A started link of one program over its own simulator host.
+struct ProgramLink {
+  ProgramLink(std::unique_ptr<HidHost> simHost, LinkConfig linkConfig)
+      : host(std::move(simHost)), config(linkConfig), link(*host, config, NoSleep) {
+    link.SetOwner(&owner);
+  }
+  ProgramLink(const ServedFrame& frame, LinkConfig linkConfig) : ProgramLink(frame.Host(), linkConfig) {}
+  ~ProgramLink() { link.End(); }
+  bool Send(uint8_t id, uint8_t code, Bytes payload = {}) {
+    const Bytes c = Command(id, code, std::move(payload));
+    const int channel =
+        id == proto::kCalibrationReportId ? proto::kCalibrationChannel : proto::kSettingsChannel;
+    return link.Transact(channel, c.data(), static_cast<std::size_t>(link.GetOutputLength(channel)));
+  }
+  std::unique_ptr<HidHost> host;
+  LinkConfig config;
+  RecordingOwner owner;
+  Link link;
+};
 
 }  // namespace tactra::sim::testing

@@ -18,30 +18,6 @@ namespace {
 using namespace tactra::proto;
 using std::chrono::milliseconds;
 
-Bytes Command(uint8_t id, uint8_t code, Bytes payload = {}) {
-  ReportBuffer b;
-  BuildCommand(b, id, code, payload.data(), payload.size());
-  return Bytes(b.begin(), b.end());
-}
-
-// A started link of one program over its own simulator host.
-struct ProgramLink {
-  ProgramLink(const ServedFrame& frame, LinkConfig linkConfig)
-      : host(frame.Host()), config(linkConfig), link(*host, config, NoSleep) {
-    link.SetOwner(&owner);
-  }
-  ~ProgramLink() { link.End(); }
-  bool Send(uint8_t id, uint8_t code, Bytes payload = {}) {
-    const Bytes c = Command(id, code, std::move(payload));
-    const int channel = id == kCalibrationReportId ? kCalibrationChannel : kSettingsChannel;
-    return link.Transact(channel, c.data(), static_cast<std::size_t>(link.GetOutputLength(channel)));
-  }
-  std::unique_ptr<HidHost> host;
-  LinkConfig config;
-  RecordingOwner owner;
-  Link link;
-};
-
 LinkConfig WithWait(LinkConfig config, milliseconds wait) {
   config.replyWait = wait;
   return config;
@@ -122,7 +98,12 @@ TEST_P(SimLinkTest, EveryFaultReachesTheLinkAsTheProgramWouldSeeIt) {
       ASSERT_TRUE(p.owner.WaitForReplies(before + c.handled)) << c.fault[0];
       EXPECT_EQ(p.owner.LastReply()[3], c.status) << c.fault[0];
     } else {
-      std::this_thread::sleep_for(milliseconds(50));
+      // A sound request after it: its reply comes after anything the frame sent for this one,
+      // on the same channel, so once it is handled the dropped one would have been too.
+      ASSERT_EQ(frame.Ctl({"fault", "6:1", "none"}), 0);
+      ASSERT_TRUE(p.Send(kCalibrationReportId, CMD_CAL_GET_MODE)) << c.fault[0];
+      EXPECT_EQ(p.owner.LastReply()[3], kModeFivePoint) << c.fault[0];
+      ++before;
     }
     EXPECT_EQ(p.owner.Replies().size(), before + c.handled) << c.fault[0];
     before = p.owner.Replies().size();
@@ -140,7 +121,8 @@ TEST_P(SimLinkTest, FrameRemovedDuringTransactThenPluggedBack) {
   ASSERT_EQ(frame.Ctl({"fault", "1", "delay", "600"}), 0);
   auto pending =
       std::async(std::launch::async, [&] { return p.Send(kCalibrationReportId, CMD_CAL_GET_MODE); });
-  std::this_thread::sleep_for(milliseconds(50));
+  // The frame has the request: the program now waits for the delayed reply.
+  ASSERT_EQ(frame.Ctl({"wait-received", "1", "--timeout", "5000"}), 0);
   ASSERT_EQ(frame.Ctl({"unplug"}), 0);
   EXPECT_FALSE(pending.get());  // the reply died with the frame
   // The handles broke: a write cannot start even before the removal notice is handled.
@@ -279,8 +261,11 @@ TEST(SimServedFrameTest, AutoFingerTouchesTheTargetsAfterBegin) {
   EXPECT_EQ(first.y, 2048);
   EXPECT_EQ(second.x, 128);  // then top-left
   EXPECT_EQ(second.y, 128);
-  std::this_thread::sleep_for(milliseconds(700));
-  EXPECT_EQ(calibration.owner.Touches().size(), 20u);  // finished: the finger is idle
+  // Finished, the finger stays lifted. It would touch a next target half a second after the
+  // last lift; a reply the frame delays by more than that comes after any such touch.
+  ASSERT_EQ(frame.Ctl({"fault", "6:1", "delay", "700"}), 0);
+  ASSERT_TRUE(calibration.Send(kCalibrationReportId, CMD_CAL_GET_MODE));
+  EXPECT_EQ(calibration.owner.Touches().size(), 20u);
 }
 
 TEST(SimServedFrameTest, StateFileKeepsSettingsAcrossRestarts) {

@@ -116,7 +116,8 @@ TEST(StateFileTest, RoundTripsAndRejectsBrokenFiles) {
   for (const std::string& broken :
        {replaced("mode 4", "mode 5"), replaced("cfg14 1 9 800", "cfg14 1 9 850"),
         replaced("cfg11 2", "cfg11"), replaced("record ", "record 00"),
-        replaced("cfg16 1 10", "cfg16 1 10 3"), replaced("mode 4\n", ""), replaced("cfg17", "cfg99")}) {
+        replaced("cfg16 1 10", "cfg16 1 10 3"), replaced("mode 4\n", ""), replaced("cfg17", "cfg99"),
+        replaced("cfg11 2", "mode 4")}) {  // a key twice and another missing
     FrameState out;
     out.mode = 2;
     EXPECT_FALSE(ParseState(broken, out)) << broken;

@@ -1,0 +1,345 @@
+// The served frame against clients that misbehave (silent, half-closed, not reading, flooding),
+// against a state file that cannot be written, and the clients' own time limits.
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "device/protocol.h"
+#include "sim/state_file.h"
+#include "tests/sim/raw_client.h"
+#include "tests/sim/served_frame.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#include <sanitizer/allocator_interface.h>
+#define TACTRA_SANITIZED_HEAP 1
+#endif
+#endif
+
+namespace tactra::sim::testing {
+namespace {
+
+using namespace tactra::proto;
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+namespace fs = std::filesystem;
+
+// A directory of its own below the test's temporary directory, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = ::testing::TempDir() + "framesim-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// Waits until `done` holds, for at most `limit`.
+template <typename Done>
+bool Eventually(Done done, milliseconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// Opens a write handle on `channel` and writes `report` there `count` times, as it is.
+void WriteReports(const ServedFrame& frame, int channel, int count, const Bytes& report) {
+  RawClient writer(frame.port());
+  ASSERT_TRUE(writer.valid());
+  const std::vector<HidInterface> found = frame.Host()->Enumerate();
+  ASSERT_EQ(found.size(), 6u);
+  bool ok = false;
+  const std::string path = NarrowPath(found[channel].path, ok);
+  ASSERT_TRUE(writer.Send(wire::EncodeOpen({wire::kAccessWrite, path})));
+  const wire::Bytes message = wire::EncodeReport(wire::kOutput, report.data(), report.size());
+  wire::Bytes batch;
+  for (int i = 0; i < count; ++i) batch.insert(batch.end(), message.begin(), message.end());
+  ASSERT_TRUE(writer.Send(batch));
+  ASSERT_EQ(frame.Ctl({"wait-received", std::to_string(count), "--timeout", "20000"}), 0);
+}
+
+// Bytes the process holds allocated now (not what the allocator keeps for reuse, or the
+// sanitizers' quarantine of freed blocks).
+long LiveHeapBytes() {
+#ifdef TACTRA_SANITIZED_HEAP
+  return static_cast<long>(__sanitizer_get_current_allocated_bytes());
+#else
+  return static_cast<long>(mallinfo2().uordblks);
+#endif
+}
+
+TEST(SimServerTest, SilentConnectionsDoNotLockOtherClientsOut) {
+  ServedFrame frame;
+  std::vector<std::unique_ptr<RawClient>> silent;
+  for (std::size_t i = 0; i < FrameServer::kMaxConnections; ++i) {
+    silent.push_back(std::make_unique<RawClient>(frame.port()));
+    ASSERT_TRUE(silent.back()->valid());
+  }
+  // A program arriving now still finds the frame within its wait, and `ctl` gets its answer.
+  ASSERT_EQ(frame.Host()->Enumerate().size(), 6u);
+  std::string dump;
+  EXPECT_EQ(frame.Ctl({"dump"}, &dump), 0);
+  for (auto& c : silent) EXPECT_TRUE(c->ReadUntilClosed(10s)) << "a silent connection stayed open";
+}
+
+TEST(SimServerTest, ClientThatHalfClosesAfterItsRequestGetsTheWholeAnswer) {
+  ServedFrame frame;
+  // A dump larger than the sockets hold: the server is still sending after the client's close.
+  WriteReports(frame, kSettingsChannel, 4000, Bytes(1024, 0x5A));
+  struct Case {
+    std::vector<std::string> control;  // empty: an enumeration
+    uint8_t lastType;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {{}, wire::kInterfaces, 0},
+      {{"wait-received", "1000000", "--timeout", "300"}, wire::kControlDone, 1},
+      {{"dump"}, wire::kControlDone, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.control.empty() ? "enumerate" : c.control[0];
+    RawClient client(frame.port(), 4096);
+    ASSERT_TRUE(client.Send(c.control.empty() ? wire::EncodeEmpty(wire::kEnumerate)
+                                              : wire::EncodeControl(c.control)));
+    client.HalfClose();
+    std::vector<wire::Message> got;
+    ASSERT_TRUE(client.ReadUntilClosed(20s, &got)) << name;
+    ASSERT_FALSE(got.empty()) << name;
+    EXPECT_EQ(got.back().type, c.lastType) << name;
+    uint8_t code = 0;
+    if (c.lastType == wire::kControlDone) {
+      ASSERT_TRUE(wire::ParseControlDone(got.back(), code)) << name;
+      EXPECT_EQ(code, c.exitCode) << name;
+    }
+    if (name == "dump") {
+      std::string text;
+      for (std::size_t i = 0; i + 1 < got.size(); ++i)
+        text.append(got[i].payload.begin(), got[i].payload.end());
+      EXPECT_NE(text.find("\"received_count\":4000,"), std::string::npos);
+      EXPECT_EQ(text.substr(text.size() - 3), "]}\n");
+    }
+  }
+}
+
+TEST(SimServerTest, DumpsForClientsThatDoNotReadStayBounded) {
+  ServedFrame frame;
+  // The received log at its byte limit: each dump of it is about 32 MiB of text.
+  WriteReports(frame, kSettingsChannel, 16384, Bytes(1024, 0x33));
+  const long before = LiveHeapBytes();
+  std::vector<std::unique_ptr<RawClient>> stalled;
+  for (int i = 0; i < 4; ++i) {
+    stalled.push_back(std::make_unique<RawClient>(frame.port(), 4096));
+    ASSERT_TRUE(stalled.back()->Send(wire::EncodeControl({"dump"})));
+  }
+  // Answered after the dumps were taken up: the server served them first.
+  ASSERT_EQ(frame.Ctl({"wait-received", "0"}), 0);
+  EXPECT_LT(LiveHeapBytes() - before, 16L << 20) << "unread dumps are held in memory";
+  // A client that reads still gets the whole of it.
+  std::string dump;
+  ASSERT_EQ(frame.Ctl({"dump"}, &dump), 0);
+  EXPECT_GT(dump.size(), 32u << 20);
+  EXPECT_EQ(dump.substr(dump.size() - 3), "]}\n");
+}
+
+TEST(SimServerTest, WriterThatOverrunsTheDelayedRepliesIsDroppedAndOthersCarryOn) {
+  ServedFrame frame;
+  ASSERT_EQ(frame.Ctl({"fault", "7:0x11", "delay", "600000"}), 0);
+  const std::vector<HidInterface> found = frame.Host()->Enumerate();
+  ASSERT_EQ(found.size(), 6u);
+  bool ok = false;
+  RawClient flood(frame.port());
+  ASSERT_TRUE(
+      flood.Send(wire::EncodeOpen({wire::kAccessWrite, NarrowPath(found[kSettingsChannel].path, ok)})));
+  const Bytes read = Command(kSettingsReportId, CMD_CFG_11, {kAccessRead});
+  const wire::Bytes message = wire::EncodeReport(wire::kOutput, read.data(), read.size());
+  wire::Bytes batch;
+  for (int i = 0; i < 1000; ++i) batch.insert(batch.end(), message.begin(), message.end());
+  for (int i = 0; i < 40 && flood.Send(batch); ++i) {
+  }
+  EXPECT_TRUE(flood.ReadUntilClosed(10s)) << "the flooding writer was kept";
+  // Another program still gets its answers, delayed ones included.
+  ProgramLink console(frame, ConsoleLinkConfig());
+  ASSERT_TRUE(console.link.Start());
+  ASSERT_EQ(frame.Ctl({"fault", "7:0x11", "delay", "10"}), 0);
+  EXPECT_TRUE(console.Send(kSettingsReportId, CMD_CFG_11, {kAccessRead}));
+}
+
+TEST(SimServerTest, ControlArgumentsAreTakenAsWritten) {
+  ServerOptions options;
+  options.finger.automatic = false;
+  ServedFrame frame(options);
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string inDump;  // what `dump` then shows
+  };
+  const Case cases[] = {
+      {{"touch", "1e300", "5"}, 0, "\"y\":5.000}"},
+      {{"fault", "010", "silent"}, 0, "\"report_id\":0,\"code\":10,\"kind\":\"silent\""},
+      {{"fault", "7:0x10", "refuse"}, 0, "\"report_id\":7,\"code\":16,\"kind\":\"refuse\""},
+      {{"fault", "6:019", "silent"}, 0, "\"report_id\":6,\"code\":19,"},
+      {{"fault", "0x", "silent"}, 2, ""},
+      {{"fault", "+19", "silent"}, 2, ""},
+  };
+  for (const Case& c : cases) {
+    std::string out, dump;
+    EXPECT_EQ(frame.Ctl(c.args, &out), c.exitCode) << c.args[1] << ": " << out;
+    if (c.inDump.empty()) continue;
+    ASSERT_EQ(frame.Ctl({"dump"}, &dump), 0);
+    EXPECT_NE(dump.find(c.inDump), std::string::npos) << c.args[1] << " not in " << dump.substr(0, 600);
+  }
+  // The finger's position is shown in full, however far off the screen.
+  std::string dump;
+  ASSERT_EQ(frame.Ctl({"dump"}, &dump), 0);
+  const std::size_t x = dump.find("\"x\":");
+  ASSERT_NE(x, std::string::npos);
+  EXPECT_EQ(std::strtod(dump.c_str() + x + 4, nullptr), 1e300) << dump.substr(x, 400);
+  // An argument the wire cannot carry is refused with a word on why.
+  std::string out;
+  EXPECT_EQ(frame.Ctl({"fault", std::string(201, '1'), "silent"}, &out), 2);
+  EXPECT_NE(out.find("200"), std::string::npos) << out;
+  EXPECT_EQ(frame.Ctl({"touch", "1", "caf\xc3\xa9"}, &out), 2);
+  EXPECT_NE(out.find("printable"), std::string::npos) << out;
+}
+
+TEST(SimStateFileTest, SaveNeverFollowsALinkPlantedBesideTheFile) {
+  ScratchDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string path = dir.path() + "/state";
+  const std::string victim = dir.path() + "/victim";
+  std::ofstream(victim) << "precious";
+  // Every name a save might have used before: the file's own and a fixed temporary one.
+  ASSERT_EQ(symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+  FrameState state;
+  state.mode = kModeFourPoint;
+  ASSERT_TRUE(SaveState(path, state));
+  EXPECT_EQ(ReadFile(victim), "precious");
+  struct stat info {};
+  ASSERT_EQ(lstat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode)) << "the state file became a link";
+  FrameState loaded;
+  ASSERT_TRUE(LoadState(path, loaded));
+  EXPECT_EQ(loaded.mode, kModeFourPoint);
+  // Nothing left behind but the file, the planted link and the victim.
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 3u);
+  // Nowhere to write: the save fails and leaves nothing.
+  EXPECT_FALSE(SaveState(dir.path() + "/missing/state", state));
+}
+
+TEST(SimStateFileTest, FailedSaveIsTriedAgainUntilItSucceeds) {
+  ScratchDir dir;
+  const std::string home = dir.path() + "/home";
+  ASSERT_TRUE(fs::create_directory(home));
+  ServerOptions options;
+  options.stateFile = home + "/state";
+  ServedFrame frame(options);
+  ProgramLink console(frame, ConsoleLinkConfig());
+  ASSERT_TRUE(console.link.Start());
+  auto setMode = [&](uint8_t mode) { return console.Send(kCalibrationReportId, CMD_CAL_SET_MODE, {mode}); };
+  ASSERT_TRUE(setMode(kModeNinePoint));
+  ASSERT_TRUE(Eventually([&] { return ReadFile(options.stateFile).find("mode 4\n") != std::string::npos; }));
+  // The directory is away for a moment (a read-only one fails alike, but not for root).
+  ASSERT_EQ(std::rename(home.c_str(), (home + ".away").c_str()), 0);
+  ASSERT_TRUE(setMode(kModeFourPoint));
+  std::this_thread::sleep_for(300ms);
+  ASSERT_EQ(std::rename((home + ".away").c_str(), home.c_str()), 0);
+  EXPECT_TRUE(Eventually([&] { return ReadFile(options.stateFile).find("mode 2\n") != std::string::npos; }))
+      << "the failed save was not tried again";
+}
+
+TEST(SimStateFileTest, ChangesInQuickSuccessionAreSavedTogetherAndTheLastOneAtQuit) {
+  ScratchDir dir;
+  ServerOptions options;
+  options.stateFile = dir.path() + "/state";
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+  constexpr int kToggles = 300;
+  const auto begin = std::chrono::steady_clock::now();
+  {
+    ServedFrame frame(options);
+    ProgramLink console(frame, ConsoleLinkConfig());
+    ASSERT_TRUE(console.link.Start());
+    for (int i = 0; i < kToggles; ++i) {
+      ASSERT_TRUE(console.Send(kSettingsReportId, CMD_CAL_OPTION_13, {kAccessWrite, uint8_t(1 + i % 2)}));
+    }
+  }
+  const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - begin);
+  // Each save ends with a rename onto the state file.
+  int saves = 0;
+  alignas(inotify_event) char events[65536];
+  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;) {
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+      if ((e->mask & IN_MOVED_TO) && e->len > 0 && std::string(e->name) == "state") ++saves;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+  }
+  close(watch);
+  EXPECT_GE(saves, 1);
+  EXPECT_LE(saves, took.count() / 100 + 2) << kToggles << " changes in " << took.count() << " ms";
+  FrameState saved;
+  ASSERT_TRUE(LoadState(options.stateFile, saved));
+  EXPECT_EQ(saved.settings.option13, 2) << "the last change was not saved at quit";
+}
+
+TEST(SimHostTest, ClientsGiveUpOnASimulatorThatDoesNotAnswer) {
+  // One listener that never accepts: its queue holds one connection and drops the next
+  // attempts, so a connect waits; another with room in its queue, where an answer never comes.
+  struct Case {
+    const char* name;
+    int backlog;
+  };
+  const Case cases[] = {{"queue full", 0}, {"no answer", 16}};
+  std::vector<std::future<bool>> running;
+  std::vector<std::unique_ptr<net::Socket>> listeners;
+  std::vector<std::unique_ptr<RawClient>> fillers;
+  for (const Case& c : cases) {
+    auto listener = std::make_unique<net::Socket>(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener->native(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener->native(), c.backlog), 0);
+    socklen_t length = sizeof addr;
+    ASSERT_EQ(getsockname(listener->native(), reinterpret_cast<sockaddr*>(&addr), &length), 0);
+    const uint16_t port = ntohs(addr.sin_port);
+    if (c.backlog == 0) fillers.push_back(std::make_unique<RawClient>(port));
+    running.push_back(Detached([port] {
+      std::unique_ptr<HidHost> host = CreateSimHidHost("127.0.0.1", port);
+      std::string out;
+      return host->Enumerate().empty() && host->Open(L"\\\\?\\hid#x", Access::Read) == nullptr &&
+             RunControl("127.0.0.1", port, {"dump"}, out) == kNoSimulator;
+    }));
+    listeners.push_back(std::move(listener));
+  }
+  for (std::size_t i = 0; i < running.size(); ++i) {
+    ASSERT_EQ(running[i].wait_for(45s), std::future_status::ready) << cases[i].name << ": still waiting";
+    EXPECT_TRUE(running[i].get()) << cases[i].name;
+  }
+}
+
+}  // namespace
+}  // namespace tactra::sim::testing

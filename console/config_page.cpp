@@ -127,14 +127,6 @@ int ConfigOsCode(const VersionRecord& version) {
   return systemClass == kOsCodeWithSetting11 && !nt61 ? kLaterNt : systemClass;
 }
 
-bool ConfigFields::operator==(const ConfigFields& o) const {
-  return value11 == o.value11 && flag12a == o.flag12a && flag12b == o.flag12b && flag12c == o.flag12c &&
-         enable16 == o.enable16 && value16 == o.value16 && level17a == o.level17a && level17b == o.level17b &&
-         level17c == o.level17c && level17d == o.level17d && enable21 == o.enable21 &&
-         valueA21 == o.valueA21 && valueB21 == o.valueB21 && enable15 == o.enable15 && level15 == o.level15 &&
-         time15 == o.time15 && enable14 == o.enable14 && level14 == o.level14 && time14 == o.time14;
-}
-
 const ControlView& ConfigView::operator[](int id) const {
   static const ControlView kNone{};
   for (const ControlView& c : controls) {

@@ -54,8 +54,6 @@ struct ConfigFields {
   bool enable14 = true;
   int level14 = 5;
   int time14 = 500;
-
-  bool operator==(const ConfigFields& o) const;
 };
 
 enum class ControlKind { List, Slider, Spin, Edit, Label, Button };

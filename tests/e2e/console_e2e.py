@@ -608,7 +608,7 @@ SCENARIOS = [
     ("tray icon and minimise", scenario_tray),
     ("Chinese by argument", scenario_chinese_by_argument),
     ("language module missing", scenario_module_missing),
-    ("config read, Apply, read back", scenario_config_read_apply),
+    ("config read, Apply, read back", scenario_config_read_apply, BOTH),
     ("config refused write, Default", scenario_config_refusal_and_default),
     ("config greyed, then back", scenario_config_greyed_then_back),
     ("config later Windows", scenario_config_later_windows),

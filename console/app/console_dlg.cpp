@@ -44,9 +44,9 @@ CTactraConsoleDlg::CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& mess
       context_{usb_.link(), messages,
                [](std::chrono::milliseconds d) { Sleep(static_cast<DWORD>(d.count())); }, queue_},
       info_(resources, context_),
-      config_(resources),
+      config_(resources, context_, model_),
       calibration_(resources, context_, model_),
-      model_(usb_.link(), messages, {&info_.model(), nullptr, &calibration_.model()}),
+      model_(usb_.link(), messages, {&info_.model(), &config_.model(), &calibration_.model()}),
       options_(resources, model_, settings, messages),
       about_(resources, IDD_PAGE_ABOUT) {
   icon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXICON)));

@@ -45,6 +45,24 @@ SAVE_FAILED, IMPORT_FAILED = "Failed to save results!", "Failed to import!"
 PLACEHOLDERS = {1042: "0", 1038: "0", 1040: "0", 1039: "0", 1041: "0", 1050: "N/A", 1051: "N/A",
                 1052: "N/A", 1053: "N/A"}
 
+# The configuration page: its reads in order, the controls a scenario looks at, and what it
+# shows of the simulated frame's factory settings and when greyed: (selected item or position,
+# enabled); -1 for the buttons.
+CONFIG_READS = [0x11, 0x12, 0x16, 0x17, 0x21, 0x15, 0x14]
+CONFIG_IDS = [1022, 1023, 1024, 1025, 1032, 1044, 1059, 1060, 1047, 1048, 1049, 1026, 1027, 1028, 1029,
+              1031, 1030, 1036, 1037]
+FACTORY_SHOWN = dict(zip(CONFIG_IDS, [(1, 1), (0, 1), (1, 1), (0, 1), (0, 1), (10, 1), (3, 1), (3, 1), (0, 1),
+                                      (4, 1), (3, 1), (1, 1), (5, 0), (4, 0), (0, 1), (2, 1), (4, 1), (-1, 1),
+                                      (-1, 1)]))
+GREYED_SHOWN = dict(zip(CONFIG_IDS, [(1, 0), (1, 0), (1, 0), (1, 0), (0, 0), (5, 0), (1, 0), (1, 0), (0, 0),
+                                     (4, 0), (3, 0), (0, 0), (5, 0), (4, 0), (0, 0), (4, 0), (4, 0), (-1, 1),
+                                     (-1, 0)]))
+# The factory settings written back as the page read them (setting 15 is off: the page's own
+# level and time go with it).
+FACTORY_WRITES = [(0x11, [2]), (0x12, [1, 0, 1]), (0x16, [1, 10]), (0x17, [3, 3, 5, 5]),
+                  (0x21, [1, 0, 30, 0x01, 0xF4]), (0x15, [0, 5, 0x0B, 0xB8]), (0x14, [1, 5, 0x01, 0x2C])]
+WINE_KEY = r"HKCU\Software\Wine"
+
 
 class Console(Program):
     def __init__(self, env, port, args=(), startup_log=None, cwd=None, exe="TactraConsole.exe"):
@@ -57,9 +75,9 @@ class Console(Program):
         self.handle = None
 
     def probe(self, *argv, window=None):
-        # Once known, the window by its handle: a message box of the console carries its title too.
-        target = window or ("#" + self.handle if self.handle else TITLE)
-        return run_windows(self.env, ["window_probe.exe", target, *argv])
+        # Once known, the window by its handle: a message box that is closing has the same title.
+        window = window or ("#" + self.handle if self.handle else TITLE)
+        return run_windows(self.env, ["window_probe.exe", window, *argv])
 
     def show(self):
         """(window fields, {(page, id): control fields}) of the console as it is now."""
@@ -167,10 +185,6 @@ def open_calibration_page(console, frame):
     return received_since(frame, before)
 
 
-def no_box(env, ms=1500):
-    return run_windows(env, ["msgbox_probe.exe", str(ms)])[0] == 1
-
-
 def owned_text_box(env):
     """Closes the next message box, which must be owned and carry the program's name; its text."""
     out = probe_box(env, None, 15000)
@@ -258,6 +272,75 @@ def startup_overhead(log):
     return None
 
 
+def settings_report(code, payload):
+    """A settings-channel request as the frame receives it: 64 bytes, 0xFF after the payload."""
+    return bytes([7, code, len(payload)]) + bytes(payload) + b"\xff" + bytes(60 - len(payload))
+
+
+def config_writes(writes):
+    return [settings_report(code, [2] + values) for code, values in writes]
+
+
+@contextlib.contextmanager
+def wine_version(env, version):
+    """The Windows version Wine reports to programs started meanwhile; the earlier one afterwards."""
+    before = env.reg_value(WINE_KEY, "Version")
+    env.reg("add", WINE_KEY, "/v", "Version", "/d", version, "/f")
+    try:
+        yield
+    finally:
+        if before is None:
+            env.reg("delete", WINE_KEY, "/v", "Version", "/f")
+        else:
+            env.reg("add", WINE_KEY, "/v", "Version", "/d", before, "/f")
+
+
+def open_tab(console, frame, tab, reads, settle=0.6):
+    """Selects a tab and waits for its reads; the reports the frame received meanwhile."""
+    before = len(frame.received(SETTINGS_CHANNEL))
+    console.probe("tab", str(tab))
+    wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + reads, 15, "tab %d did not read" % tab)
+    time.sleep(settle)
+    return frame.received(SETTINGS_CHANNEL)[before:]
+
+
+def reopen_config(console, frame, reads=7, settle=0.6):
+    """The information page, then the configuration page again: it reads anew."""
+    open_tab(console, frame, 0, len(INFO_REQUESTS))
+    return open_tab(console, frame, 1, reads, settle)
+
+
+def config_shown(console):
+    """What the configuration page shows: {id: (item or position, enabled)}, the edit box's text and
+    whether it is enabled."""
+    controls = console.show()[1]
+    shown = {}
+    for i in CONFIG_IDS:
+        c = controls[("config", i)]
+        shown[i] = (int(c.get("selected", c.get("position", -1))), int(c["enabled"]))
+    edit = controls[("config", 1043)]
+    return shown, edit["text"], edit["enabled"] == "1"
+
+
+def check_config_shown(console, expected, text, edit_enabled, what):
+    shown, edit, enabled = config_shown(console)
+    wrong = {i: (shown[i], expected[i]) for i in expected if shown[i] != expected[i]}
+    check(not wrong, "%s: (shown, expected) %s" % (what, wrong))
+    check((edit, enabled) == (text, edit_enabled), "%s: edit box %r enabled %s" % (what, edit, enabled))
+
+
+def check_no_box(env, wait_ms=1000):
+    check(run_windows(env, ["msgbox_probe.exe", str(wait_ms)])[0] == 1, "a message box too many")
+
+
+def apply_config(console, frame, writes):
+    before = len(frame.received(SETTINGS_CHANNEL))
+    console.probe("click", "config", "1037")
+    wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + writes, 15, "Apply did not write")
+    time.sleep(0.5)
+    return frame.received(SETTINGS_CHANNEL)[before:]
+
+
 def close_with_escape(console):
     console.key_to(console.wait_window(lambda w, h, t: t == TITLE, 10), "Escape")
     check(console.wait_exit(15), "Escape did not end the console")
@@ -315,8 +398,9 @@ def scenario_no_frame(env):
         check(controls[("main", 1004)]["selected"] == "0", "a tab changed while a message box of a sequence was open")
         check(console.texts("info", PLACEHOLDERS.keys()) == PLACEHOLDERS, "placeholders not shown")
         status = console.status()
-        # Tab 0 again (as the user selects it): the message every time.
-        console.probe("tab", "1")
+        # Tab 0 again (as the user selects it): the message every time. The options page in
+        # between asks the frame nothing.
+        console.probe("tab", "3")
         time.sleep(0.5)
         console.probe("tab", "0")
         box = dismiss_box(env, MODULE_EN)
@@ -346,7 +430,7 @@ def scenario_plug_unplug(env):
         wait_until(lambda: console.status() == disconnected, 10, "no removal at the old paths")
         frame.ctl("plug")
         wait_until(lambda: console.status() == connected, 10, "the frame at new paths was not found")
-        console.probe("tab", "1")
+        console.probe("tab", "3")
         console.probe("tab", "0")
         time.sleep(2)
         check(len(frame.received(SETTINGS_CHANNEL)) == before + 6, "the frame at new paths does not answer")
@@ -534,7 +618,7 @@ def scenario_calibration_option_and_mode(env):
               "Apply sent %s" % [(c, r[:6].hex()) for c, r in sent])
         dump = frame.dump()
         check((dump["option13"], dump["mode"]) == (2, 3), "the frame keeps %s, %s" % (dump["option13"], dump["mode"]))
-        check(no_box(env), "a message after Apply")
+        check_no_box(env, 1500)
         console.probe("tab", "0")
         time.sleep(1.0)
         open_calibration_page(console, frame)
@@ -552,7 +636,7 @@ def scenario_calibration_mode_refused(env):
         console.probe("click", CAL, str(APPLY))
         box = dismiss_box(env, MODULE_EN)
         check(box == (1085, 1080), "message %s" % (box,))
-        check(no_box(env), "the refusal was told twice")
+        check_no_box(env, 1500)
         check(calibration_page(console)[1] == [4], "the mode buttons did not go back to the frame's mode")
         sent = received_since(frame, count)
         check(sent[-1] == report(CAL_CHANNEL, [6, 0x02, 1, 2]), "the mode sent: %s" % sent[-1][1][:5].hex())
@@ -606,7 +690,7 @@ def scenario_calibration_import_and_factory(env):
         check(sent == [report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))],
               "the import sent %s" % [r.hex() for _, r in sent])
         check(frame.dump()["record"] == hand_record().hex(), "the frame keeps %s" % frame.dump()["record"])
-        check(no_box(env), "a message after a good import")
+        check_no_box(env, 1500)
 
         # A file an editor changed, and Cancel: nothing reaches the frame.
         count = len(frame.dump()["received"])
@@ -615,7 +699,7 @@ def scenario_calibration_import_and_factory(env):
         check(owned_text_box(env) == IMPORT_FAILED, "no word that the file was refused")
         console.probe("click", CAL, str(IMPORT))
         answer_file_dialog(console, OPEN_TITLE, None)
-        check(no_box(env), "Cancel said something")
+        check_no_box(env, 1500)
         check(received_since(frame, count) == [], "a refused file or Cancel reached the frame")
 
         # The factory calibration: the action, then the page is read again.
@@ -648,14 +732,14 @@ def scenario_calibration_export(env):
             written = f.read()
         check(written == calibration_file(kept) == HAND_FILE, "the file holds %r" % written)
         check(received_since(frame, count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the export sent more")
-        check(no_box(env), "a message after a good export")
+        check_no_box(env, 1500)
         check(sorted(os.listdir(folder)) == ["exported.ini", "hand.ini"], "left behind: %s" % os.listdir(folder))
 
         # Cancel: nothing sent, nothing written, nothing said.
         count = len(frame.dump()["received"])
         console.probe("click", CAL, str(EXPORT))
         answer_file_dialog(console, SAVE_TITLE, None)
-        check(no_box(env), "Cancel said something")
+        check_no_box(env, 1500)
         check(received_since(frame, count) == [], "Cancel reached the frame")
 
         # 4 points chosen (not applied), over the file written before: the record is asked for,
@@ -710,7 +794,7 @@ def scenario_calibration_program(env):
                 check(box == (1084, 1080), "message %s" % (box,))
             ended_by.append(end_run(console, frame, kelvane, wid))
         check(calibration_command_count(frame, 0x03) == 2, "the frame did not see two calibrations begin")
-        check(no_box(env), "a message after the second start")
+        check_no_box(env, 1500)
     return "started by full path without arguments, 1084 while it ran, started again after it ended (by %s)" % (
         ", ".join(ended_by))
 
@@ -745,6 +829,159 @@ def scenario_calibration_page_chinese(env):
     return "four illustrations, start button '%s'" % text
 
 
+@contextlib.contextmanager
+def config_console(env, version="win7", language=0, frame=True):
+    """(console, frame) with Wine reporting `version`: a console in `language` against a new frame
+    (or none), up and ready when there is a frame; both end afterwards."""
+    reset_registry(env, language)
+    sim = Frame(env, 3) if frame else None
+    with wine_version(env, version):
+        console = Console(env, sim.port if sim else free_port())
+        try:
+            if sim:
+                check(console.wait_ready(), "the console did not come up")
+            yield console, sim
+            close_with_escape(console)
+        finally:
+            console.kill()
+            if sim:
+                sim.stop()
+            if language:
+                reset_registry(env, 0)
+
+
+def scenario_config_read_apply(env):
+    with config_console(env) as (console, frame):
+        reads = open_tab(console, frame, 1, 7)
+        check(reads == [settings_report(code, [1]) for code in CONFIG_READS],
+              "reads %s" % [r[:5].hex() for r in reads])
+        check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
+        screenshot(env, "config-en-values.png")
+
+        # The user's changes: every kind of control; setting 15 switched on brings its lists.
+        for control, item in ((1022, 0), (1023, 1), (1048, 9), (1049, 7), (1026, 0), (1027, 9), (1028, 9),
+                              (1031, 9), (1030, 0)):
+            console.probe("select", "config", str(control), str(item))
+        console.probe("spin", "config", "1044", "up")
+        console.probe("spin", "config", "1044", "up")
+        console.probe("slide", "config", "1059", "5")
+        time.sleep(0.5)
+        writes = apply_config(console, frame, 7)
+        expected = [(0x11, [1]), (0x12, [0, 0, 1]), (0x16, [1, 12]), (0x17, [5, 3, 5, 5]),
+                    (0x21, [1, 0, 180, 0x07, 0xD0]), (0x15, [1, 10, 0x13, 0x88]), (0x14, [1, 1, 0x03, 0xE8])]
+        check(writes == config_writes(expected), "writes %s" % [w[:10].hex() for w in writes])
+        settings = frame.dump()["settings"]
+        kept = {"cfg11": 1, "cfg12": [0, 0, 1], "cfg16": {"enabled": 1, "value": 12}, "cfg17": [5, 3, 5, 5],
+                "cfg21": {"enabled": 1, "a": 180, "b": 2000}, "cfg15": {"enabled": 1, "level": 10, "time": 5000},
+                "cfg14": {"enabled": 1, "level": 1, "time": 1000}}
+        check(all(settings[k] == v for k, v in kept.items()), "the frame holds %s" % settings)
+        check_no_box(env)
+
+        # Read again: what the frame kept.
+        reopen_config(console, frame)
+        changed = dict(FACTORY_SHOWN)
+        changed.update({1022: (0, 1), 1023: (1, 1), 1044: (12, 1), 1059: (5, 1), 1048: (9, 1), 1049: (7, 1),
+                        1026: (0, 1), 1027: (9, 1), 1028: (9, 1), 1031: (9, 1), 1030: (0, 1)})
+        check_config_shown(console, changed, "12", True, "read back")
+    return "7 paced reads, 7 exact writes the frame kept and showed again"
+
+
+def scenario_config_refusal_and_default(env):
+    with config_console(env) as (console, frame):
+        open_tab(console, frame, 1, 7)
+        console.probe("select", "config", "1049", "0")
+        console.probe("slide", "config", "1060", "1")
+        time.sleep(0.5)
+        frame.ctl("fault", "7:0x17", "refuse")
+        console.probe("click", "config", "1037")
+        box = dismiss_box(env, MODULE_EN)
+        check(box == (1085, 1080), "message %s" % (box,))
+        check_no_box(env)
+        frame.ctl("fault", "7:0x17", "none")
+        writes = frame.received(SETTINGS_CHANNEL)[-7:]
+        check([w[1] for w in writes] == CONFIG_READS, "the writes after the refused one did not go")
+        settings = frame.dump()["settings"]
+        check(settings["cfg17"] == [3, 3, 5, 5] and settings["cfg21"]["b"] == 100, "the frame holds %s" % settings)
+
+        # Default: the frame's own settings, read again.
+        before = len(frame.received(SETTINGS_CHANNEL))
+        console.probe("click", "config", "1036")
+        wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + 8, 15, "Default did not read again")
+        time.sleep(0.6)
+        sent = frame.received(SETTINGS_CHANNEL)[before:]
+        check(sent == [settings_report(0x81, [2])] + [settings_report(c, [1]) for c in CONFIG_READS],
+              "Default sent %s" % [r[:5].hex() for r in sent])
+        check(frame.dump()["settings"]["cfg21"]["b"] == 500, "the frame did not restore its settings")
+        check_config_shown(console, FACTORY_SHOWN, "10", True, "after Default")
+        check_no_box(env, 500)
+    return "1085 once, the other six writes taken; Default restores and reads again"
+
+
+def scenario_config_greyed_then_back(env):
+    with config_console(env) as (console, frame):
+        frame.ctl("fault", "7:0x14", "silent")
+        open_tab(console, frame, 1, 7, settle=2.8)
+        check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
+        screenshot(env, "config-en-greyed.png")
+        before = len(frame.received(SETTINGS_CHANNEL))
+        console.probe("click", "config", "1037")
+        time.sleep(1.0)
+        check(len(frame.received(SETTINGS_CHANNEL)) == before, "Apply wrote values the frame never told")
+
+        # The frame answers again: the page comes back, and Apply writes what it read.
+        frame.ctl("fault", "7:0x14", "none")
+        reopen_config(console, frame)
+        check_config_shown(console, FACTORY_SHOWN, "10", True, "answered again")
+        writes = apply_config(console, frame, 7)
+        check(writes == config_writes(FACTORY_WRITES), "writes %s" % [w[:10].hex() for w in writes])
+    return "greyed with Apply off, back after an answered read; sliders written as read"
+
+
+def scenario_config_later_windows(env):
+    with config_console(env, "win10") as (console, frame):
+        reads = open_tab(console, frame, 1, 6)
+        check(reads == [settings_report(code, [1]) for code in CONFIG_READS[1:]],
+              "reads %s" % [r[:5].hex() for r in reads])
+        expected = dict(FACTORY_SHOWN)
+        expected[1022] = (0, 0)
+        check_config_shown(console, expected, "10", True, "later Windows")
+        console.probe("select", "config", "1022", "1")
+        time.sleep(0.3)
+        check_config_shown(console, expected, "10", True, "the first list chosen anyway")
+        writes = apply_config(console, frame, 6)
+        check(writes == config_writes(FACTORY_WRITES[1:]), "writes %s" % [w[:10].hex() for w in writes])
+        check(frame.dump()["settings"]["cfg11"] == 2, "the first setting was written")
+    return "6 reads and 6 writes, first list greyed at item 0"
+
+
+def scenario_config_chinese(env):
+    with config_console(env, language=1) as (console, frame):
+        open_tab(console, frame, 1, 7)
+        check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
+        screenshot(env, "config-zh-values.png")
+        frame.ctl("fault", "7:0x14", "silent")
+        reopen_config(console, frame, settle=2.8)
+        check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
+        screenshot(env, "config-zh-greyed.png")
+    return "read and greyed, in Chinese"
+
+
+def scenario_config_no_frame(env):
+    with config_console(env, frame=False) as (console, _):
+        check(console.wait_window(lambda w, h, t: t == TITLE, 20), "no console window")
+        check(dismiss_box(env, MODULE_EN) == (1083, 1080), "no message at start")
+        check(console.wait_ready(), "the console did not come up")
+        console.probe("tab", "1")
+        check(dismiss_box(env, MODULE_EN) == (1083, 1080), "no message on the page")
+        check_no_box(env)
+        check_config_shown(console, GREYED_SHOWN, "5", False, "without a frame")
+        console.probe("click", "config", "1036")
+        for n in (1, 2):
+            check(dismiss_box(env, MODULE_EN) == (1083, 1080), "Default: message %d missing" % n)
+        check_no_box(env)
+    return "1083 once on the page, twice for Default; greyed"
+
+
 SCENARIOS = [
     ("first start", scenario_first_start, BOTH),
     ("start without a frame", scenario_no_frame),
@@ -753,6 +990,12 @@ SCENARIOS = [
     ("tray icon and minimise", scenario_tray),
     ("Chinese by argument", scenario_chinese_by_argument),
     ("language module missing", scenario_module_missing),
+    ("config read, Apply, read back", scenario_config_read_apply, BOTH),
+    ("config refused write, Default", scenario_config_refusal_and_default),
+    ("config greyed, then back", scenario_config_greyed_then_back),
+    ("config later Windows", scenario_config_later_windows),
+    ("config Chinese", scenario_config_chinese),
+    ("config without a frame", scenario_config_no_frame),
     ("calibration option and mode", scenario_calibration_option_and_mode),
     ("calibration mode refused", scenario_calibration_mode_refused),
     ("calibration import and factory", scenario_calibration_import_and_factory),

@@ -6,6 +6,7 @@
 //   window_probe WINDOW click PAGE ID             clicks a button of a page ("main" for the window)
 //   window_probe WINDOW select PAGE ID INDEX      chooses an item of a drop-down list
 //   window_probe WINDOW slide PAGE ID POS         moves a slider's thumb to POS
+//   window_probe WINDOW spin PAGE ID up|down      clicks a spin box's upper or lower arrow
 //   window_probe WINDOW rect PAGE ID              a control's rectangle on the screen
 //   window_probe WINDOW settext PAGE ID TEXT      sets a control's text (a file dialog's name box)
 //   window_probe WINDOW tray                      whether its notification-area icon 128 is there
@@ -213,6 +214,16 @@ int main(int argc, char** argv) {
     Ask(control, TBM_SETPOS, TRUE, position);
     PostMessageW(GetParent(control), WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position),
                  reinterpret_cast<LPARAM>(control));
+  } else if (command == "spin" && argc == 6) {
+    HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
+    if (!control) return 1;
+    RECT r{};
+    GetClientRect(control, &r);
+    const bool up = std::strcmp(argv[5], "up") == 0;
+    const LPARAM at = MAKELPARAM(r.right / 2, up ? r.bottom / 4 : r.bottom * 3 / 4);
+    // A press and release on the arrow, as the mouse sends them.
+    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(control, WM_LBUTTONUP, 0, at);
   } else {
     return 2;
   }

@@ -328,20 +328,6 @@ TEST(RadioButtons, FallBacksOfAClickedButton) {
   for (const ModeCase& c : modes) EXPECT_EQ(ModeAfterClick(c.clicked, c.checked), c.mode) << c.clicked;
 }
 
-TEST(CalibrationPage, ClicksChangeFieldsAndButtonsAtOnceAndSendNothing) {
-  Rig rig;
-  rig.Learn(0, 4);
-  const std::size_t sent = rig.link.Sent().size();
-  rig.page.OnOptionClicked(3, {false, false, false, true});
-  rig.page.OnModeClicked(3, {false, true, false});
-  const CalibrationView view = rig.page.View();
-  EXPECT_EQ(view.checkedOption, 3);
-  EXPECT_EQ(view.illustration, IDB_OPTION_3);
-  EXPECT_EQ(view.checkedMode, 3);
-  EXPECT_EQ(rig.page.Fields().confirmedMode, 4);
-  EXPECT_EQ(rig.link.Sent().size(), sent);
-}
-
 TEST(CalibrationPage, StartOutcomes) {
   struct Case {
     StartOutcome outcome;

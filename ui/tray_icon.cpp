@@ -24,6 +24,8 @@ bool TrayIcon::Add(HWND window, UINT id, UINT callbackMessage, HICON icon, const
 bool TrayIcon::AddAgain() {
   if (data_.hWnd == nullptr) return false;
   added_ = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
+  // A shell that announces itself again may still hold the entry: then it is there.
+  if (!added_) added_ = Shell_NotifyIconW(NIM_MODIFY, &data_) != FALSE;
   return added_;
 }
 

@@ -26,7 +26,4 @@ class CCalibrationApp {
   win32::UniqueModule resources_;  // released when the application object ends
 };
 
-// The module file name for a language.
-const wchar_t* ModuleNameFor(int language);
-
 }  // namespace tactra::calib

@@ -289,14 +289,11 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
     case WM_OPEN_CONVERSATION:
       OnOpenConversation();
       return true;
-    case WM_DEVICECHANGE: {
-      DeviceNotice notice;
-      std::wstring path;
-      if (DecodeDeviceChange(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam), notice, path))
-        OnNotice(notice, path);
-      result = TRUE;
+    case WM_DEVICECHANGE:
+      result =
+          OnDeviceChange(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam),
+                         [this](DeviceNotice notice, const std::wstring& path) { OnNotice(notice, path); });
       return true;
-    }
     default:
       return false;
   }

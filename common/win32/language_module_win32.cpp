@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include "common/language.h"
+#include "common/win32/message_box_win32.h"
+
 namespace tactra::win32 {
 
 namespace {
@@ -38,6 +41,24 @@ UniqueModule LoadLanguageModule(const std::wstring& fileName) {
   if (folder.empty() || fileName.empty()) return UniqueModule();
   return UniqueModule(LoadLibraryExW((folder + fileName).c_str(), nullptr,
                                      LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
+}
+
+ProgramLanguage StartInLanguage(const std::wstring& commandLine, SettingsStore& store, const wchar_t* english,
+                                const wchar_t* chinese, const wchar_t* missingEnd) {
+  ProgramLanguage start{kLanguageInitial, UniqueModule()};
+  {
+    // Before any module the messages are fixed English texts.
+    ResourceMessages fixedMessages(nullptr, ResourceMessages::Variant::Calibration);
+    start.language = SelectLanguage(CommandLineArguments(commandLine), store, fixedMessages);
+  }
+  const wchar_t* name = IsChinese(start.language) ? chinese : english;
+  start.module = LoadLanguageModule(name);
+  if (!start.module) {
+    // The name is put in place of %s by concatenation: it is never a format string.
+    const std::wstring text = std::wstring(L"Cannot find language file: ") + name + missingEnd;
+    MessageBoxW(nullptr, text.c_str(), L"Error", MB_OK | MB_ICONERROR);
+  }
+  return start;
 }
 
 }  // namespace tactra::win32

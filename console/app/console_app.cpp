@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include "common/language.h"
 #include "common/win32/language_module_win32.h"
 #include "common/win32/message_box_win32.h"
 #include "common/win32/registry_store_win32.h"
@@ -17,35 +16,19 @@ namespace tactra::console {
 
 namespace {
 
-#define TACTRA_WIDEN2(s) L##s
-#define TACTRA_WIDEN(s) TACTRA_WIDEN2(s)
-
 std::unique_ptr<HidHost> CreateConsoleHost() { return ChooseHidHost(CreateWin32HidHost); }
 
 void NoteStartupStep(const char* step) { win32::NoteStartupStep(L"TACTRA_CONSOLE_STARTUP_LOG", step); }
 
 }  // namespace
 
-const wchar_t* ConsoleModuleName(int language) {
-  return IsChinese(language) ? TACTRA_WIDEN(CONSOLE_MODULE_ZH) : TACTRA_WIDEN(CONSOLE_MODULE_EN);
-}
-
 bool CTactraConsoleApp::InitInstance(const std::wstring& commandLine) {
   std::unique_ptr<SettingsStore> store = CreateRegistryStore();
-  {
-    ResourceMessages fixedMessages(nullptr, ResourceMessages::Variant::Console);
-    language_ = SelectLanguage(CommandLineArguments(commandLine), *store, fixedMessages);
-  }
-  NoteStartupStep("language-chosen");
-
-  const wchar_t* name = ConsoleModuleName(language_);
-  resources_ = win32::LoadLanguageModule(name);
-  if (!resources_) {
-    // The name is put in place of %s by concatenation: it is never a format string.
-    const std::wstring text = std::wstring(L"Cannot find language file: ") + name + L"!";
-    MessageBoxW(nullptr, text.c_str(), L"Error", MB_OK | MB_ICONERROR);
-    return false;
-  }
+  win32::ProgramLanguage start =
+      win32::StartInLanguage(commandLine, *store, L"" CONSOLE_MODULE_EN, L"" CONSOLE_MODULE_ZH, L"!");
+  language_ = start.language;
+  resources_ = std::move(start.module);
+  if (!resources_) return false;
   NoteStartupStep("module-loaded");
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_UPDOWN_CLASS};

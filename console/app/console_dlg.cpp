@@ -293,14 +293,11 @@ bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
     case WM_QUERYDRAGICON:
       result = reinterpret_cast<INT_PTR>(icon_.get());
       return true;
-    case WM_DEVICECHANGE: {
-      DeviceNotice notice;
-      std::wstring path;
-      if (DecodeDeviceChange(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam), notice, path))
-        OnNotice(notice, path);
-      result = TRUE;
+    case WM_DEVICECHANGE:
+      result =
+          OnDeviceChange(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam),
+                         [this](DeviceNotice notice, const std::wstring& path) { OnNotice(notice, path); });
       return true;
-    }
     default:
       return false;
   }

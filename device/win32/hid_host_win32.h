@@ -23,4 +23,14 @@ bool EnumerateHidClass(std::vector<HidInterface>& out);
 // the link's OnDeviceNotice.
 bool DecodeDeviceChange(uintptr_t wParam, intptr_t lParam, DeviceNotice& notice, std::wstring& path);
 
+// A window's WM_DEVICECHANGE: an interface's arrival or removal goes to `handle(notice, path)`,
+// every other notice is let be. The result the window returns for the message.
+template <typename Handle>
+intptr_t OnDeviceChange(uintptr_t wParam, intptr_t lParam, Handle&& handle) {
+  DeviceNotice notice;
+  std::wstring path;
+  if (DecodeDeviceChange(wParam, lParam, notice, path)) handle(notice, path);
+  return 1;  // TRUE: every notice is granted
+}
+
 }  // namespace tactra

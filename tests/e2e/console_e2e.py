@@ -296,6 +296,10 @@ def scenario_tray(env):
     console = Console(env, frame.port)
     try:
         check(console.wait_ready(), "the console did not come up")
+        # The shell says its notification area restarted: the icon is there after it.
+        console.probe("taskbar-created")
+        time.sleep(0.5)
+        check(console.tray(), "no icon after the shell's restart message")
         console.probe("post", str(WM_SYSCOMMAND), str(SC_MINIMIZE), "0")
         wait_until(lambda: not console.visible(), 10, "minimising did not hide the window")
         check(console.tray(), "no icon while minimised")

@@ -8,6 +8,7 @@
 //   window_probe WINDOW slide PAGE ID POS         moves a slider's thumb to POS
 //   window_probe WINDOW rect PAGE ID              a control's rectangle on the screen
 //   window_probe WINDOW tray                      whether its notification-area icon 128 is there
+//   window_probe WINDOW taskbar-created           tells it the shell's notification area restarted
 // A page is named by what it holds: info, config, calibration, options, about.
 // Exit 0 when done, 1 when the window or control was not found, 2 on bad arguments.
 #include <windows.h>
@@ -165,7 +166,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!window || !IsWindow(window)) return 1;
-  if (command == "show") {
+  if (command == "taskbar-created") {
+    PostMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  } else if (command == "show") {
     Show(window);
   } else if (command == "post" && argc == 6) {
     PostMessageW(window, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)),

@@ -166,7 +166,8 @@ def scenario_upgrades(env):
     check(env.reg_value(RUN, "TactraConsole") == logon, "no logon entry before the upgrades")
     older, fourth, third = state["packages"]
     for package in (fourth, third):
-        code = msiexec(env, "/i", windows_path(package["path"]), "/qn", log="upgrade-%s.log" % package["ProductVersion"])
+        code = msiexec(env, "/i", windows_path(package["path"]), "/qn",
+                       log="upgrade-%s.log" % package["ProductVersion"])
         check(code == 0, "msiexec /i of %s ended with %d" % (package["ProductVersion"], code))
         check_one_entry(env, package)
         check(sorted(os.listdir(unix_path(env, state["folder"]))) == sorted(PROGRAMS + ("README.txt",)),

@@ -16,6 +16,7 @@ A scenario names the transports it runs over; its checks are the same for both.
 
 import argparse
 import json
+import ntpath
 import os
 import socket
 import subprocess
@@ -215,7 +216,8 @@ class Program:
     def __init__(self, env, exe, port, args=(), extra_env=None, cwd=None):
         """The program, finding the frame served on `port` (None: there is none)."""
         self.env = env
-        self.classname = os.path.basename(exe).lower()
+        # The window class Wine gives is the file's name, also for a Windows path (C:\...).
+        self.classname = ntpath.basename(exe).lower()
         run_env = env.transport.program_env(port)
         run_env.update(extra_env or {})
         self.proc = env.wine(exe, *args, env=run_env, cwd=cwd,

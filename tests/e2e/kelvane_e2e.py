@@ -122,10 +122,12 @@ def startup_overhead(log):
     return None
 
 
-def full_run(env, mode, key, language_args=(), shots=None):
+def full_run(env, mode, key, language_args=(), shots=None, exe="Kelvane.exe", cwd=None):
+    """A whole run to its end; the program is the build's unless exe (and its folder cwd) names
+    another, such as an installed one."""
     frame = Frame(env, mode)
     log = os.path.join(env.artifacts, "startup-mode%d.log" % mode)
-    program = Kelvane(env, frame.port, language_args, startup_log=log)
+    program = Kelvane(env, frame.port, language_args, startup_log=log, cwd=cwd, exe=exe)
     try:
         program.window()
         if shots:

@@ -1,0 +1,318 @@
+#!/usr/bin/env python3
+"""The installer package end to end under Wine (harness.py), in a prefix of its own made fresh.
+
+The package of the tree under test (--bin: build/win32 or build/win64, which must be the one
+TACTRA_WINE_ARCH runs) is made by scripts/package three times: with the programs' version and
+with two newer ones (the fourth field, then the third). The scenarios run in order, each on what
+the one before left: a silent install, the installed console started as its shortcut starts it
+(which sets its start at logon), upgrades over it and a refused downgrade, the calibration
+program started as its shortcut starts it, a silent uninstall.
+"""
+
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import time
+import zipfile
+
+from console_e2e import FRAME_INFO, GLOBAL, RUN, STARTUP, Console, close_with_escape, wait_until
+from harness import REPO, WINESERVER, Frame, check, run_scenarios, run_windows
+from kelvane_e2e import full_run
+
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
+PROGRAMS = ("TactraConsole.exe", "TactraConsoleLangEN.dll", "TactraConsoleLangZH.dll", "Kelvane.exe",
+            "KelvaneLangEN.dll", "KelvaneLangZH.dll")
+SHORTCUTS = {"TactraConsole.lnk": "TactraConsole.exe", "Kelvane.lnk": "Kelvane.exe"}
+ERROR_INSTALL_FAILURE = 1603
+SKIPPED = 77  # CTest's SKIP_RETURN_CODE for this test
+
+# What the scenarios hand on to each other.
+state = {}
+
+
+def programs_version():
+    with open(os.path.join(REPO, "resources", "version.h")) as f:
+        for line in f:
+            if line.startswith("#define TACTRA_VERSION_TEXT"):
+                return [int(n) for n in line.split('"')[1].split(".")]
+    raise RuntimeError("no TACTRA_VERSION_TEXT in resources/version.h")
+
+
+def package_properties(msi):
+    out = subprocess.run(["msiinfo", "export", msi, "Property"], capture_output=True, text=True,
+                         check=True).stdout
+    rows = (line.rstrip("\r").split("\t", 1) for line in out.splitlines()[3:])
+    return {row[0]: row[1] for row in rows if len(row) == 2}
+
+
+def windows_path(path):
+    """A path of this machine as the prefix sees it (drive Z: is the root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def unix_path(env, path):
+    """A path on the prefix's drive C: as this machine sees it."""
+    check(path[:3].upper() == "C:\\", "%s is not on drive C:" % path)
+    return os.path.join(env.base["WINEPREFIX"], "drive_c", *[p for p in path[3:].split("\\") if p])
+
+
+def msiexec(env, *argv, log):
+    """msiexec with a verbose log in the artifacts; its exit code."""
+    path = os.path.join(env.artifacts, log)
+    return run_windows(env, ["msiexec", *argv, "/l*v", windows_path(path)], timeout=180)[0]
+
+
+def uninstall_entries(env):
+    """{product code: {value: data}} of the system's list of installed programs."""
+    entries, current = {}, None
+    for line in env.reg("query", UNINSTALL, "/s").splitlines():
+        line = line.rstrip("\r")
+        if line.startswith("HKEY_"):
+            name = line.rsplit("\\", 1)[1]
+            current = entries.setdefault(name, {}) if name != "Uninstall" else None
+        elif current is not None and line.strip():
+            parts = line.split(None, 2)
+            current[parts[0]] = parts[2] if len(parts) == 3 else ""
+    return entries
+
+
+def our_entries(env):
+    return {code: values for code, values in uninstall_entries(env).items()
+            if values.get("DisplayName") == state["product"]}
+
+
+def check_one_entry(env, package):
+    entries = our_entries(env)
+    check(list(entries) == [package["ProductCode"]], "installed programs' list holds %s, not only %s" %
+          (sorted(entries), package["ProductCode"]))
+    entry = entries[package["ProductCode"]]
+    check(entry.get("DisplayVersion") == package["ProductVersion"], "entry of version %s, not %s" %
+          (entry.get("DisplayVersion"), package["ProductVersion"]))
+    check(entry.get("Publisher") == package["Manufacturer"], "publisher %r" % entry.get("Publisher"))
+    check(entry.get("InstallLocation") == state["folder"] + "\\", "install location %r" % entry.get("InstallLocation"))
+
+
+def read_shortcut(path):
+    """(target, working folder) of a shell link: the target's local path from its link
+    information, the folder from its strings."""
+    with open(path, "rb") as f:
+        data = f.read()
+    check(data[:4] == b"\x4c\x00\x00\x00", "%s is no shell link" % path)
+    flags = struct.unpack_from("<I", data, 0x14)[0]
+    at = 0x4C
+    if flags & 0x1:  # an item list before the link information
+        at += 2 + struct.unpack_from("<H", data, at)[0]
+    check(flags & 0x2, "%s names no local path" % path)
+    info_size, _, _, _, base_offset = struct.unpack_from("<5I", data, at)
+    target = data[at + base_offset:data.index(b"\0", at + base_offset)].decode("latin-1")
+    at += info_size
+    working = None
+    unicode = flags & 0x80
+    for bit in (0x4, 0x8, 0x10, 0x20, 0x40):  # name, relative path, working folder, arguments, icon
+        if flags & bit:
+            count = struct.unpack_from("<H", data, at)[0]
+            size = count * (2 if unicode else 1)
+            text = data[at + 2:at + 2 + size].decode("utf-16-le" if unicode else "latin-1")
+            at += 2 + size
+            if bit == 0x10:
+                working = text.rstrip("\0")
+    return target, working
+
+
+# Scenarios ------------------------------------------------------------------------------------
+
+def scenario_install(env):
+    package = state["packages"][0]
+    code = msiexec(env, "/i", windows_path(package["path"]), "/qn", log="install.log")
+    check(code == 0, "msiexec /i ended with %d" % code)
+    state["installed"] = True
+    folder = unix_path(env, state["folder"])
+    check(os.path.isdir(folder), "no folder %s" % state["folder"])
+    with zipfile.ZipFile(package["zip"]) as z:
+        zipped = {os.path.basename(n): z.read(n) for n in z.namelist() if not n.endswith("/")}
+    check(sorted(os.listdir(folder)) == sorted(zipped), "installed %s, the zip holds %s" %
+          (sorted(os.listdir(folder)), sorted(zipped)))
+    check(sorted(zipped) == sorted(PROGRAMS + ("README.txt",)), "the package holds %s" % sorted(zipped))
+    for name, data in zipped.items():
+        with open(os.path.join(folder, name), "rb") as f:
+            check(f.read() == data, "installed %s differs from the zip's" % name)
+    for name in PROGRAMS:
+        with open(os.path.join(env.bin, name), "rb") as f:
+            check(f.read() == zipped[name], "packaged %s is not the build's" % name)
+    check(b"\r\n" in zipped["README.txt"] and state["version"] in zipped["README.txt"].decode(),
+          "the read-me has no Windows line ends or no version")
+
+    menu = unix_path(env, state["menu"])
+    check(os.path.isdir(menu) and sorted(os.listdir(menu)) == sorted(SHORTCUTS),
+          "the Start menu's folder holds %s" % (os.listdir(menu) if os.path.isdir(menu) else "nothing"))
+    state["shortcuts"] = {}
+    for link, program in SHORTCUTS.items():
+        target, working = read_shortcut(os.path.join(menu, link))
+        check(target == state["folder"] + "\\" + program, "%s points at %s" % (link, target))
+        check((working or "").rstrip("\\") == state["folder"], "%s starts in %s" % (link, working))
+        state["shortcuts"][program] = (target, working)
+
+    check_one_entry(env, package)
+    check(env.reg_value(RUN, "TactraConsole") is None, "the install made a logon entry")
+    return "%d files, 2 shortcuts, entry %s %s" % (len(zipped), package["ProductCode"], package["ProductVersion"])
+
+
+def scenario_upgrades(env):
+    check(state.get("installed"), "nothing installed: an earlier scenario failed")
+    logon = '"%s\\TactraConsole.exe"' % state["folder"]
+    check(env.reg_value(RUN, "TactraConsole") == logon, "no logon entry before the upgrades")
+    older, fourth, third = state["packages"]
+    for package in (fourth, third):
+        code = msiexec(env, "/i", windows_path(package["path"]), "/qn",
+                       log="upgrade-%s.log" % package["ProductVersion"])
+        check(code == 0, "msiexec /i of %s ended with %d" % (package["ProductVersion"], code))
+        check_one_entry(env, package)
+        check(sorted(os.listdir(unix_path(env, state["folder"]))) == sorted(PROGRAMS + ("README.txt",)),
+              "files after the upgrade to %s" % package["ProductVersion"])
+        entry = env.reg_value(RUN, "TactraConsole")
+        check(entry == logon, "logon entry after the upgrade to %s: %r" % (package["ProductVersion"], entry))
+    code = msiexec(env, "/i", windows_path(older["path"]), "/qn", log="downgrade.log")
+    # Wine hands a program's exit code on to this machine in its low byte.
+    check(code == ERROR_INSTALL_FAILURE & 0xFF, "installing %s over %s ended with %d" %
+          (older["ProductVersion"], third["ProductVersion"], code))
+    check_one_entry(env, third)
+    check(env.reg_value(RUN, "TactraConsole") == logon, "logon entry after the refused downgrade")
+    return "%s -> %s -> %s, one entry, logon entry kept; %s refused" % (
+        older["ProductVersion"], fourth["ProductVersion"], third["ProductVersion"], older["ProductVersion"])
+
+
+def installed(env, program):
+    """The program and its working folder (this machine's path) as its shortcut names them."""
+    check(state.get("shortcuts"), "no shortcuts: an earlier scenario failed")
+    target, working = state["shortcuts"][program]
+    return target, unix_path(env, working)
+
+
+def scenario_console(env):
+    exe, folder = installed(env, "TactraConsole.exe")
+    frame = Frame(env, 3)
+    console = Console(env, frame.port, args=("0",), exe=exe, cwd=folder)
+    try:
+        check(console.wait_ready(), "the installed console did not come up")
+        shown = console.texts("info", FRAME_INFO.keys())
+        check(shown == FRAME_INFO, "information page shows %s" % shown)
+        status = console.status()
+        check(status == "Touch frame connected", "status line %r" % status)
+        # Start at logon (Options page), as a user would: the console writes the logon entry.
+        console.probe("tab", "3")
+        time.sleep(0.5)
+        console.probe("click", "options", "1056")
+        console.probe("click", "options", "1058")
+        wait_until(lambda: env.reg_value(RUN, "TactraConsole") is not None, 10, "no logon entry after Apply")
+        entry = env.reg_value(RUN, "TactraConsole")
+        check(entry == '"%s"' % exe, "logon entry %r" % entry)
+        close_with_escape(console)
+        return "'%s', the frame's information, logon entry %s" % (status, entry)
+    finally:
+        console.kill()
+        frame.stop()
+
+
+def scenario_kelvane(env):
+    exe, folder = installed(env, "Kelvane.exe")
+    full_run(env, 4, "Return", language_args=("0",), exe=exe, cwd=folder)
+    return "mode 4 run to its end, the result kept"
+
+
+def scenario_uninstall(env):
+    check(state.get("installed"), "nothing installed: an earlier scenario failed")
+    check(env.reg_value(RUN, "TactraConsole") is not None, "no logon entry to remove: an earlier scenario failed")
+    package = state["packages"][-1]
+    code = msiexec(env, "/x", windows_path(package["path"]), "/qn", log="uninstall.log")
+    check(code == 0, "msiexec /x ended with %d" % code)
+    for path in (state["folder"], state["menu"]):
+        check(not os.path.exists(unix_path(env, path)), "%s is still there" % path)
+    check(not our_entries(env), "the installed programs' list still holds %s" % sorted(our_entries(env)))
+    check(env.reg_value(RUN, "TactraConsole") is None, "the logon entry is still there")
+    # The frame's and the programs' own settings stay for the next install.
+    kept = {"Language": env.reg_value(GLOBAL, "Language"),
+            "LoadProgramOnStartup": env.reg_value(STARTUP, "LoadProgramOnStartup")}
+    check(kept["Language"] is not None and kept["LoadProgramOnStartup"] == "0x1", "settings after removal: %s" % kept)
+    return "no file, shortcut, entry or logon entry; settings kept"
+
+
+SCENARIOS = [
+    ("silent install", scenario_install),
+    ("installed console", scenario_console),
+    ("upgrades, a refused downgrade", scenario_upgrades),
+    ("installed calibration program", scenario_kelvane),
+    ("silent uninstall", scenario_uninstall),
+]
+
+
+def prepare(env):
+    tree = os.path.basename(os.path.dirname(env.bin))
+    arch = os.environ.get("TACTRA_WINE_ARCH", "32")
+    if tree != "win" + arch:
+        print("the packages of %s cannot be tried where the %s-bit build runs" % (tree, arch))
+        return False
+
+    # The programs' version, then two newer ones: the fourth field alone (which Windows
+    # Installer does not compare), then the third.
+    base = programs_version()
+    versions = [base, base[:3] + [base[3] + 1], base[:2] + [base[2] + 1, 0]]
+    out = os.path.join(env.artifacts, "packages")
+    shutil.rmtree(out, ignore_errors=True)
+    state["packages"] = []
+    for numbers in versions:
+        version = ".".join(map(str, numbers))
+        made = subprocess.run([os.path.join(REPO, "scripts", "package"), tree, "--no-build", "--out", out,
+                               "--version", version], capture_output=True, text=True)
+        if made.returncode != 0:
+            print("scripts/package %s --version %s failed: %s" % (tree, version, made.stderr.strip()))
+            return False
+        msi = os.path.join(out, "Tactra-%s-%s.msi" % (version, tree))
+        package = package_properties(msi)
+        package.update(path=msi, zip=msi[:-4] + ".zip")
+        state["packages"].append(package)
+    first = state["packages"][0]
+    state["version"] = first["ProductVersion"]
+    state["product"] = first["ProductName"]
+    state["folder"] = "C:\\Program Files\\" + first["Manufacturer"]
+    state["menu"] = MENU + "\\" + first["Manufacturer"]
+
+    # A prefix of the test's own, made fresh as scripts/with-wine makes one; no menu entries on
+    # this machine for the shortcuts it gets.
+    prefix = os.path.join(env.artifacts, "install-prefix")
+    subprocess.run([WINESERVER, "-k"], env=dict(env.base, WINEPREFIX=prefix), check=False, capture_output=True)
+    shutil.rmtree(prefix, ignore_errors=True)
+    env.base["WINEPREFIX"] = prefix
+    env.base["WINEDLLOVERRIDES"] = "mscoree,mshtml,winemenubuilder.exe="
+    made = subprocess.run([os.path.join(REPO, "scripts", "with-wine"), "true"], env=env.base, capture_output=True,
+                          text=True, timeout=300)
+    if made.returncode != 0:
+        print("no fresh prefix: %s" % made.stderr.strip())
+        return False
+    return True
+
+
+def main():
+    missing = [tool for tool in ("wixl", "msiinfo", "msibuild", "zip") if not shutil.which(tool)]
+    if missing:
+        print("SKIP: %s missing (msitools and zip; scripts/setup installs them)" % ", ".join(missing))
+        return SKIPPED
+    env_holder = {}
+
+    def prepare_and_keep(env):
+        env_holder["env"] = env
+        return prepare(env)
+
+    code = run_scenarios(SCENARIOS, prepare_and_keep)
+    env = env_holder.get("env")
+    if env is not None and "install-prefix" in env.base.get("WINEPREFIX", ""):
+        subprocess.run([WINESERVER, "-k"], env=env.base, check=False)
+        if code == 0:  # a failed run keeps its prefix to look into
+            shutil.rmtree(env.base["WINEPREFIX"], ignore_errors=True)
+    return code
+
+
+if __name__ == "__main__":
+    sys.exit(main())

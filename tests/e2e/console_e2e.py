@@ -999,7 +999,7 @@ SCENARIOS = [
     ("calibration option and mode", scenario_calibration_option_and_mode),
     ("calibration mode refused", scenario_calibration_mode_refused),
     ("calibration import and factory", scenario_calibration_import_and_factory),
-    ("calibration export", scenario_calibration_export),
+    ("calibration export", scenario_calibration_export, BOTH),
     ("calibration program", scenario_calibration_program),
     ("calibration program by full path", scenario_calibration_program_by_full_path),
     ("calibration page in Chinese", scenario_calibration_page_chinese),

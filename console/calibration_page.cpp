@@ -115,20 +115,15 @@ void CCalibrationDlgModel::Refresh() {
     SendCalibrationCommand(context_.link, proto::CMD_CAL_GET_MODE, nullptr, 0);
     context_.pause(proto::pacing::kAfterRead);
   }
-  // A value learnt before stays valid when the frame does not answer now; what was greyed out
-  // stays so.
+  // A value learnt before stays valid when the frame does not answer now. What is unknown is
+  // greyed out, and usable again once a later refresh learns it: a frame that missed a reply
+  // must not leave the page dead for the rest of the run.
   std::lock_guard<std::mutex> lock(mutex_);
-  if (fields_.optionKnown) {
-    if (HasButton(fields_.optionValue)) shown_.checkedOption = fields_.optionValue;
-  } else {
-    shown_.optionsEnabled = false;
-  }
-  if (fields_.modeKnown) {
-    if (proto::IsValidMode(fields_.calMode)) shown_.checkedMode = fields_.calMode;
-  } else {
-    shown_.modesEnabled = false;
-  }
-  if (!fields_.optionKnown || !fields_.modeKnown) shown_.actionsEnabled = false;
+  if (fields_.optionKnown && HasButton(fields_.optionValue)) shown_.checkedOption = fields_.optionValue;
+  if (fields_.modeKnown && proto::IsValidMode(fields_.calMode)) shown_.checkedMode = fields_.calMode;
+  shown_.optionsEnabled = fields_.optionKnown;
+  shown_.modesEnabled = fields_.modeKnown;
+  shown_.actionsEnabled = fields_.optionKnown && fields_.modeKnown;
 }
 
 void CCalibrationDlgModel::OnDeviceReply(const uint8_t* report, std::size_t length) {

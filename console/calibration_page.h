@@ -120,7 +120,7 @@ class CCalibrationDlgModel : public ReplySink {
   CCalibrationDlgModel(PageContext context, CalibrationSeams seams);
 
   // Window's thread, each time the tab is selected: reads option and mode, then greys out what
-  // the frame has not told.
+  // the frame has not told (and makes usable again what it now has).
   void Refresh();
   // Reader worker.
   void OnDeviceReply(const uint8_t* report, std::size_t length) override;
@@ -156,7 +156,7 @@ class CCalibrationDlgModel : public ReplySink {
 
   mutable std::mutex mutex_;
   CalibrationFields fields_;
-  // What the controls show but the illustration; greyed-out controls are never enabled again.
+  // What the controls show but the illustration; what is unknown is greyed out until learnt.
   CalibrationView shown_;
   // The record of the last CMD_CAL_READ_DATA reply, until the export that asked takes it.
   std::optional<proto::CalibrationRecord> exportRecord_;

@@ -50,15 +50,13 @@ void CCalibrationDlg::FieldsToControls() {
   const CalibrationView view = model_.View();
   for (int i = 0; i < kOptionButtons; ++i) {
     ui::SetChecked(hwnd(), kOptionIds[i], i == view.checkedOption);
-    if (!view.optionsEnabled) ui::EnableItem(hwnd(), kOptionIds[i], false);
+    ui::EnableItem(hwnd(), kOptionIds[i], view.optionsEnabled);
   }
   for (std::size_t i = 0; i < std::size(kModeIds); ++i) {
     ui::SetChecked(hwnd(), kModeIds[i], kModeOfButton[i] == view.checkedMode);
-    if (!view.modesEnabled) ui::EnableItem(hwnd(), kModeIds[i], false);
+    ui::EnableItem(hwnd(), kModeIds[i], view.modesEnabled);
   }
-  if (!view.actionsEnabled) {
-    for (int id : kActionIds) ui::EnableItem(hwnd(), id, false);
-  }
+  for (int id : kActionIds) ui::EnableItem(hwnd(), id, view.actionsEnabled);
   // The illustration follows the option value.
   InvalidateRect(hwnd(), nullptr, TRUE);
 }

@@ -21,8 +21,6 @@
 #define IDB_OPTION_2 138
 #define IDB_OPTION_3 139
 
-// System menu item of the about box.
-#define IDM_ABOUTBOX 0x0010
 
 // Main window.
 #define IDC_TABS 1004

@@ -25,8 +25,6 @@
 #define IDC_TARGET_BOTTOM_LEFT 1009
 #define IDC_TARGET_LEFT_CENTRE 1010
 
-// System menu item of the about box.
-#define IDM_ABOUTBOX 0x0010
 
 // Strings.
 #define IDS_ABOUTBOX 101

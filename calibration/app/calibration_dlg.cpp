@@ -55,7 +55,7 @@ BOOL CCalibrationDlg::OnInitDialog() {
   messages_.SetOwner(hwnd());
   tasks_.Attach(hwnd());
   SetWindowTextW(hwnd(), UnescapePercent(messages_.LoadText(IDS_CAPTION)).c_str());
-  AddAboutItem();
+  ui::AddAboutItem(hwnd(), UnescapePercent(messages_.LoadText(IDS_ABOUTBOX)));
   SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
   SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
   background_.reset(CreateSolidBrush(kBackground));
@@ -113,15 +113,6 @@ void CCalibrationDlg::OnOpenConversation() {
   }
   RegisterNotices();
   if (completionPending_) OnCompletion();
-}
-
-void CCalibrationDlg::AddAboutItem() {
-  HMENU menu = GetSystemMenu(hwnd(), FALSE);
-  if (!menu) return;
-  const std::wstring about = UnescapePercent(messages_.LoadText(IDS_ABOUTBOX));
-  if (about.empty()) return;
-  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
 }
 
 void CCalibrationDlg::LayOut() {
@@ -270,12 +261,7 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
       return true;
     }
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return false;
-      {
-        ui::CAboutDlg about(resources());
-        about.RunModal(hwnd());
-      }
-      return true;
+      return ui::OpenAboutOnCommand(wParam, resources(), hwnd());
     case WM_QUERYDRAGICON:
       result = reinterpret_cast<INT_PTR>(icon_.get());
       return true;

@@ -55,7 +55,6 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   void OnTouchReport(const uint8_t* report, std::size_t length) override;
   void OnLinkEvent(LinkEvent event) override;
 
-  void AddAboutItem();
   void LayOut();
   void CreateTextFont();
   void RegisterNotices();

@@ -86,7 +86,7 @@ void CTactraConsoleDlg::FieldsToControls() { ui::SetItemText(hwnd(), IDC_STATUS,
 BOOL CTactraConsoleDlg::OnInitDialog() {
   NoteStartupStep("dialog-init");
   tasks_.Attach(hwnd());
-  AddAboutItem();
+  ui::AddAboutItem(hwnd(), messages_.LoadText(IDS_ABOUTBOX));
   SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
   SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
   CreateStatusFont();
@@ -120,15 +120,6 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
   model_.RunSequence([this] { RefreshPage(kTabInfo); });
   NoteStartupStep("information-shown");
   return TRUE;
-}
-
-void CTactraConsoleDlg::AddAboutItem() {
-  HMENU menu = GetSystemMenu(hwnd(), FALSE);
-  if (!menu) return;
-  const std::wstring about = messages_.LoadText(IDS_ABOUTBOX);
-  if (about.empty()) return;
-  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
 }
 
 void CTactraConsoleDlg::CreateStatusFont() {
@@ -280,12 +271,7 @@ bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
       OnSize(wParam);
       return false;  // the dialog's own handling as well
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return false;
-      {
-        ui::CAboutDlg about(resources());
-        about.RunModal(hwnd());
-      }
-      return true;
+      return ui::OpenAboutOnCommand(wParam, resources(), hwnd());
     case WM_PAINT:
       if (!IsIconic(hwnd())) return false;
       OnPaint();

@@ -59,7 +59,6 @@ class CTactraConsoleDlg : public ui::Dialog {
 
  private:
   ConsolePage* Page(int tab);
-  void AddAboutItem();
   void CreateStatusFont();
   void LayOutTabs();
   void CreatePage(int tab);

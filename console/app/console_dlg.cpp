@@ -106,11 +106,11 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
   HWND tabs = Item(IDC_TABS);
   for (int tab = 0; tab < kTabCount; ++tab) ui::InsertTab(tabs, tab, messages_.LoadText(IDS_TAB_INFO + tab));
   LayOutTabs();
-  // The information page is shown at once and the options page reads the start-up settings
-  // now; the others are made when their tab is first selected (the configuration page alone
-  // would double the start-up's own time).
+  // The information page is shown at once and the options read the start-up settings now; the
+  // other pages' windows are made when their tab is first selected (the configuration page's
+  // alone would double the start-up's own time).
   CreatePage(kTabInfo);
-  CreatePage(kTabOptions);
+  options_.model().Load();
   AddTrayIcon();
   if (options_.model().minimizeAfterStart()) MinimizeToTray();
 

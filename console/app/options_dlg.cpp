@@ -16,12 +16,6 @@ constexpr std::size_t kPathCapacity = MAX_PATH;
 COptionsDlg::COptionsDlg(HINSTANCE resources, ConsoleModel& console, SettingsStore& store, Messages& messages)
     : ConsolePage(resources, IDD_PAGE_OPTIONS), console_(console), model_(store, messages) {}
 
-BOOL COptionsDlg::OnInitDialog() {
-  // The check boxes are set only when the tab is selected.
-  model_.Load();
-  return TRUE;
-}
-
 void COptionsDlg::FieldsToControls() {
   if (!hwnd()) return;
   const OptionsView view = model_.View();

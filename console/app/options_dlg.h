@@ -15,7 +15,6 @@ class COptionsDlg : public ConsolePage {
 
  protected:
   void FieldsToControls() override;
-  BOOL OnInitDialog() override;
   bool OnCommand(int id, int code, HWND control) override;
 
  private:

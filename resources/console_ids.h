@@ -21,7 +21,6 @@
 #define IDB_OPTION_2 138
 #define IDB_OPTION_3 139
 
-
 // Main window.
 #define IDC_TABS 1004
 #define IDC_STATUS 1020
@@ -38,8 +37,8 @@
 #define IDC_INFO_TEXT_F5 1053
 
 // Configuration page.
-#define IDC_CFG_11 1022        // on/off list: index 1 is on
-#define IDC_CFG_12A 1023       // on/off lists: index 0 is on
+#define IDC_CFG_11 1022   // on/off list: index 1 is on
+#define IDC_CFG_12A 1023  // on/off lists: index 0 is on
 #define IDC_CFG_12B 1024
 #define IDC_CFG_12C 1025
 #define IDC_CFG_15_ON 1026     // on/off, enables the two lists after it
@@ -51,12 +50,12 @@
 #define IDC_CFG_16_ON 1032     // on/off, enables the edit box and the spin box
 #define IDC_CFG_16_TEXT 1043   // read-only, two characters
 #define IDC_CFG_16_SPIN 1044
-#define IDC_CFG_17C 1045       // hidden lists, levels 1..10
+#define IDC_CFG_17C 1045  // hidden lists, levels 1..10
 #define IDC_CFG_17D 1046
-#define IDC_CFG_21_ON 1047     // on/off, enables the two lists after it
-#define IDC_CFG_21_A 1048      // table A
-#define IDC_CFG_21_B 1049      // table B
-#define IDC_CFG_17A 1059       // sliders, levels 1..5
+#define IDC_CFG_21_ON 1047  // on/off, enables the two lists after it
+#define IDC_CFG_21_A 1048   // table A
+#define IDC_CFG_21_B 1049   // table B
+#define IDC_CFG_17A 1059    // sliders, levels 1..5
 #define IDC_CFG_17B 1060
 #define IDC_CFG_17C_LABEL 1061  // hidden
 #define IDC_CFG_17D_LABEL 1062  // hidden
@@ -68,8 +67,8 @@
 #define IDC_CAL_OPTION_1 1009
 #define IDC_CAL_OPTION_2 1010
 #define IDC_CAL_OPTION_3 1011
-#define IDC_CAL_PICTURE 1012   // where the illustration is drawn
-#define IDC_CAL_MODE_2 1013    // radio buttons of the calibration mode
+#define IDC_CAL_PICTURE 1012  // where the illustration is drawn
+#define IDC_CAL_MODE_2 1013   // radio buttons of the calibration mode
 #define IDC_CAL_MODE_3 1020
 #define IDC_CAL_MODE_4 1014
 #define IDC_CAL_APPLY 1015
@@ -113,7 +112,7 @@
 #define IDS_TAB_ABOUT 1114
 
 // The item texts of a drop-down list of the configuration page: string (control * 10 + item).
-#define IDS_LIST_ITEM(control, item) ((control) * 10 + (item))
+#define IDS_LIST_ITEM(control, item) ((control)*10 + (item))
 
 // Language module file names, beside the program.
 #define CONSOLE_MODULE_EN "TactraConsoleLangEN.dll"

@@ -14,7 +14,16 @@
 
 namespace tactra {
 
-enum class SettingsOp { CreateOrOpen, Open, OpenForWriting, ReadDword, ReadString, WriteDword, WriteString, DeleteValue };
+enum class SettingsOp {
+  CreateOrOpen,
+  Open,
+  OpenForWriting,
+  ReadDword,
+  ReadString,
+  WriteDword,
+  WriteString,
+  DeleteValue
+};
 
 enum class StoredType { String, Dword, Binary };
 

@@ -19,11 +19,6 @@ namespace {
 constexpr COLORREF kBackground = RGB(224, 224, 224);
 constexpr int kTextHeight = 24;
 
-HICON LoadIconSized(HINSTANCE module, int id, int size) {
-  return static_cast<HICON>(
-      LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-}
-
 }  // namespace
 
 CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
@@ -33,10 +28,8 @@ CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages
       settings_(settings),
       host_(host ? std::move(host) : CreateAbsentHidHost()),
       link_(*host_, CalibrationLinkConfig()),
-      run_(link_, *this, messages, *this) {
-  icon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXICON)));
-  smallIcon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXSMICON)));
-}
+      run_(link_, *this, messages, *this),
+      icon_(resources, IDR_MAINFRAME) {}
 
 CCalibrationDlg::~CCalibrationDlg() {
   // The window normally ended the link already; this covers a dialog that never opened.
@@ -56,14 +49,13 @@ BOOL CCalibrationDlg::OnInitDialog() {
   tasks_.Attach(hwnd());
   SetWindowTextW(hwnd(), UnescapePercent(messages_.LoadText(IDS_CAPTION)).c_str());
   ui::AddAboutItem(hwnd(), UnescapePercent(messages_.LoadText(IDS_ABOUTBOX)));
-  SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
-  SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+  icon_.SetOn(hwnd());
   background_.reset(CreateSolidBrush(kBackground));
 
   LayOut();
   const int buttonIcon = ui::ItemSize(hwnd(), IDOK).cy >= 40 ? 32 : 16;
-  okIcon_.reset(LoadIconSized(resources(), IDI_BUTTON_OK, buttonIcon));
-  cancelIcon_.reset(LoadIconSized(resources(), IDI_BUTTON_CANCEL, buttonIcon));
+  okIcon_.reset(ui::LoadIconSized(resources(), IDI_BUTTON_OK, buttonIcon));
+  cancelIcon_.reset(ui::LoadIconSized(resources(), IDI_BUTTON_CANCEL, buttonIcon));
   for (int slot = 0; slot < kTargetSlots; ++slot) {
     targets_[slot] = ui::ItemClientRect(hwnd(), IDC_TARGET_CENTRE + slot);
   }
@@ -263,7 +255,7 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
     case WM_SYSCOMMAND:
       return ui::OpenAboutOnCommand(wParam, resources(), hwnd());
     case WM_QUERYDRAGICON:
-      result = reinterpret_cast<INT_PTR>(icon_.get());
+      result = reinterpret_cast<INT_PTR>(icon_.bigIcon());
       return true;
     case WM_CALIBRATION_COMPLETE:
       OnCompletion();

@@ -15,6 +15,7 @@
 #include "device/hid_host.h"
 #include "device/link.h"
 #include "ui/dialog.h"
+#include "ui/program_icon.h"
 #include "ui/scopes.h"
 #include "ui/window_tasks.h"
 
@@ -90,8 +91,7 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   CloseRequest closeRequest_ = CloseRequest::None;
   bool completionPending_ = false;
 
-  win32::UniqueIcon icon_;
-  win32::UniqueIcon smallIcon_;
+  ui::ProgramIcon icon_;
   win32::UniqueIcon okIcon_;
   win32::UniqueIcon cancelIcon_;
   win32::UniqueBrush background_;

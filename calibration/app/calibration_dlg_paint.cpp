@@ -18,11 +18,7 @@ constexpr COLORREF kTakenPen = RGB(128, 128, 128);
 void CCalibrationDlg::OnPaint() {
   ui::PaintScope paint(hwnd());
   if (IsIconic(hwnd())) {
-    RECT client{};
-    GetClientRect(hwnd(), &client);
-    const int cx = GetSystemMetrics(SM_CXICON);
-    const int cy = GetSystemMetrics(SM_CYICON);
-    DrawIcon(paint.dc(), (client.right - cx + 1) / 2, (client.bottom - cy + 1) / 2, icon_.get());
+    icon_.DrawCentred(hwnd(), paint.dc());
     return;
   }
   for (int slot = 0; slot < kTargetSlots; ++slot) DrawTarget(paint.dc(), slot);

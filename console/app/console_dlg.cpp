@@ -28,11 +28,6 @@ constexpr int kTabsTop = 70;
 constexpr int kTabsMarginX = 20;
 constexpr int kTabsMarginY = 120;
 
-HICON LoadIconSized(HINSTANCE module, int id, int size) {
-  return static_cast<HICON>(
-      LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-}
-
 void NoteStartupStep(const char* step) { win32::NoteStartupStep(L"TACTRA_CONSOLE_STARTUP_LOG", step); }
 
 }  // namespace
@@ -48,9 +43,8 @@ CTactraConsoleDlg::CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& mess
       calibration_(resources, context_, model_),
       model_(usb_.link(), messages, {&info_.model(), &config_.model(), &calibration_.model()}),
       options_(resources, model_, settings, messages),
-      about_(resources, IDD_PAGE_ABOUT) {
-  icon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXICON)));
-  smallIcon_.reset(LoadIconSized(resources, IDR_MAINFRAME, GetSystemMetrics(SM_CXSMICON)));
+      about_(resources, IDD_PAGE_ABOUT),
+      icon_(resources, IDR_MAINFRAME) {
   // Notices that came during a sequence are taken when it is over.
   model_.SetAfterSequence([this] {
     std::vector<std::pair<DeviceNotice, std::wstring>> waiting;
@@ -87,8 +81,7 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
   NoteStartupStep("dialog-init");
   tasks_.Attach(hwnd());
   ui::AddAboutItem(hwnd(), messages_.LoadText(IDS_ABOUTBOX));
-  SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
-  SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+  icon_.SetOn(hwnd());
   CreateStatusFont();
 
   // Notices first, so that a frame plugged in while the link starts is not missed.
@@ -150,9 +143,8 @@ void CTactraConsoleDlg::CreatePage(int tab) {
 }
 
 void CTactraConsoleDlg::AddTrayIcon() {
-  win32::UniqueIcon probe(LoadIconSized(resources(), IDR_MAINFRAME, GetSystemMetrics(SM_CXSMICON)));
-  if (!probe) ShowMessage(messages_, IDS_TRAY_ICON_FAILED);
-  tray_.Add(hwnd(), IDR_MAINFRAME, WM_TRAYICON, smallIcon_.get(), kTrayTip);
+  if (!icon_.smallIcon()) ShowMessage(messages_, IDS_TRAY_ICON_FAILED);
+  tray_.Add(hwnd(), IDR_MAINFRAME, WM_TRAYICON, icon_.smallIcon(), kTrayTip);
 }
 
 void CTactraConsoleDlg::MinimizeToTray() {
@@ -236,12 +228,8 @@ void CTactraConsoleDlg::OnSize(WPARAM type) {
 
 void CTactraConsoleDlg::OnPaint() {
   ui::PaintScope paint(hwnd());
-  RECT client{};
-  GetClientRect(hwnd(), &client);
   SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.dc()), 0);
-  const int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
-  const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
-  DrawIcon(paint.dc(), x, y, icon_.get());
+  icon_.DrawCentred(hwnd(), paint.dc());
 }
 
 bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
@@ -277,7 +265,7 @@ bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
       OnPaint();
       return true;
     case WM_QUERYDRAGICON:
-      result = reinterpret_cast<INT_PTR>(icon_.get());
+      result = reinterpret_cast<INT_PTR>(icon_.bigIcon());
       return true;
     case WM_DEVICECHANGE:
       result =

@@ -21,6 +21,7 @@
 #include "console/console_model.h"
 #include "device/usb_transfer.h"
 #include "ui/dialog.h"
+#include "ui/program_icon.h"
 #include "ui/tray_icon.h"
 #include "ui/window_tasks.h"
 
@@ -85,8 +86,7 @@ class CTactraConsoleDlg : public ui::Dialog {
   ConsolePage about_;
 
   std::wstring statusText_;
-  win32::UniqueIcon icon_;
-  win32::UniqueIcon smallIcon_;
+  ui::ProgramIcon icon_;
   win32::UniqueFont statusFont_;
   std::unique_ptr<NoticeRegistration> notices_;
   ui::TrayIcon tray_;

@@ -100,14 +100,8 @@ int IllustrationFor(int optionValue) { return HasButton(optionValue) ? IDB_OPTIO
 CCalibrationDlgModel::CCalibrationDlgModel(PageContext context, CalibrationSeams seams)
     : context_(std::move(context)), seams_(seams) {}
 
-bool CCalibrationDlgModel::NoFrame() {
-  if (context_.link.GetLinkState() != kLinkNone) return false;
-  ShowMessage(context_.messages, IDS_NO_FRAME);
-  return true;
-}
-
 void CCalibrationDlgModel::Refresh() {
-  if (!NoFrame()) {
+  if (!NoFrame(context_)) {
     proto::ReportBuffer request;
     proto::BuildSettingsRead(request, proto::CMD_CAL_OPTION_13);
     Send(context_.link, proto::kSettingsChannel, request);
@@ -230,21 +224,21 @@ void CCalibrationDlgModel::SendModeWrite() {
 
 void CCalibrationDlgModel::Apply() {
   // Each pause follows its command also when the command was not sent.
-  if (!NoFrame()) SendOptionWrite();
+  if (!NoFrame(context_)) SendOptionWrite();
   context_.pause(proto::pacing::kAfterWrite);
-  if (!NoFrame()) SendModeWrite();
+  if (!NoFrame(context_)) SendModeWrite();
   context_.pause(proto::pacing::kAfterWrite);
 }
 
 void CCalibrationDlgModel::RestoreFactory() {
-  if (NoFrame()) return;
+  if (NoFrame(context_)) return;
   SendCalibrationCommand(context_.link, proto::CMD_CAL_ACTION_09, nullptr, 0);
   context_.pause(proto::pacing::kBeforeReread);
   Refresh();
 }
 
 void CCalibrationDlgModel::StartCalibrationProgram() {
-  if (NoFrame()) return;
+  if (NoFrame(context_)) return;
   if (started_ && started_->Running()) {
     ShowMessage(context_.messages, IDS_ALREADY_STARTED);
     return;
@@ -273,7 +267,7 @@ void CCalibrationDlgModel::StartCalibrationProgram() {
 }
 
 void CCalibrationDlgModel::Export() {
-  if (NoFrame()) return;
+  if (NoFrame(context_)) return;
   const std::optional<std::wstring> path = seams_.dialogs.ChooseSavePath();
   if (!path) return;
   {
@@ -294,7 +288,7 @@ void CCalibrationDlgModel::Export() {
 }
 
 void CCalibrationDlgModel::Import() {
-  if (NoFrame()) return;
+  if (NoFrame(context_)) return;
   const std::optional<std::wstring> path = seams_.dialogs.ChooseOpenPath();
   if (!path) return;
   {

@@ -146,7 +146,6 @@ class CCalibrationDlgModel : public ReplySink {
   void OnOptionReply(const uint8_t* payload);
   // Message `textId` on the window's thread, once the request's wait is over.
   void PostNotice(int textId);
-  bool NoFrame();
   void SendOptionWrite();
   void SendModeWrite();
 

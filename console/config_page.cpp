@@ -144,11 +144,7 @@ void CConfigDlgModel::Refresh() {
     readComplete_ = false;
     told_.reset();
   }
-  if (context_.link.GetLinkState() == kLinkNone) {
-    ShowMessage(context_.messages, IDS_NO_FRAME);
-  } else {
-    SendAll(proto::kAccessRead, ConfigFields());
-  }
+  if (!NoFrame(context_)) SendAll(proto::kAccessRead, ConfigFields());
   std::lock_guard<std::mutex> lock(mutex_);
   shown_ = readComplete_ ? Shown::Values : Shown::Greyed;
 }
@@ -160,17 +156,11 @@ void CConfigDlgModel::Apply() {
     if (shown_ != Shown::Values) return;
     fields = fields_;
   }
-  if (context_.link.GetLinkState() == kLinkNone) {
-    ShowMessage(context_.messages, IDS_NO_FRAME);
-    return;
-  }
-  SendAll(proto::kAccessWrite, fields);
+  if (!NoFrame(context_)) SendAll(proto::kAccessWrite, fields);
 }
 
 void CConfigDlgModel::Default() {
-  if (context_.link.GetLinkState() == kLinkNone) {
-    ShowMessage(context_.messages, IDS_NO_FRAME);
-  } else {
+  if (!NoFrame(context_)) {
     proto::ReportBuffer request;
     proto::BuildSettingsWrite(request, proto::CMD_CFG_ACTION_81, nullptr, 0);
     Send(context_.link, proto::kSettingsChannel, request);

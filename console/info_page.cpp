@@ -39,9 +39,7 @@ InfoView CInfoDlgModel::Refresh() {
     std::lock_guard<std::mutex> lock(mutex_);
     listsValid_ = false;
   }
-  if (context_.link.GetLinkState() == kLinkNone) {
-    ShowMessage(context_.messages, IDS_NO_FRAME);
-  } else {
+  if (!NoFrame(context_)) {
     for (uint8_t code : kRequests) {
       proto::ReportBuffer request;
       proto::BuildSettingsRead(request, code);

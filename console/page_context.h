@@ -37,6 +37,9 @@ struct PageContext {
 // Every message of the console: caption 1080, a plain OK box, an empty suffix unless given.
 void ShowMessage(Messages& messages, int textId, const std::wstring& suffix = L"");
 
+// True when no frame is bound, once message 1083 has said so: every page action asks first.
+bool NoFrame(const PageContext& context);
+
 // Sends one built request on its channel with the channel's output length; true when a reply
 // was handled within the wait. The senders do not branch on it: replies change the fields.
 bool Send(LinkPort& link, int channel, const proto::ReportBuffer& request);

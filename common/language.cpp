@@ -22,26 +22,25 @@ std::wstring CommandLineArguments(const std::wstring& commandLine) {
 }
 
 bool ReadLanguageSetting(SettingsStore& store, Messages& messages, int& language) {
-  bool created = false;
-  auto key = store.CreateOrOpen(Hive::LocalMachine, kLanguageKeyPath, created);
-  if (!key) {
-    messages.ShowFixedMessage(kMsgCreateRegistryFailed, kMsgErrorCaption, false);
-    return false;
-  }
-  if (created) {
-    if (!key->WriteDword(kLanguageValueName, static_cast<uint32_t>(language))) {
+  DwordSetting setting{kLanguageValueName, static_cast<uint32_t>(language)};
+  const SettingsRead read = ReadOrCreate(store, Hive::LocalMachine, kLanguageKeyPath, &setting, 1);
+  switch (read.outcome) {
+    case SettingsRead::Read:
+      language = static_cast<int>(setting.value & 0xFF);
+      return true;
+    case SettingsRead::Created:
+      return true;
+    case SettingsRead::KeyFailed:
+      messages.ShowFixedMessage(kMsgCreateRegistryFailed, kMsgErrorCaption, false);
+      return false;
+    case SettingsRead::WriteFailed:
       messages.ShowFixedMessage(kMsgCreateValueFailed, kMsgErrorCaption, false);
       return false;
-    }
-    return true;
+    case SettingsRead::ReadFailed:
+      break;
   }
-  uint32_t value = 0;
-  if (!key->ReadDword(kLanguageValueName, value)) {
-    messages.ShowFixedMessage(kMsgReadValueFailed, kMsgErrorCaption, false);
-    return false;
-  }
-  language = static_cast<int>(value & 0xFF);
-  return true;
+  messages.ShowFixedMessage(kMsgReadValueFailed, kMsgErrorCaption, false);
+  return false;
 }
 
 int SelectLanguage(const std::wstring& arguments, SettingsStore& store, Messages& messages) {

@@ -42,4 +42,23 @@ class SettingsStore {
   virtual std::unique_ptr<SettingsKey> OpenForWriting(Hive hive, const std::wstring& path) = 0;
 };
 
+// A number setting of a key that is created when missing: `value` is written to a new key and
+// read from an existing one.
+struct DwordSetting {
+  const wchar_t* name;
+  uint32_t value;
+};
+
+// How reading (or first writing) a key's settings ended; `failed` names the value at fault.
+struct SettingsRead {
+  enum Outcome { Read, Created, KeyFailed, WriteFailed, ReadFailed } outcome;
+  const wchar_t* failed = nullptr;
+  bool ok() const { return outcome == Read || outcome == Created; }
+};
+
+// Creates or opens the key, then writes every setting to a new key or reads every setting of an
+// existing one, in order, up to the first failure.
+SettingsRead ReadOrCreate(SettingsStore& store, Hive hive, const std::wstring& path, DwordSetting* settings,
+                          std::size_t count);
+
 }  // namespace tactra

@@ -1,6 +1,6 @@
 #include "console/options_page.h"
 
-#include <memory>
+#include <iterator>
 
 #include "common/language.h"
 #include "console/page_context.h"
@@ -20,63 +20,33 @@ COptionsDlgModel::COptionsDlgModel(SettingsStore& store, Messages& messages)
     : store_(store), messages_(messages) {}
 
 void COptionsDlgModel::Load() {
-  if (!ReadLanguage()) language_ = kLanguageEnglish;
+  DwordSetting language[] = {{kLanguageValueName, static_cast<uint32_t>(language_)}};
+  language_ = ReadOrCreateKey(kLanguageKeyPath, language, std::size(language))
+                  ? static_cast<int>(language[0].value & 0xFF)
+                  : kLanguageEnglish;
   // A failure takes both flags back, also one already read.
-  if (!ReadStartupSettings()) {
-    startAtLogon_ = false;
-    minimizeAfterStart_ = false;
-  }
+  DwordSetting flags[] = {{kLoadOnStartupValue, startAtLogon_ ? 1u : 0u},
+                          {kMinimizeValue, minimizeAfterStart_ ? 1u : 0u}};
+  const bool read = ReadOrCreateKey(kStartupKeyPath, flags, std::size(flags));
+  startAtLogon_ = read && (flags[0].value & 0xFF) != 0;
+  minimizeAfterStart_ = read && (flags[1].value & 0xFF) != 0;
 }
 
-bool COptionsDlgModel::ReadLanguage() {
-  bool created = false;
-  std::unique_ptr<SettingsKey> key = store_.CreateOrOpen(Hive::LocalMachine, kLanguageKeyPath, created);
-  if (!key) {
-    ShowMessage(messages_, IDS_KEY_CREATE_FAILED);
-    return false;
-  }
-  if (created) {
-    if (key->WriteDword(kLanguageValueName, static_cast<uint32_t>(language_))) return true;
-    ShowMessage(messages_, IDS_VALUE_CREATE_FAILED, kLanguageValueName);
-    return false;
-  }
-  uint32_t value = 0;
-  if (!key->ReadDword(kLanguageValueName, value)) {
-    ShowMessage(messages_, IDS_VALUE_READ_FAILED, kLanguageValueName);
-    return false;
-  }
-  language_ = static_cast<int>(value & 0xFF);
-  return true;
-}
-
-bool COptionsDlgModel::ReadStartupSettings() {
-  bool created = false;
-  std::unique_ptr<SettingsKey> key = store_.CreateOrOpen(Hive::LocalMachine, kStartupKeyPath, created);
-  if (!key) {
-    ShowMessage(messages_, IDS_KEY_CREATE_FAILED);
-    return false;
-  }
-  struct Flag {
-    const wchar_t* name;
-    bool& value;
-  };
-  const Flag flags[] = {{kLoadOnStartupValue, startAtLogon_}, {kMinimizeValue, minimizeAfterStart_}};
-  for (const Flag& flag : flags) {
-    if (created) {
-      if (!key->WriteDword(flag.name, flag.value ? 1 : 0)) {
-        ShowMessage(messages_, IDS_VALUE_CREATE_FAILED, flag.name);
-        return false;
-      }
-      continue;
-    }
-    uint32_t value = 0;
-    if (!key->ReadDword(flag.name, value)) {
-      ShowMessage(messages_, IDS_VALUE_READ_FAILED, flag.name);
+bool COptionsDlgModel::ReadOrCreateKey(const wchar_t* path, DwordSetting* settings, std::size_t count) {
+  const SettingsRead read = ReadOrCreate(store_, Hive::LocalMachine, path, settings, count);
+  switch (read.outcome) {
+    case SettingsRead::KeyFailed:
+      ShowMessage(messages_, IDS_KEY_CREATE_FAILED);
       return false;
-    }
-    flag.value = (value & 0xFF) != 0;
+    case SettingsRead::WriteFailed:
+      ShowMessage(messages_, IDS_VALUE_CREATE_FAILED, read.failed);
+      return false;
+    case SettingsRead::ReadFailed:
+      ShowMessage(messages_, IDS_VALUE_READ_FAILED, read.failed);
+      return false;
+    default:
+      return true;
   }
-  return true;
 }
 
 OptionsView COptionsDlgModel::View() const {

@@ -51,8 +51,8 @@ class COptionsDlgModel {
   bool minimizeAfterStart() const { return minimizeAfterStart_; }
 
  private:
-  bool ReadLanguage();
-  bool ReadStartupSettings();
+  // The settings of a key created when missing; false after a message.
+  bool ReadOrCreateKey(const wchar_t* path, DwordSetting* settings, std::size_t count);
   void WriteLanguage();
   void WriteStartupSettings();
   void WriteRunEntry(const std::optional<std::wstring>& programPath);

@@ -1,5 +1,7 @@
 #include "device/hid_host.h"
 
+#include <cwctype>
+
 namespace tactra {
 
 namespace {
@@ -21,6 +23,14 @@ class AbsentHidHost : public HidHost {
 }  // namespace
 
 std::unique_ptr<HidHost> CreateAbsentHidHost() { return std::make_unique<AbsentHidHost>(); }
+
+bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) return false;
+  }
+  return true;
+}
 
 bool IsAcceptedDevice(uint16_t vendorId, uint16_t productId) {
   constexpr std::size_t vendors = sizeof kAcceptedVendors / sizeof kAcceptedVendors[0];

@@ -20,6 +20,10 @@ constexpr std::size_t kReadBufferSize = 1024;
 // interfaces only.
 bool IsAcceptedDevice(uint16_t vendorId, uint16_t productId);
 
+// Device paths and IDs compare without regard to case: the system hands out one path in
+// different cases (enumeration and notices).
+bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b);
+
 // How far the enumeration of one interface got. The link decides from this what is counted.
 enum class EnumOutcome {
   Ok,                // every step succeeded (the capability query may still have failed)

@@ -1,6 +1,5 @@
 #include "device/link.h"
 
-#include <cwctype>
 #include <utility>
 
 #include "device/link_channel.h"
@@ -11,14 +10,6 @@ namespace {
 
 constexpr std::array<ChannelLengths, kChannelCount> ChannelTable(uint16_t channel3Output) {
   return {{{62, 0}, {9, 2}, {6, 0}, {64, channel3Output}, {48, 48}, {64, 64}}};
-}
-
-bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) return false;
-  }
-  return true;
 }
 
 }  // namespace

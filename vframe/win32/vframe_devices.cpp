@@ -7,8 +7,8 @@
 #include <setupapi.h>
 // clang-format on
 
-#include <cwctype>
-
+#include "device/hid_host.h"
+#include "device/protocol.h"
 #include "device/win32/device_handles_win32.h"
 #include "vframe/device_params.h"
 
@@ -18,13 +18,6 @@ namespace {
 
 // SetupDiCreateDevRegKeyW fails with INVALID_HANDLE_VALUE, not null.
 using UniqueRegKey = win32::UniqueAny<HKEY, RegCloseKey, win32::Empty::NullOrInvalid>;
-
-bool SameIgnoringCase(const wchar_t* a, const wchar_t* b) {
-  for (; *a != 0 && *b != 0; ++a, ++b) {
-    if (std::towlower(static_cast<wint_t>(*a)) != std::towlower(static_cast<wint_t>(*b))) return false;
-  }
-  return *a == *b;
-}
 
 // True when the device's hardware IDs include the virtual frame's.
 bool IsFrameDevice(HDEVINFO set, SP_DEVINFO_DATA& device) {
@@ -36,7 +29,7 @@ bool IsFrameDevice(HDEVINFO set, SP_DEVINFO_DATA& device) {
     return false;
   }
   for (const wchar_t* id = ids; *id != 0; id += wcslen(id) + 1) {
-    if (SameIgnoringCase(id, VFRAME_HARDWARE_ID)) return true;
+    if (SamePathIgnoringCase(id, VFRAME_HARDWARE_ID)) return true;
   }
   return false;
 }
@@ -65,12 +58,12 @@ std::wstring Failed(const wchar_t* step) {
 
 uint8_t ReportIdOfChannel(int channel) {
   switch (channel) {
-    case 0:
-      return 2;  // touch reports
-    case 4:
-      return 6;  // calibration commands and replies
-    case 5:
-      return 7;  // settings commands and replies
+    case proto::kTouchChannel:
+      return proto::kTouchReportId;
+    case proto::kCalibrationChannel:
+      return proto::kCalibrationReportId;
+    case proto::kSettingsChannel:
+      return proto::kSettingsReportId;
     default:
       return 0;
   }

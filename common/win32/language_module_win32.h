@@ -4,19 +4,12 @@
 // their code runs.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 #include "common/settings_store.h"
 #include "common/win32/handles_win32.h"
 
 namespace tactra::win32 {
-
-// The full path of the running program. False when it does not fit `capacity` characters
-// (terminator included) or cannot be had; `path` is then empty.
-bool ProgramPath(std::wstring& path, std::size_t capacity);
-// The running program's folder with its trailing separator; empty when it cannot be had.
-std::wstring ProgramFolder();
 
 // The module `fileName` from the program's folder; empty when it cannot be loaded.
 UniqueModule LoadLanguageModule(const std::wstring& fileName);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/win32/handles_win32.h"
-#include "common/win32/language_module_win32.h"
+#include "common/win32/program_path_win32.h"
 
 namespace tactra::console {
 
@@ -15,8 +15,6 @@ constexpr wchar_t kProgramName[] = L"TactraConsole";
 constexpr wchar_t kCalibrationProgram[] = L"Kelvane.exe";
 constexpr wchar_t kFilter[] = L"Ini Files (*.ini)\0*.ini\0All Files (*.*)\0*.*\0";
 constexpr wchar_t kDefaultExtension[] = L"ini";
-// Room for the longest path the system takes.
-constexpr std::size_t kLongestPath = 32768;
 // Other processes may leave a temporary file of the same name behind.
 constexpr int kTemporaryNameTries = 16;
 
@@ -49,7 +47,7 @@ std::optional<std::wstring> FileDialogsWin32::ChooseSavePath() { return Choose(t
 std::optional<std::wstring> FileDialogsWin32::ChooseOpenPath() { return Choose(false); }
 
 std::optional<std::wstring> FileDialogsWin32::Choose(bool save) {
-  std::vector<wchar_t> name(kLongestPath, L'\0');
+  std::vector<wchar_t> name(win32::kLongestPath, L'\0');
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = owner_;

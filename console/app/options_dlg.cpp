@@ -1,6 +1,6 @@
 #include "console/app/options_dlg.h"
 
-#include "common/win32/language_module_win32.h"
+#include "common/win32/program_path_win32.h"
 #include "resources/console_ids.h"
 #include "ui/controls.h"
 

@@ -7,6 +7,7 @@
 
 #include "common/win32/handles_win32.h"
 #include "common/win32/language_module_win32.h"
+#include "common/win32/program_path_win32.h"
 #include "common/win32/message_box_win32.h"
 #include "resources/kelvane_ids.h"
 #include "ui/controls.h"

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "device/link.h"
+#include "common/win32/program_path_win32.h"
 #include "device/win32/device_handles_win32.h"
 #include "device/win32/hid_host_win32.h"
 #include "sim/net.h"
@@ -221,13 +221,6 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
   return TRUE;
 }
 
-std::wstring DefaultInf() {
-  wchar_t self[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, n);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tactra_vframe.inf";
-}
-
 int Usage() {
   std::printf(
       "usage: tactra-vframe-bridge --sim HOST:PORT [--inf PATH]\n"
@@ -239,7 +232,7 @@ int Usage() {
 
 int Main(int argc, wchar_t** argv) {
   std::string sim;
-  std::wstring inf = DefaultInf();
+  std::wstring inf = win32::ProgramFolder() + L"tactra_vframe.inf";
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
     if (a == L"--stop") {

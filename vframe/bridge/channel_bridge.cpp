@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "device/link.h"
 #include "vframe/pipe_frame.h"
 
 namespace tactra::vframe {

@@ -8,6 +8,7 @@ const wchar_t* const kMsgCreateRegistryFailed = L"Failed to create the registry!
 const wchar_t* const kMsgCreateValueFailed = L"Failed to create register key: ";
 const wchar_t* const kMsgReadValueFailed = L"Failed to get register key: Language";
 const wchar_t* const kMsgErrorCaption = L"Error";
+const wchar_t* const kMsgMissingModule = L"Cannot find language file: ";
 
 std::wstring CommandLineArguments(const std::wstring& commandLine) {
   std::size_t i = 0;

@@ -21,6 +21,8 @@ extern const wchar_t* const kMsgCreateRegistryFailed;
 extern const wchar_t* const kMsgCreateValueFailed;
 extern const wchar_t* const kMsgReadValueFailed;
 extern const wchar_t* const kMsgErrorCaption;
+// Followed by the module's name: the module of the language is not beside the program.
+extern const wchar_t* const kMsgMissingModule;
 
 // The arguments of a whole command line: the text after the program name (quoted or not)
 // and the blanks that follow it.

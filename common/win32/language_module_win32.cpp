@@ -17,18 +17,16 @@ UniqueModule LoadLanguageModule(const std::wstring& fileName) {
 
 ProgramLanguage StartInLanguage(const std::wstring& commandLine, SettingsStore& store, const wchar_t* english,
                                 const wchar_t* chinese, const wchar_t* missingEnd) {
-  ProgramLanguage start{kLanguageInitial, UniqueModule()};
-  {
-    // Before any module the messages are fixed English texts.
-    ResourceMessages fixedMessages(nullptr, ResourceMessages::Variant::Calibration);
-    start.language = SelectLanguage(CommandLineArguments(commandLine), store, fixedMessages);
-  }
+  // Before any module the messages are fixed English texts.
+  ResourceMessages fixedMessages(nullptr, ResourceMessages::Variant::Calibration);
+  ProgramLanguage start{SelectLanguage(CommandLineArguments(commandLine), store, fixedMessages),
+                        UniqueModule()};
   const wchar_t* name = IsChinese(start.language) ? chinese : english;
   start.module = LoadLanguageModule(name);
+  // The name is put in place of %s by concatenation: it is never a format string.
   if (!start.module) {
-    // The name is put in place of %s by concatenation: it is never a format string.
-    const std::wstring text = std::wstring(L"Cannot find language file: ") + name + missingEnd;
-    MessageBoxW(nullptr, text.c_str(), L"Error", MB_OK | MB_ICONERROR);
+    const std::wstring text = std::wstring(kMsgMissingModule) + name + missingEnd;
+    fixedMessages.ShowFixedMessage(text, kMsgErrorCaption, true);
   }
   return start;
 }

@@ -1,26 +1,26 @@
 #include "sim/control_client.h"
 
-#include <cstdlib>
-
 #include "sim/request.h"
+#include "sim/wire.h"
 
 namespace tactra::sim {
 
 namespace {
 
-// How long `ctl` waits for the simulator's next message: `wait-received` answers only once its
-// own wait is over.
-std::chrono::milliseconds AnswerLimit(const std::vector<std::string>& args) {
-  constexpr std::chrono::milliseconds kControlAnswerLimit{10000};
-  if (args[0] != "wait-received") return kControlAnswerLimit;
-  long wait = 10000;  // the server's default
-  for (std::size_t i = 1; i + 1 < args.size(); ++i) {
-    if (args[i] == "--timeout") wait = std::strtol(args[i + 1].c_str(), nullptr, 10);
-  }
-  return kControlAnswerLimit + std::chrono::milliseconds(wait < 0 ? 0 : wait);
-}
+constexpr std::chrono::milliseconds kControlAnswerLimit{10000};
 
 }  // namespace
+
+std::chrono::milliseconds ControlAnswerLimit(const std::vector<std::string>& args) {
+  if (args.empty() || args[0] != "wait-received") return kControlAnswerLimit;
+  // The wait read as the simulator reads it; one it refuses is answered at once.
+  long wait = wire::kDefaultReceivedWait.count();
+  if (args.size() == 4 && args[2] == "--timeout" &&
+      !wire::ParseControlNumber(args[3], 0, wire::kLongestReceivedWaitMs, wait)) {
+    wait = 0;
+  }
+  return kControlAnswerLimit + std::chrono::milliseconds(wait);
+}
 
 int RunControl(const std::string& host, uint16_t port, const std::vector<std::string>& args,
                std::string& output) {
@@ -32,7 +32,7 @@ int RunControl(const std::string& host, uint16_t port, const std::vector<std::st
     return 2;
   }
   Request request(host, port, message);
-  const std::chrono::milliseconds limit = AnswerLimit(args);
+  const std::chrono::milliseconds limit = ControlAnswerLimit(args);
   wire::Message m;
   while (request.Next(m, limit)) {
     uint8_t code = 0;

@@ -2,6 +2,7 @@
 // and collects its answer. Tests use it to drive a served frame.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,6 +14,10 @@ constexpr int kNoSimulator = -1;
 // The command's exit code (0 = done), or kNoSimulator when no simulator answered properly
 // within the time limits (sim/request.h; `wait-received` adds its own wait). `output` receives
 // the command's text, or why the arguments cannot be sent (exit code 2).
+// How long `ctl` waits for the simulator's next message: `wait-received` answers only once its
+// own wait, as the simulator reads it, is over.
+std::chrono::milliseconds ControlAnswerLimit(const std::vector<std::string>& args);
+
 int RunControl(const std::string& host, uint16_t port, const std::vector<std::string>& args,
                std::string& output);
 

@@ -11,23 +11,6 @@ namespace tactra::sim {
 
 namespace {
 
-constexpr std::chrono::milliseconds kDefaultWait{10000};
-
-// Decimal digits, or 0x and hexadecimal digits; nothing else (no sign, no spaces, no octal).
-bool ParseNumber(const std::string& text, long min, long max, long& out) {
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  // Too many digits make strtol stop at its largest value, which no range here takes.
-  if (digits.empty() ||
-      digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos) {
-    return false;
-  }
-  const long v = std::strtol(digits.c_str(), nullptr, hex ? 16 : 10);
-  if (v < min || v > max) return false;
-  out = v;
-  return true;
-}
-
 bool ParseDouble(const std::string& text, double& out) {
   if (text.empty()) return false;
   char* end = nullptr;
@@ -42,9 +25,10 @@ bool ParseFaultKey(const std::string& text, FaultKey& key) {
   long id = 0, code = 0;
   const std::size_t colon = text.find(':');
   if (colon != std::string::npos) {
-    if (!ParseNumber(text.substr(0, colon), 6, 7, id)) return false;
+    if (!wire::ParseControlNumber(text.substr(0, colon), 6, 7, id)) return false;
   }
-  if (!ParseNumber(colon == std::string::npos ? text : text.substr(colon + 1), 0, 255, code)) return false;
+  if (!wire::ParseControlNumber(colon == std::string::npos ? text : text.substr(colon + 1), 0, 255, code))
+    return false;
   key = {static_cast<uint8_t>(id), static_cast<uint8_t>(code)};
   return true;
 }
@@ -67,7 +51,7 @@ bool ParseFault(const std::vector<std::string>& args, std::size_t at, Fault& fau
     return args[at + 1] == "length";
   }
   long ms = 0;
-  if (kind == "delay" && extra == 1 && ParseNumber(args[at + 1], 0, 600000, ms)) {
+  if (kind == "delay" && extra == 1 && wire::ParseControlNumber(args[at + 1], 0, 600000, ms)) {
     fault.kind = FaultKind::Delay;
     fault.delay = std::chrono::milliseconds(ms);
     return true;
@@ -136,8 +120,9 @@ void FrameServer::Control(Connection& c, const std::vector<std::string>& args, C
       Reply(c, "", 0);
     }
   } else if (command == "wait-received" && (n == 2 || (n == 4 && args[2] == "--timeout"))) {
-    long count = 0, ms = kDefaultWait.count();
-    if (!ParseNumber(args[1], 0, 1L << 30, count) || (n == 4 && !ParseNumber(args[3], 0, 3600000, ms))) {
+    long count = 0, ms = wire::kDefaultReceivedWait.count();
+    if (!wire::ParseControlNumber(args[1], 0, 1L << 30, count) ||
+        (n == 4 && !wire::ParseControlNumber(args[3], 0, wire::kLongestReceivedWaitMs, ms))) {
       Reply(c, std::string("wait-received: bad arguments\n") + kUsage, 2);
       return;
     }

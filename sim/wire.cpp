@@ -1,5 +1,6 @@
 #include "sim/wire.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace tactra::sim::wire {
@@ -262,6 +263,20 @@ bool ParseControlDone(const Message& m, uint8_t& exitCode) {
   if (m.type != kControlDone) return false;
   Reader r(m.payload);
   return r.U8(exitCode) && r.Done();
+}
+
+bool ParseControlNumber(const std::string& text, long min, long max, long& out) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  // Too many digits make strtol stop at its largest value, which no range here takes.
+  if (digits.empty() ||
+      digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos) {
+    return false;
+  }
+  const long v = std::strtol(digits.c_str(), nullptr, hex ? 16 : 10);
+  if (v < min || v > max) return false;
+  out = v;
+  return true;
 }
 
 }  // namespace tactra::sim::wire

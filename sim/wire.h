@@ -3,6 +3,7 @@
 // its payload. Every field has a hard limit; a stream that breaks one is dropped, never guessed.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,6 +19,14 @@ constexpr std::size_t kMaxPath = 256;
 constexpr std::size_t kMaxInterfaces = 16;
 constexpr std::size_t kMaxControlArgs = 16;
 constexpr std::size_t kMaxControlArg = 200;
+
+// `wait-received` without --timeout waits this long; --timeout takes up to the longest.
+constexpr std::chrono::milliseconds kDefaultReceivedWait{10000};
+constexpr long kLongestReceivedWaitMs = 3600000;
+
+// A number of a control command: decimal digits, or 0x and hexadecimal digits; nothing else (no
+// sign, no spaces, no octal). False when it is not one or lies outside min..max.
+bool ParseControlNumber(const std::string& text, long min, long max, long& out);
 
 // Client to server.
 constexpr uint8_t kEnumerate = 0x01;

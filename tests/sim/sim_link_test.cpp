@@ -8,6 +8,7 @@
 #include <future>
 
 #include "device/protocol.h"
+#include "sim/control_client.h"
 #include "sim/net.h"
 #include "sim/wire.h"
 #include "tests/sim/served_frame.h"
@@ -169,6 +170,24 @@ INSTANTIATE_TEST_SUITE_P(BothPrograms, SimLinkTest, ::testing::Values(true, fals
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? "Console" : "Calibration";
                          });
+
+// `ctl` waits as long as the simulator will for `wait-received`, however the wait is written.
+TEST(ControlClientTest, WaitsForWaitReceivedAsTheSimulatorReadsIt) {
+  const struct {
+    std::vector<std::string> args;
+    long ms;
+  } cases[] = {
+      {{"dump"}, 10000},
+      {{"wait-received", "1"}, 20000},
+      {{"wait-received", "1", "--timeout", "2500"}, 12500},
+      {{"wait-received", "1", "--timeout", "0xFFFF"}, 75535},
+      {{"wait-received", "1", "--timeout", "-5"}, 10000},       // refused at once
+      {{"wait-received", "1", "--timeout", "3600001"}, 10000},  // beyond the longest: refused
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ControlAnswerLimit(c.args).count(), c.ms) << c.args.back();
+  }
+}
 
 TEST(SimServedFrameTest, SettingsCommandsRoundTripOnTheConsole) {
   ServedFrame frame;

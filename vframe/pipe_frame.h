@@ -80,6 +80,28 @@ static inline enum vframe_next vframe_next_report(struct vframe_decoder* d, cons
   return VFRAME_REPORT;
 }
 
+/* Takes the reports out of one read from the pipe, handing each to `on_report`; 0 when the
+ * stream broke its limits, and the connection must end. */
+static inline int vframe_take(struct vframe_decoder* d, const unsigned char* data, size_t length,
+                              void (*on_report)(void* context, const unsigned char* report, size_t length),
+                              void* context) {
+  while (length > 0) {
+    const unsigned char* report;
+    size_t report_length;
+    const size_t used = vframe_feed(d, data, length);
+    enum vframe_next next;
+    data += used;
+    length -= used;
+    next = vframe_next_report(d, &report, &report_length);
+    if (next == VFRAME_BAD) return 0;
+    if (next == VFRAME_REPORT)
+      on_report(context, report, report_length);
+    else if (used == 0)
+      return 0;
+  }
+  return 1;
+}
+
 #ifdef __cplusplus
 }
 #endif

@@ -114,21 +114,12 @@ void ChannelBridge::Serve() {
       break;
     }
     if (!GetOverlappedResult(pipe_.get(), &overlapped, &got, FALSE)) break;
-    const uint8_t* data = chunk;
-    std::size_t left = got;
-    bool broken = false;
-    while (left > 0 && !broken) {
-      const std::size_t used = vframe_feed(&decoder, data, left);
-      data += used;
-      left -= used;
-      const unsigned char* report = nullptr;
-      std::size_t length = 0;
-      const vframe_next next = vframe_next_report(&decoder, &report, &length);
-      if (next == VFRAME_BAD || (next == VFRAME_NEED_MORE && used == 0)) broken = true;
-      // A report the frame's interface refuses (wrong length) is dropped, as the system's HID
-      // stack would refuse it; the class driver above already checks the length.
-      if (next == VFRAME_REPORT) write->Write(report, length);
-    }
+    // A report the frame's interface refuses (wrong length) is dropped, as the system's HID
+    // stack would refuse it; the class driver above already checks the length.
+    const auto forward = [](void* to, const unsigned char* report, std::size_t length) {
+      static_cast<HidHandle*>(to)->Write(report, length);
+    };
+    const bool broken = !vframe_take(&decoder, chunk, got, forward, write.get());
     if (broken) {
       std::printf("tactra-vframe-bridge: collection %d: the driver sent a malformed frame\n", channel_);
       std::fflush(stdout);

@@ -229,7 +229,8 @@ static NTSTATUS vframe_read(struct vframe_device* vf, IRP* irp) {
 }
 
 /* An input report from the bridge: to the oldest pending read, else into the queue. */
-static void vframe_deliver(struct vframe_device* vf, const UCHAR* report, SIZE_T length) {
+static void vframe_deliver(void* context, const unsigned char* report, size_t length) {
+  struct vframe_device* vf = (struct vframe_device*)context;
   KIRQL irql;
   IRP* irp;
   if (length == 0 || length > VFRAME_MAX_REPORT) return;
@@ -340,25 +341,6 @@ static void vframe_disconnect(struct vframe_device* vf) {
   if (pipe) ZwClose(pipe);
 }
 
-/* Takes the frames out of one read from the pipe; FALSE when the stream broke its limits. */
-static BOOLEAN vframe_take(struct vframe_device* vf, const UCHAR* data, SIZE_T length) {
-  while (length > 0) {
-    const UCHAR* report;
-    size_t report_length;
-    const SIZE_T used = vframe_feed(&vf->decoder, data, length);
-    enum vframe_next next;
-    data += used;
-    length -= used;
-    next = vframe_next_report(&vf->decoder, &report, &report_length);
-    if (next == VFRAME_BAD) return FALSE;
-    if (next == VFRAME_REPORT)
-      vframe_deliver(vf, report, report_length);
-    else if (used == 0)
-      return FALSE;
-  }
-  return TRUE;
-}
-
 static void NTAPI vframe_connection_thread(void* context) {
   struct vframe_device* vf = (struct vframe_device*)context;
   for (;;) {
@@ -388,7 +370,7 @@ static void NTAPI vframe_connection_thread(void* context) {
       status = io.Status;
     }
     /* The bridge went away, or sent what no bridge sends: wait for the next one. */
-    if (!NT_SUCCESS(status) || !vframe_take(vf, vf->read_chunk, io.Information)) vframe_disconnect(vf);
+    if (!NT_SUCCESS(status) || !vframe_take(&vf->decoder, vf->read_chunk, io.Information, vframe_deliver, vf)) vframe_disconnect(vf);
   }
   vframe_disconnect(vf);
   PsTerminateSystemThread(STATUS_SUCCESS);

@@ -36,6 +36,13 @@ class Event {
 
   bool valid() const;
   Native native() const { return native_; }
+#ifndef _WIN32
+  // An event without a descriptor (the process had none to spare) cannot wake a poll: a poll
+  // that waits for it looks at its flag this often instead.
+  static constexpr int kFlagCheckMs = 10;
+  // The longest a poll that waits for this event may sleep: -1 (no limit) when it can wake it.
+  int PollLimitMs() const { return valid() ? -1 : kFlagCheckMs; }
+#endif
 
   // Events alive in the process; tests use it to find leaks.
   static long LiveCount();

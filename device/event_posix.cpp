@@ -15,10 +15,6 @@ std::atomic<long> g_liveEvents{0};
 
 using Clock = std::chrono::steady_clock;
 
-// An event without a descriptor (the process had none to spare) cannot wake a poll; a wait on
-// one looks at the flags this often instead.
-constexpr int kFlagCheckMs = 10;
-
 // Milliseconds left until `deadline` for poll(), rounded up so that a wait never ends early,
 // and no more than `most` (negative: no bound).
 int PollTimeout(bool infinite, Clock::time_point deadline, int most) {
@@ -93,7 +89,7 @@ int WaitAny(std::initializer_list<const Event*> events, std::chrono::millisecond
     }
     if (!infinite && Clock::now() >= deadline) return -1;
     const int ready = poll(fds, static_cast<nfds_t>(events.size()),
-                           PollTimeout(infinite, deadline, blind ? kFlagCheckMs : -1));
+                           PollTimeout(infinite, deadline, blind ? Event::kFlagCheckMs : -1));
     if (ready < 0 && errno != EINTR) return -1;
   }
 }

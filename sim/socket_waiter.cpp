@@ -61,13 +61,6 @@ bool SocketWaiter::Wait(const Event& stop, bool& failed) {
 
 #else
 
-namespace {
-
-// A stop event without a descriptor cannot wake poll(): its flag is looked at this often.
-constexpr int kFlagCheckMs = 10;
-
-}  // namespace
-
 SocketWaiter::SocketWaiter(const net::Socket& socket) : socket_(socket) {
   valid_ = net::SetNonBlocking(socket, true);
 }
@@ -78,7 +71,7 @@ bool SocketWaiter::Wait(const Event& stop, bool& failed) {
   for (;;) {
     if (stop.IsSet()) return false;
     pollfd fds[2] = {{socket_.native(), POLLIN, 0}, {stop.native(), POLLIN, 0}};
-    const int n = ::poll(fds, 2, stop.valid() ? -1 : kFlagCheckMs);
+    const int n = ::poll(fds, 2, stop.PollLimitMs());
     if (n < 0) {
       if (errno == EINTR) continue;
       failed = true;

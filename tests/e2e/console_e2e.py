@@ -15,7 +15,8 @@ import tempfile
 import time
 
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, Frame, Program, check, compare_across_transports,
-                     dismiss_box, free_port, probe_box, run_scenarios, run_windows, screenshot)
+                     dismiss_box, free_port, poll, probe_box, program_alone, run_scenarios, run_windows,
+                     screenshot, startup_overhead, wait_until)
 
 TITLE = "TactraConsole"
 MODULE_EN = "TactraConsoleLangEN.dll"
@@ -65,13 +66,10 @@ WINE_KEY = r"HKCU\Software\Wine"
 
 
 class Console(Program):
+    STARTUP_LOG_VARIABLE = "TACTRA_CONSOLE_STARTUP_LOG"
+
     def __init__(self, env, port, args=(), startup_log=None, cwd=None, exe="TactraConsole.exe"):
-        extra = {}
-        if startup_log:
-            if os.path.exists(startup_log):
-                os.remove(startup_log)
-            extra["TACTRA_CONSOLE_STARTUP_LOG"] = startup_log
-        super().__init__(env, exe, port, args, extra_env=extra, cwd=cwd)
+        super().__init__(env, exe, port, args, cwd=cwd, startup_log=startup_log)
         self.handle = None
 
     def probe(self, *argv, window=None):
@@ -147,24 +145,10 @@ def check_info_requests(frame, refreshes=1):
     check(sent == expected, "the frame received %s" % [b[:5].hex() for b in sent])
 
 
-def wait_until(predicate, timeout, message):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if predicate():
-            return
-        time.sleep(0.3)
-    check(False, message)
-
-
 def report(channel, head):
     """A whole report as the console writes it: ID, code, N, payload, the terminator, zeros."""
     length = 48 if channel == CAL_CHANNEL else 64
     return (channel, bytes(head) + b"\xff" + bytes(length - len(head) - 1))
-
-
-def received_since(frame, count):
-    """(channel, report) of every report the frame received after the first `count`."""
-    return [(r["channel"], bytes.fromhex(r["report"])) for r in frame.dump()["received"][count:]]
 
 
 def calibration_page(console):
@@ -178,11 +162,11 @@ def calibration_page(console):
 
 
 def open_calibration_page(console, frame):
-    before = len(frame.dump()["received"])
+    before = frame.mark()
     console.probe("tab", "2")
-    wait_until(lambda: len(received_since(frame, before)) >= 2, 10, "the calibration page read nothing")
+    wait_until(lambda: len(frame.since(before)) >= 2, 10, "the calibration page read nothing")
     time.sleep(0.5)
-    return received_since(frame, before)
+    return frame.since(before)
 
 
 def owned_text_box(env):
@@ -226,12 +210,7 @@ def calibration_command_count(frame, code):
 
 def calibration_commands_seen(frame, code, count, timeout):
     """Whether the frame has received `count` calibration commands `code` within the time."""
-    deadline = time.time() + timeout
-    while calibration_command_count(frame, code) < count:
-        if time.time() > deadline:
-            return False
-        time.sleep(0.25)
-    return True
+    return poll(lambda: calibration_command_count(frame, code) >= count, timeout)
 
 
 class Started(Program):
@@ -260,16 +239,6 @@ class Started(Program):
     def command_line(self, pid):
         with open("/proc/%s/cmdline" % pid, "rb") as f:
             return f.read().rstrip(b"\0").decode(errors="replace").split("\0")
-
-
-def startup_overhead(log):
-    if not os.path.exists(log):
-        return None
-    with open(log) as f:
-        for line in f:
-            if line.startswith("information-shown-ms="):
-                return int(line.split("=")[1]) - FIXED_PAUSES_MS
-    return None
 
 
 def settings_report(code, payload):
@@ -329,6 +298,11 @@ def check_config_shown(console, expected, text, edit_enabled, what):
     check((edit, enabled) == (text, edit_enabled), "%s: edit box %r enabled %s" % (what, edit, enabled))
 
 
+def is_chinese(text):
+    """Whether the text holds a character of the CJK blocks."""
+    return any(ord(ch) > 0x2E80 for ch in text)
+
+
 def check_no_box(env, wait_ms=1000):
     check(run_windows(env, ["msgbox_probe.exe", str(wait_ms)])[0] == 1, "a message box too many")
 
@@ -344,6 +318,21 @@ def apply_config(console, frame, writes):
 def close_with_escape(console):
     console.key_to(console.wait_window(lambda w, h, t: t == TITLE, 10), "Escape")
     check(console.wait_exit(15), "Escape did not end the console")
+
+
+@contextlib.contextmanager
+def console_up(env, mode=3, touch="auto", **console_args):
+    """The registry reset to English, a frame in `mode` and the console against it, up: (frame,
+    console). Both end afterwards; a scenario that gets through ends the console itself."""
+    reset_registry(env, 0)
+    frame = Frame(env, mode, touch=touch)
+    console = Console(env, frame.port, **console_args)
+    try:
+        check(console.wait_ready(), "the console did not come up")
+        yield frame, console
+    finally:
+        console.kill()
+        frame.stop()
 
 
 # Scenarios ------------------------------------------------------------------------------------
@@ -376,7 +365,7 @@ def scenario_first_start(env):
         close_with_escape(console)
         check(not console.tray("#" + handle), "the icon stayed after the console ended")
         return "connected, 6 requests, frame's values; startup beyond fixed pauses: %s ms%s" % (
-            startup_overhead(log), same and "; " + same)
+            startup_overhead(log, "information-shown", FIXED_PAUSES_MS), same and "; " + same)
     finally:
         console.kill()
         frame.stop()
@@ -412,11 +401,7 @@ def scenario_no_frame(env):
 
 
 def scenario_plug_unplug(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3)
-    console = Console(env, frame.port)
-    try:
-        check(console.wait_ready(), "the console did not come up")
+    with console_up(env) as (frame, console):
         connected = console.status()
         before = len(frame.received(SETTINGS_CHANNEL))
         frame.ctl("unplug")
@@ -436,9 +421,6 @@ def scenario_plug_unplug(env):
         check(len(frame.received(SETTINGS_CHANNEL)) == before + 6, "the frame at new paths does not answer")
         close_with_escape(console)
         return "'%s' / '%s', also at new paths" % (connected, disconnected)
-    finally:
-        console.kill()
-        frame.stop()
 
 
 def scenario_options_and_next_start(env):
@@ -474,7 +456,7 @@ def scenario_options_and_next_start(env):
         console.probe("post", str(WM_TRAYICON), "128", str(WM_LBUTTONDBLCLK))
         wait_until(console.visible, 10, "a double click on the icon did not show the window")
         status = console.status()
-        check(any(ord(ch) > 0x2E80 for ch in status), "the status line %r is not Chinese" % status)
+        check(is_chinese(status), "the status line %r is not Chinese" % status)
         screenshot(env, "console-zh-tab0.png")
         for tab in range(1, 5):
             console.probe("tab", str(tab))
@@ -499,11 +481,7 @@ def scenario_options_and_next_start(env):
 
 
 def scenario_tray(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3)
-    console = Console(env, frame.port)
-    try:
-        check(console.wait_ready(), "the console did not come up")
+    with console_up(env) as (frame, console):
         # The shell says its notification area restarted: the icon is there after it.
         console.probe("taskbar-created")
         time.sleep(0.5)
@@ -524,63 +502,43 @@ def scenario_tray(env):
         check(console.wait_exit(15), "the icon's menu item did not end the console")
         check(not console.tray("#" + handle), "the icon stayed after the console ended")
         return "minimise hides, icon 128 shows, the menu ends the console"
-    finally:
-        console.kill()
-        frame.stop()
 
 
 def scenario_chinese_by_argument(env):
-    reset_registry(env, 0)
-    frame = Frame(env, 3)
-    console = Console(env, frame.port, args=("1",))
-    try:
-        check(console.wait_ready(), "the console did not come up")
+    with console_up(env, args=("1",)) as (frame, console):
         status = console.status()
-        check(any(ord(ch) > 0x2E80 for ch in status), "the status line %r is not Chinese" % status)
+        check(is_chinese(status), "the status line %r is not Chinese" % status)
         check(env.reg_value(GLOBAL, "Language") == "0x0", "the registry was changed")
         close_with_escape(console)
         return "Chinese status '%s', registry untouched" % status
-    finally:
-        console.kill()
-        frame.stop()
 
 
 def scenario_module_missing(env):
-    folder = tempfile.mkdtemp(prefix="console-alone-")
-    planted = tempfile.mkdtemp(prefix="console-planted-")
-    shutil.copy(os.path.join(env.bin, "TactraConsole.exe"), folder)
-    shutil.copy(os.path.join(env.bin, MODULE_EN), planted)
-    console = Console(env, free_port(), ("0",), cwd=planted, exe=os.path.join(folder, "TactraConsole.exe"))
-    try:
-        out = probe_box(env, None, 15000)
-        check("caption=Error" in out, "caption: %s" % out)
-        check("text=Cannot find language file: TactraConsoleLangEN.dll!" in out, "text: %s" % out)
-        check(console.wait_exit(15), "the console did not end")
-        check(console.probe("show")[0] == 1, "a console window appeared")
-        return "fixed English message naming the module, no window"
-    finally:
-        console.kill()
-        shutil.rmtree(folder, ignore_errors=True)
-        shutil.rmtree(planted, ignore_errors=True)
+    with program_alone(env, "TactraConsole.exe", MODULE_EN) as (exe, planted):
+        console = Console(env, free_port(), ("0",), cwd=planted, exe=exe)
+        try:
+            out = probe_box(env, None, 15000)
+            check("caption=Error" in out, "caption: %s" % out)
+            check("text=Cannot find language file: TactraConsoleLangEN.dll!" in out, "text: %s" % out)
+            check(console.wait_exit(15), "the console did not end")
+            check(console.probe("show")[0] == 1, "a console window appeared")
+            return "fixed English message naming the module, no window"
+        finally:
+            console.kill()
 
 
 @contextlib.contextmanager
 def calibration_page_open(env, mode, touch="auto", **console_args):
     """A frame in `mode`, the console against it with its calibration page open; (frame, console,
     what the page read). Ends the console with Escape when the scenario got through."""
-    reset_registry(env, 0)
-    frame = Frame(env, mode, touch=touch)
-    console = Console(env, frame.port, **console_args)
-    kelvane = Started("Kelvane.exe", frame.port)
-    try:
-        check(console.wait_ready(), "the console did not come up")
-        yield frame, console, open_calibration_page(console, frame)
-        close_with_escape(console)
-    finally:
-        for pid in kelvane.pids():
-            os.kill(int(pid), 9)
-        console.kill()
-        frame.stop()
+    with console_up(env, mode, touch, **console_args) as (frame, console):
+        kelvane = Started("Kelvane.exe", frame.port)
+        try:
+            yield frame, console, open_calibration_page(console, frame)
+            close_with_escape(console)
+        finally:
+            for pid in kelvane.pids():
+                os.kill(int(pid), 9)
 
 
 def shoot_options(env, console, language):
@@ -602,18 +560,18 @@ def scenario_calibration_option_and_mode(env):
         check(all(enabled.values()), "greyed out: %s" % [i for i, e in enabled.items() if not e])
 
         # Each option shows its illustration at once and tells the frame nothing.
-        count = len(frame.dump()["received"])
+        count = frame.mark()
         shoot_options(env, console, "en")
-        check(len(frame.dump()["received"]) == count, "a click reached the frame")
+        check(frame.mark() == count, "a click reached the frame")
 
         # Apply: the option write, then the mode, and the frame keeps both.
         console.probe("click", CAL, str(OPTION_BUTTONS[2]))
         console.probe("click", CAL, str(MODE_BUTTONS[3]))
         time.sleep(0.5)
         console.probe("click", CAL, str(APPLY))
-        wait_until(lambda: len(received_since(frame, count)) >= 2, 10, "Apply sent nothing")
+        wait_until(lambda: len(frame.since(count)) >= 2, 10, "Apply sent nothing")
         time.sleep(0.5)
-        sent = received_since(frame, count)
+        sent = frame.since(count)
         check(sent == [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 2]), report(CAL_CHANNEL, [6, 0x02, 1, 3])],
               "Apply sent %s" % [(c, r[:6].hex()) for c, r in sent])
         dump = frame.dump()
@@ -629,7 +587,7 @@ def scenario_calibration_option_and_mode(env):
 def scenario_calibration_mode_refused(env):
     with calibration_page_open(env, 4) as (frame, console, _):
         frame.ctl("fault", "6:0x02", "refuse")
-        count = len(frame.dump()["received"])
+        count = frame.mark()
         console.probe("click", CAL, str(MODE_BUTTONS[2]))
         time.sleep(0.5)
         check(calibration_page(console)[1] == [2], "mode 2 not chosen")
@@ -638,7 +596,7 @@ def scenario_calibration_mode_refused(env):
         check(box == (1085, 1080), "message %s" % (box,))
         check_no_box(env, 1500)
         check(calibration_page(console)[1] == [4], "the mode buttons did not go back to the frame's mode")
-        sent = received_since(frame, count)
+        sent = frame.since(count)
         check(sent[-1] == report(CAL_CHANNEL, [6, 0x02, 1, 2]), "the mode sent: %s" % sent[-1][1][:5].hex())
         check(frame.dump()["mode"] == 4, "the frame changed its mode")
     return "1085 once, buttons back at mode 4"
@@ -681,32 +639,32 @@ def scenario_calibration_import_and_factory(env):
         good = write_file(folder, "hand.ini", HAND_FILE)
         edited = write_file(folder, "edited.ini", HAND_FILE.replace(b"\r\n", b"\n"))  # an editor's line ends
         factory = frame.dump()["record"]
-        count = len(frame.dump()["received"])
+        count = frame.mark()
         console.probe("click", CAL, str(IMPORT))
         answer_file_dialog(console, OPEN_TITLE, good)
-        wait_until(lambda: received_since(frame, count), 10, "the import sent nothing")
+        wait_until(lambda: frame.since(count), 10, "the import sent nothing")
         time.sleep(0.5)
-        sent = received_since(frame, count)
+        sent = frame.since(count)
         check(sent == [report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))],
               "the import sent %s" % [r.hex() for _, r in sent])
         check(frame.dump()["record"] == hand_record().hex(), "the frame keeps %s" % frame.dump()["record"])
         check_no_box(env, 1500)
 
         # A file an editor changed, and Cancel: nothing reaches the frame.
-        count = len(frame.dump()["received"])
+        count = frame.mark()
         console.probe("click", CAL, str(IMPORT))
         answer_file_dialog(console, OPEN_TITLE, edited)
         check(owned_text_box(env) == IMPORT_FAILED, "no word that the file was refused")
         console.probe("click", CAL, str(IMPORT))
         answer_file_dialog(console, OPEN_TITLE, None)
         check_no_box(env, 1500)
-        check(received_since(frame, count) == [], "a refused file or Cancel reached the frame")
+        check(frame.since(count) == [], "a refused file or Cancel reached the frame")
 
         # The factory calibration: the action, then the page is read again.
         console.probe("click", CAL, str(FACTORY))
-        wait_until(lambda: len(received_since(frame, count)) >= 3, 10, "the factory button sent too little")
+        wait_until(lambda: len(frame.since(count)) >= 3, 10, "the factory button sent too little")
         time.sleep(0.5)
-        sent = received_since(frame, count)
+        sent = frame.since(count)
         check(sent == [report(CAL_CHANNEL, [6, 0x09, 0]), report(SETTINGS_CHANNEL, [7, 0x13, 1, 1]),
                        report(CAL_CHANNEL, [6, 0x01, 0])], "the factory button sent %s" % [r[:5].hex() for _, r in sent])
         check(frame.dump()["record"] == factory, "the frame's record is not the factory one")
@@ -721,7 +679,7 @@ def scenario_calibration_export(env):
         answer_file_dialog(console, OPEN_TITLE, write_file(folder, "hand.ini", HAND_FILE))
         wait_until(lambda: frame.dump()["record"] == hand_record().hex(), 10, "the import did not reach the frame")
 
-        count = len(frame.dump()["received"])
+        count = frame.mark()
         exported = os.path.join(folder, "exported.ini")
         console.probe("click", CAL, str(EXPORT))
         answer_file_dialog(console, SAVE_TITLE, exported)
@@ -731,16 +689,16 @@ def scenario_calibration_export(env):
         with open(exported, "rb") as f:
             written = f.read()
         check(written == calibration_file(kept) == HAND_FILE, "the file holds %r" % written)
-        check(received_since(frame, count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the export sent more")
+        check(frame.since(count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the export sent more")
         check_no_box(env, 1500)
         check(sorted(os.listdir(folder)) == ["exported.ini", "hand.ini"], "left behind: %s" % os.listdir(folder))
 
         # Cancel: nothing sent, nothing written, nothing said.
-        count = len(frame.dump()["received"])
+        count = frame.mark()
         console.probe("click", CAL, str(EXPORT))
         answer_file_dialog(console, SAVE_TITLE, None)
         check_no_box(env, 1500)
-        check(received_since(frame, count) == [], "Cancel reached the frame")
+        check(frame.since(count) == [], "Cancel reached the frame")
 
         # 4 points chosen (not applied), over the file written before: the record is asked for,
         # nothing is written, the old file stays whole, and the user is told.
@@ -751,8 +709,8 @@ def scenario_calibration_export(env):
         with open(exported, "rb") as f:
             check(f.read() == written, "the file written before was changed")
         check(sorted(os.listdir(folder)) == ["exported.ini", "hand.ini"], "left behind: %s" % os.listdir(folder))
-        check(received_since(frame, count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the 4-point export sent %s" %
-              received_since(frame, count))
+        check(frame.since(count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the 4-point export sent %s" %
+              frame.since(count))
     return "137 bytes equal to the frame's record; Cancel silent; 4 points told, old file kept"
 
 
@@ -825,7 +783,7 @@ def scenario_calibration_page_chinese(env):
     with calibration_page_open(env, 3, args=("1",)) as (_, console, _):
         shoot_options(env, console, "zh")
         text = console.show()[1][(CAL, START)]["text"]
-        check(any(ord(ch) > 0x2E80 for ch in text), "the start button %r is not Chinese" % text)
+        check(is_chinese(text), "the start button %r is not Chinese" % text)
     return "four illustrations, start button '%s'" % text
 
 

@@ -15,9 +15,11 @@ A scenario names the transports it runs over; its checks are the same for both.
 """
 
 import argparse
+import contextlib
 import json
 import ntpath
 import os
+import shutil
 import socket
 import subprocess
 import sys
@@ -46,6 +48,21 @@ class Failure(Exception):
 def check(condition, message):
     if not condition:
         raise Failure(message)
+
+
+def poll(predicate, timeout, interval=0.25):
+    """Whether `predicate` held within `timeout` seconds, asked every `interval`."""
+    deadline = time.time() + timeout
+    while True:
+        if predicate():
+            return True
+        if time.time() >= deadline:
+            return False
+        time.sleep(interval)
+
+
+def wait_until(predicate, timeout, message, interval=0.3):
+    check(poll(predicate, timeout, interval), message)
 
 
 def free_port():
@@ -179,6 +196,14 @@ class Frame:
     def dump(self):
         return json.loads(self.ctl("dump"))
 
+    def mark(self):
+        """How many reports the frame has received: where since() starts."""
+        return len(self.dump()["received"])
+
+    def since(self, mark):
+        """(channel, report) of every report the frame received after `mark`, in order."""
+        return [(r["channel"], bytes.fromhex(r["report"])) for r in self.dump()["received"][mark:]]
+
     def received(self, channel):
         """Every report the frame received on a channel, whole, in order."""
         return [bytes.fromhex(r["report"]) for r in self.dump()["received"] if r["channel"] == channel]
@@ -191,12 +216,7 @@ class Frame:
         return self.commands(CAL_CHANNEL)
 
     def wait_for(self, code, timeout, channel=CAL_CHANNEL):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if any(c == code for c, _ in self.commands(channel)):
-                return True
-            time.sleep(0.25)
-        return False
+        return poll(lambda: any(c == code for c, _ in self.commands(channel)), timeout)
 
     def stop(self):
         if self.bridged:
@@ -213,13 +233,21 @@ class Frame:
 class Program:
     """A Windows program of the build under test, started against a frame."""
 
-    def __init__(self, env, exe, port, args=(), extra_env=None, cwd=None):
-        """The program, finding the frame served on `port` (None: there is none)."""
+    # The variable that names the file the program notes its start-up steps in.
+    STARTUP_LOG_VARIABLE = None
+
+    def __init__(self, env, exe, port, args=(), extra_env=None, cwd=None, startup_log=None):
+        """The program, finding the frame served on `port` (None: there is none); its start-up
+        steps go to `startup_log`, a new file."""
         self.env = env
         # The window class Wine gives is the file's name, also for a Windows path (C:\...).
         self.classname = ntpath.basename(exe).lower()
         run_env = env.transport.program_env(port)
         run_env.update(extra_env or {})
+        if startup_log:
+            if os.path.exists(startup_log):
+                os.remove(startup_log)
+            run_env[self.STARTUP_LOG_VARIABLE] = startup_log
         self.proc = env.wine(exe, *args, env=run_env, cwd=cwd,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -268,6 +296,33 @@ class Program:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait(5)
+
+
+def startup_overhead(log, step, fixed_ms):
+    """Milliseconds from the process's start to the start-up step `step` beyond the program's
+    fixed pauses, as its start-up log tells; None without it."""
+    if not os.path.exists(log):
+        return None
+    with open(log) as f:
+        for line in f:
+            if line.startswith(step + "-ms="):
+                return int(line.split("=")[1]) - fixed_ms
+    return None
+
+
+@contextlib.contextmanager
+def program_alone(env, exe, module):
+    """A copy of the program alone in a folder of its own, and another folder that holds the
+    language module `module`: (the copy's path, that folder)."""
+    folder = tempfile.mkdtemp(prefix="alone-")
+    planted = tempfile.mkdtemp(prefix="planted-")
+    try:
+        shutil.copy(os.path.join(env.bin, exe), folder)
+        shutil.copy(os.path.join(env.bin, module), planted)
+        yield os.path.join(folder, exe), planted
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(planted, ignore_errors=True)
 
 
 def probe_box(env, module, timeout_ms):

@@ -17,8 +17,8 @@ import sys
 import time
 import zipfile
 
-from console_e2e import FRAME_INFO, GLOBAL, RUN, STARTUP, Console, close_with_escape, wait_until
-from harness import REPO, WINESERVER, Frame, check, run_scenarios, run_windows
+from console_e2e import FRAME_INFO, GLOBAL, RUN, STARTUP, Console, close_with_escape
+from harness import REPO, WINESERVER, Frame, check, run_scenarios, run_windows, wait_until
 from kelvane_e2e import full_run
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"

@@ -5,15 +5,13 @@ Screenshots of the runs go to the artifacts folder.
 """
 
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SIM, Failure, Frame, Program, check, colour_count,
                      compare_across_transports, dismiss_box, dismiss_owned_box, free_port, probe_box,
-                     run_scenarios, screenshot)
+                     poll, program_alone, run_scenarios, screenshot, startup_overhead)
 
 GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
 CAL_REPORT_ID, CAL_REPORT_LENGTH = 6, 48
@@ -25,25 +23,17 @@ BUTTON_FILL = (110, 155, 215)
 
 
 class Kelvane(Program):
+    STARTUP_LOG_VARIABLE = "KELVANE_STARTUP_LOG"
+
     def __init__(self, env, port, args=(), startup_log=None, cwd=None, exe="Kelvane.exe"):
-        extra = {}
-        if startup_log:
-            if os.path.exists(startup_log):
-                os.remove(startup_log)
-            extra["KELVANE_STARTUP_LOG"] = startup_log
-        super().__init__(env, exe, port, args, extra_env=extra, cwd=cwd)
+        super().__init__(env, exe, port, args, cwd=cwd, startup_log=startup_log)
 
     def wait_visible(self, small=False, timeout=15):
         """A visible window of the program: the full-screen run, or (small) a message box."""
         return self.wait_window(lambda w, h, _: ((w, h) == SCREEN) != small, timeout)
 
     def wait_box_gone(self, timeout):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if not self.wait_visible(small=True, timeout=0):
-                return True
-            time.sleep(0.2)
-        return False
+        return poll(lambda: not self.wait_visible(small=True, timeout=0), timeout, 0.2)
 
     def window(self, timeout=15):
         wid = self.wait_visible(timeout=timeout)
@@ -104,22 +94,7 @@ def four_point_payload():
 
 def wait_colour(env, rgb, box, timeout, name="wait.png"):
     """True once a screenshot shows the colour inside the box."""
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if colour_count(screenshot(env, name), box, rgb) > 0:
-            return True
-        time.sleep(0.3)
-    return False
-
-
-def startup_overhead(log):
-    if not os.path.exists(log):
-        return None
-    with open(log) as f:
-        for line in f:
-            if line.startswith("first-target-ms="):
-                return int(line.split("=")[1]) - FIXED_PAUSES_MS
-    return None
+    return poll(lambda: colour_count(screenshot(env, name), box, rgb) > 0, timeout, 0.3)
 
 
 def full_run(env, mode, key, language_args=(), shots=None, exe="Kelvane.exe", cwd=None):
@@ -151,7 +126,7 @@ def full_run(env, mode, key, language_args=(), shots=None, exe="Kelvane.exe", cw
         keep = 1 if key == "Return" else 0
         check(commands[3][1] == bytes([keep]), "CMD_CAL_END payload %s" % commands[3][1].hex())
         same = check_whole_reports(frame, env, "mode%d-%s" % (mode, key))
-        return title, "startup beyond fixed pauses: %s ms%s" % (startup_overhead(log), same and "; " + same)
+        return title, "startup beyond fixed pauses: %s ms%s" % (startup_overhead(log, "first-target", FIXED_PAUSES_MS), same and "; " + same)
     finally:
         program.kill()
         frame.stop()
@@ -318,21 +293,16 @@ def scenario_mouse_setting_unreadable(env):
 def scenario_module_missing(env):
     # The program alone in a folder of its own: neither module is found, not even the one
     # planted in the current directory, which is a folder that holds a module of that name.
-    folder = tempfile.mkdtemp(prefix="kelvane-alone-")
-    planted = tempfile.mkdtemp(prefix="kelvane-planted-")
-    shutil.copy(os.path.join(env.bin, "Kelvane.exe"), folder)
-    shutil.copy(os.path.join(env.bin, MODULE), planted)
-    program = Kelvane(env, free_port(), ("0",), cwd=planted, exe=os.path.join(folder, "Kelvane.exe"))
-    try:
-        out = probe_box(env, None, 15000)
-        check("caption=Error" in out, "caption: %s" % out)
-        check("text=Cannot find language file: KelvaneLangEN.dll" in out, "text: %s" % out)
-        check(program.wait_exit(15), "the program did not end")
-        return "fixed English message naming the module; the planted one was not taken"
-    finally:
-        program.kill()
-        shutil.rmtree(folder, ignore_errors=True)
-        shutil.rmtree(planted, ignore_errors=True)
+    with program_alone(env, "Kelvane.exe", MODULE) as (exe, planted):
+        program = Kelvane(env, free_port(), ("0",), cwd=planted, exe=exe)
+        try:
+            out = probe_box(env, None, 15000)
+            check("caption=Error" in out, "caption: %s" % out)
+            check("text=Cannot find language file: KelvaneLangEN.dll" in out, "text: %s" % out)
+            check(program.wait_exit(15), "the program did not end")
+            return "fixed English message naming the module; the planted one was not taken"
+        finally:
+            program.kill()
 
 
 def scenario_mode_unanswered(env):

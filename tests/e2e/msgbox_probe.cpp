@@ -10,21 +10,17 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/e2e/probe_text.h"
+
 namespace {
+
+using probe::TextOf;
+using probe::Utf8;
 
 struct Found {
   HWND box = nullptr;
   std::wstring text;
 };
-
-std::wstring TextOf(HWND window) {
-  wchar_t buffer[1024] = {};
-  DWORD_PTR copied = 0;
-  // Cross-process WM_GETTEXT with a bound, so a hung owner cannot stall the test.
-  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000,
-                      &copied);
-  return buffer;
-}
 
 BOOL CALLBACK VisitChild(HWND child, LPARAM found) {
   wchar_t kind[32] = {};
@@ -53,15 +49,6 @@ BOOL CALLBACK VisitTop(HWND window, LPARAM found) {
   f->box = window;
   f->text = candidate.text;
   return FALSE;
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-  return out;
 }
 
 std::wstring LoadText(HMODULE module, int id) {

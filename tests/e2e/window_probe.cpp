@@ -26,18 +26,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/probe_text.h"
+
 namespace {
 
-constexpr DWORD kReplyLimitMs = 3000;
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-  return out;
-}
+using probe::Ask;
+using probe::TextOf;
+using probe::Utf8;
 
 std::wstring Wide(const char* text) {
   const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
@@ -45,20 +40,6 @@ std::wstring Wide(const char* text) {
   MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], n);
   out.resize(wcslen(out.c_str()));
   return out;
-}
-
-// A message to another process's window with a bound on the wait, so that a hung window
-// cannot stall the test.
-LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-  DWORD_PTR result = 0;
-  SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kReplyLimitMs, &result);
-  return static_cast<LRESULT>(result);
-}
-
-std::wstring TextOf(HWND window) {
-  wchar_t buffer[1024] = {};
-  Ask(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
-  return buffer;
 }
 
 std::wstring ClassOf(HWND window) {

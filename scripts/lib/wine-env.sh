@@ -3,6 +3,7 @@
 #   TACTRA_WINE_ARCH  32 or 64: the build whose programs run here (forced when set beforehand)
 #   TACTRA_WIN_TREE   build/win32 or build/win64 (relative to the repository)
 #   WINE              the Wine loader for that build
+#   TACTRA_VFRAME_PREFIX  the prefix with the virtual frame's driver (scripts/vframe)
 #   WINEARCH, WINEPREFIX, WINELOADER, WINESERVER for Wine itself
 # Hosts whose kernel cannot execute 32-bit x86 programs run the 64-bit build under Wine's
 # 64-bit loader; every other host runs the 32-bit build that ships.
@@ -45,7 +46,8 @@ tactra_wine_setup() {
     fi
   done
   WINEPREFIX=${WINEPREFIX:-$top/$TACTRA_WIN_TREE/wineprefix}
-  export TACTRA_WINE_ARCH TACTRA_WIN_TREE WINE WINEARCH WINELOADER WINEPREFIX
+  TACTRA_VFRAME_PREFIX=${TACTRA_VFRAME_PREFIX:-$top/$TACTRA_WIN_TREE/vframe-prefix}
+  export TACTRA_WINE_ARCH TACTRA_WIN_TREE TACTRA_VFRAME_PREFIX WINE WINEARCH WINELOADER WINEPREFIX
   [ -n "${WINESERVER:-}" ] && export WINESERVER
   return 0
 }

@@ -89,10 +89,11 @@ class Transport:
         self.name = name
         self.base = dict(base_env)
         if name == "vframe":
-            # scripts/vframe decides the prefix from the same variables as scripts/with-wine.
-            tree = self.base.get("TACTRA_WIN_TREE", "build/win32")
-            self.base["WINEPREFIX"] = self.base.get("TACTRA_VFRAME_PREFIX",
-                                                    os.path.join(REPO, tree, "vframe-prefix"))
+            # The prefix scripts/vframe prepares (set by scripts/with-wine).
+            prefix = self.base.get("TACTRA_VFRAME_PREFIX")
+            if not prefix:
+                sys.exit("the virtual frame's prefix is unknown: run the scenarios through scripts/with-wine")
+            self.base["WINEPREFIX"] = prefix
         self.base.pop("TACTRA_FRAME_SIM", None)
 
     def prepare(self):

@@ -19,6 +19,7 @@ import contextlib
 import json
 import ntpath
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -165,22 +166,21 @@ class Frame:
 
     def __init__(self, env, mode, touch="auto", extra=()):
         self.env = env
-        self.port = free_port()
         self.bridged = False
-        self.proc = subprocess.Popen(
-            [env.framesim, "serve", "--port", str(self.port), "--mode", str(mode), "--touch", touch,
-             "--screen", "%dx%d" % SCREEN, *extra],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while True:
-            try:
-                with socket.create_connection(("127.0.0.1", self.port), timeout=0.2):
-                    break
-            except OSError:
-                if time.time() > deadline:
-                    self.stop()
-                    raise Failure("simulator did not start")
-                time.sleep(0.05)
+        # On a port of its own choosing, which it announces: no other process can take it between
+        # a choice made here and the simulator's bind.
+        fd, output = tempfile.mkstemp(prefix="framesim-")
+        try:
+            with os.fdopen(fd, "wb") as out:
+                self.proc = subprocess.Popen(
+                    [env.framesim, "serve", "--port", "0", "--mode", str(mode), "--touch", touch,
+                     "--screen", "%dx%d" % SCREEN, *extra], stdout=out, stderr=subprocess.STDOUT)
+            self.port = None
+            if not poll(lambda: self._announced_port(output), 10, 0.05) or self.port is None:
+                self.stop()
+                raise Failure("simulator did not start")
+        finally:
+            os.remove(output)
         if env.transport.name == "vframe":
             self.bridged = True
             try:
@@ -188,6 +188,12 @@ class Frame:
             except Failure:
                 self.stop()
                 raise
+
+    def _announced_port(self, output):
+        with open(output, "rb") as f:
+            found = re.search(rb"serving on 127\.0\.0\.1:(\d+)", f.read())
+        self.port = int(found.group(1)) if found else None
+        return self.port is not None or self.proc.poll() is not None
 
     def ctl(self, *argv):
         out = subprocess.run([self.env.framesim, "ctl", "--port", str(self.port), *argv],

@@ -263,9 +263,8 @@ void FrameServer::Append(Connection& c, const wire::Bytes& message) {
     c.sent = 0;
   }
   c.out.insert(c.out.end(), message.begin(), message.end());
-  if (c.out.size() - c.sent > kMaxPending)
-    c.dead = true;  // a client that stopped reading cannot
-                    // hold the frame's memory
+  // A client that stopped reading cannot hold the frame's memory.
+  if (c.out.size() - c.sent > kMaxPending) c.dead = true;
 }
 
 void FrameServer::Queue(Connection& c, const wire::Bytes& message) {

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <set>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -28,10 +28,8 @@ namespace {
 
 constexpr std::size_t kMaxStateFile = 16 * 1024;
 
-// Every key of a state, each exactly once.
-constexpr const char* kKeys[] = {"mode",  "option13", "cfg11", "cfg12", "cfg14",
-                                 "cfg15", "cfg16",    "cfg17", "cfg21", "record"};
-constexpr unsigned kAllKeys = (1u << std::size(kKeys)) - 1;
+// A state has every one of its keys exactly once.
+constexpr std::size_t kKeyCount = 10;
 
 // The temporary file of a save: created anew (never an existing file or link), written, on the
 // disk and closed before it is renamed over the state file.
@@ -144,17 +142,14 @@ bool ParseState(const std::string& text, FrameState& out) {
   FrameSettings& c = s.settings;
   std::istringstream lines(text);
   std::string line;
-  unsigned seen = 0;
+  std::set<std::string> seen;
   std::vector<long> v;
   while (std::getline(lines, line)) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream in(line);
     std::string key;
     in >> key;
-    const auto* known = std::find(std::begin(kKeys), std::end(kKeys), key);
-    const unsigned bit = known == std::end(kKeys) ? 0 : 1u << (known - std::begin(kKeys));
-    if (bit == 0 || (seen & bit) != 0) return false;  // unknown, or a key twice
-    seen |= bit;
+    if (!seen.insert(key).second) return false;  // a key twice; an unknown one fails below
     if (key == "mode" && Numbers(in, 1, 4, v)) {
       s.mode = int(v[0]);
     } else if (key == "option13" && Numbers(in, 1, 255, v)) {
@@ -185,7 +180,7 @@ bool ParseState(const std::string& text, FrameState& out) {
       return false;
     }
   }
-  if (seen != kAllKeys || !proto::IsValidMode(s.mode) || !IsValidSettings(c)) return false;
+  if (seen.size() != kKeyCount || !proto::IsValidMode(s.mode) || !IsValidSettings(c)) return false;
   out = s;
   return true;
 }

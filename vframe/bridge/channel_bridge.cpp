@@ -1,6 +1,8 @@
 #include "vframe/bridge/channel_bridge.h"
 
 #include <cstdio>
+#include <initializer_list>
+#include <iterator>
 
 #include "vframe/pipe_frame.h"
 
@@ -11,11 +13,16 @@ namespace {
 // Room for several reports each way, so neither side waits on the other in normal traffic.
 constexpr DWORD kPipeBuffer = 64 * 1024;
 
-// Waits for an overlapped operation on `file` to finish, or cancels it when `stop` is set first
-// (false). The OVERLAPPED is done with either way.
-bool Finish(HANDLE file, OVERLAPPED& overlapped, const Event& stop, DWORD& transferred) {
-  const HANDLE waits[2] = {overlapped.hEvent, stop.native()};
-  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+// Waits for an overlapped operation on `file` to finish, or cancels it when one of `stops` is set
+// first (false). The OVERLAPPED is done with either way.
+bool Finish(HANDLE file, OVERLAPPED& overlapped, std::initializer_list<const Event*> stops,
+            DWORD& transferred) {
+  HANDLE waits[3] = {overlapped.hEvent};
+  DWORD count = 1;
+  for (const Event* stop : stops) {
+    if (count < std::size(waits)) waits[count++] = stop->native();
+  }
+  if (WaitForMultipleObjects(count, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
     CancelIoEx(file, &overlapped);
     GetOverlappedResult(file, &overlapped, &transferred, TRUE);
     return false;
@@ -76,7 +83,7 @@ bool ChannelBridge::AwaitDriver() {
   if (error == ERROR_PIPE_CONNECTED) return true;
   if (error != ERROR_IO_PENDING) return false;
   DWORD ignored = 0;
-  return Finish(pipe_.get(), overlapped, stop_, ignored);
+  return Finish(pipe_.get(), overlapped, {&stop_}, ignored);
 }
 
 void ChannelBridge::Serve() {
@@ -96,7 +103,6 @@ void ChannelBridge::Serve() {
     inputEnded.Set();
   });
   // Either side ending ends both: the driver's pipe closing, the frame's handle closing, or a stop.
-  Event& ended = inputEnded;
   struct vframe_decoder decoder;
   vframe_decoder_reset(&decoder);
   uint8_t chunk[VFRAME_MAX_FRAME];
@@ -106,14 +112,8 @@ void ChannelBridge::Serve() {
         GetLastError() != ERROR_IO_PENDING) {
       break;
     }
-    const HANDLE waits[3] = {event.get(), stop_.native(), ended.native()};
     DWORD got = 0;
-    if (WaitForMultipleObjects(3, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-      CancelIoEx(pipe_.get(), &overlapped);
-      GetOverlappedResult(pipe_.get(), &overlapped, &got, TRUE);
-      break;
-    }
-    if (!GetOverlappedResult(pipe_.get(), &overlapped, &got, FALSE)) break;
+    if (!Finish(pipe_.get(), overlapped, {&stop_, &inputEnded}, got)) break;
     // A report the frame's interface refuses (wrong length) is dropped, as the system's HID
     // stack would refuse it; the class driver above already checks the length.
     const auto forward = [](void* to, const unsigned char* report, std::size_t length) {
@@ -147,7 +147,7 @@ void ChannelBridge::ForwardInput(HidHandle& read, const Event& stop) {
         GetLastError() != ERROR_IO_PENDING) {
       return;
     }
-    if (!Finish(pipe_.get(), overlapped, stop, written) || written != length) return;
+    if (!Finish(pipe_.get(), overlapped, {&stop}, written) || written != length) return;
   }
 }
 

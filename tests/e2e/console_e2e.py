@@ -16,7 +16,7 @@ import time
 
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, Frame, Program, check, compare_across_transports,
                      dismiss_box, free_port, poll, probe_box, program_alone, run_scenarios, run_windows,
-                     screenshot, startup_overhead, wait_until)
+                     screenshot, startup_overhead, wait_until, windows_path)
 
 TITLE = "TactraConsole"
 MODULE_EN = "TactraConsoleLangEN.dll"
@@ -184,7 +184,7 @@ def answer_file_dialog(console, title, path, replace=False):
     if path is None:
         console.probe("click", "main", str(DIALOG_CANCEL), window=title)
     else:
-        console.probe("settext", "main", str(FILE_NAME_BOX), "Z:" + path.replace("/", "\\"), window=title)
+        console.probe("settext", "main", str(FILE_NAME_BOX), windows_path(path), window=title)
         console.probe("click", "main", str(DIALOG_OK), window=title)
     if replace:
         wait_until(lambda: console.probe("show", window=REPLACE_TITLE)[0] == 0, 20, "not asked to replace")
@@ -732,7 +732,7 @@ def end_run(console, frame, kelvane, wid):
 
 def scenario_calibration_program(env):
     full_screen = lambda w, h, t: (w, h) == SCREEN  # noqa: E731
-    expected = "Z:" + os.path.join(env.bin, "Kelvane.exe").replace("/", "\\")
+    expected = windows_path(os.path.join(env.bin, "Kelvane.exe"))
     ended_by = []
     with calibration_page_open(env, 3, touch="manual") as (frame, console, _):
         kelvane = Started("Kelvane.exe", frame.port)

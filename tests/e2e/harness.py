@@ -72,6 +72,11 @@ def free_port():
         return s.getsockname()[1]
 
 
+def windows_path(path):
+    """A path of this machine as the prefix sees it (drive Z: is the root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def run_windows(env, argv, timeout=60, cwd=None):
     """Runs a Windows program of the prefix to its end: (exit code, its output). The output goes
     through a file, not a pipe: a Wine process that starts the prefix's services hands them its
@@ -398,9 +403,9 @@ def compare_across_transports(env, name, reports, built_from):
     return ""
 
 
-def run_scenarios(scenarios, prepare=None, argv=None):
+def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
     """Runs every scenario (name, run[, transports]) of the chosen transport (or those whose name
-    contains --only), each on its own; the exit code."""
+    contains --only), each on its own; the exit code. `finish(env, code)` runs after them."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--native-bin", required=True)
@@ -419,6 +424,8 @@ def run_scenarios(scenarios, prepare=None, argv=None):
         print("FAIL  %s" % e)
         return 1
     if prepare and not prepare(env):
+        if finish:
+            finish(env, 1)
         return 1
     print("transport: %s" % env.transport.name, flush=True)
     failures = 0
@@ -438,7 +445,10 @@ def run_scenarios(scenarios, prepare=None, argv=None):
                 traceback.print_exc()
             screenshot(env, "failure-%s.png" % name.split(",")[0].replace(" ", "-"))
     print("%d scenario(s) failed" % failures if failures else "all scenarios passed")
-    return 1 if failures else 0
+    code = 1 if failures else 0
+    if finish:
+        finish(env, code)
+    return code
 
 
 if __name__ == "__main__":

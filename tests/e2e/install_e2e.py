@@ -18,7 +18,7 @@ import time
 import zipfile
 
 from console_e2e import FRAME_INFO, GLOBAL, RUN, STARTUP, Console, close_with_escape
-from harness import REPO, WINESERVER, Frame, check, run_scenarios, run_windows, wait_until
+from harness import REPO, WINESERVER, Frame, check, run_scenarios, run_windows, wait_until, windows_path
 from kelvane_e2e import full_run
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -46,11 +46,6 @@ def package_properties(msi):
                          check=True).stdout
     rows = (line.rstrip("\r").split("\t", 1) for line in out.splitlines()[3:])
     return {row[0]: row[1] for row in rows if len(row) == 2}
-
-
-def windows_path(path):
-    """A path of this machine as the prefix sees it (drive Z: is the root)."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def unix_path(env, path):
@@ -299,19 +294,14 @@ def main():
     if missing:
         print("SKIP: %s missing (msitools and zip; scripts/setup installs them)" % ", ".join(missing))
         return SKIPPED
-    env_holder = {}
 
-    def prepare_and_keep(env):
-        env_holder["env"] = env
-        return prepare(env)
+    def finish(env, code):
+        if "install-prefix" in env.base.get("WINEPREFIX", ""):
+            subprocess.run([WINESERVER, "-k"], env=env.base, check=False)
+            if code == 0:  # a failed run keeps its prefix to look into
+                shutil.rmtree(env.base["WINEPREFIX"], ignore_errors=True)
 
-    code = run_scenarios(SCENARIOS, prepare_and_keep)
-    env = env_holder.get("env")
-    if env is not None and "install-prefix" in env.base.get("WINEPREFIX", ""):
-        subprocess.run([WINESERVER, "-k"], env=env.base, check=False)
-        if code == 0:  # a failed run keeps its prefix to look into
-            shutil.rmtree(env.base["WINEPREFIX"], ignore_errors=True)
-    return code
+    return run_scenarios(SCENARIOS, prepare, finish=finish)
 
 
 if __name__ == "__main__":

@@ -11,18 +11,31 @@ namespace {
 
 using namespace tactra;
 
-class NullLink : public LinkPort {
+// Answers the mode request with nine points, as the reader worker would within the wait.
+class NinePointLink : public LinkPort {
  public:
+  calib::CalibrationRun* run = nullptr;
   int GetLinkState() const override { return kLinkBound; }
   void SetLinkState(int) override {}
   int GetOutputLength(int) const override { return 48; }
-  bool Transact(int, const uint8_t*, std::size_t) override { return true; }
+  bool Transact(int, const uint8_t* request, std::size_t) override {
+    if (run == nullptr || request[1] != proto::CMD_CAL_GET_MODE) return true;
+    std::vector<uint8_t> reply(proto::kCalibrationReportLength, 0);
+    reply[0] = proto::kCalibrationReportId;
+    reply[1] = proto::CMD_CAL_GET_MODE;
+    reply[2] = 1;
+    reply[3] = proto::kModeNinePoint;
+    reply[4] = 0xFF;
+    run->OnDeviceReply(reply.data(), reply.size());
+    return true;
+  }
 };
 
 class NullPort : public calib::RunPort {
  public:
   void Pause(std::chrono::milliseconds) override {}
   void PostCompletion() override {}
+  void PostRefusal() override {}
 };
 
 class NullMessages : public Messages {
@@ -46,26 +59,22 @@ std::vector<uint8_t> Touch(uint16_t x, uint16_t y) {
   return r;
 }
 
-void StartNinePoint(calib::CalibrationRun& run) {
-  std::vector<uint8_t> reply(proto::kCalibrationReportLength, 0);
-  reply[0] = proto::kCalibrationReportId;
-  reply[1] = proto::CMD_CAL_GET_MODE;
-  reply[2] = 1;
-  reply[3] = proto::kModeNinePoint;
-  reply[4] = 0xFF;
-  run.OnDeviceReply(reply.data(), reply.size());
+void StartNinePoint(NinePointLink& link, calib::CalibrationRun& run) {
+  link.run = &run;
   run.BeginCollecting();
+  run.OpenConversation();
+  run.OnTargetsDrawn(run.generation());
 }
 
 // A steady finger: 99 reports grow the series (each compared with its last sample and its
 // mean), then a stray one restarts it, so target 0 is never taken. Time per report.
 void BM_HandleSampleSteady(benchmark::State& state) {
-  NullLink link;
+  NinePointLink link;
   NullPort port;
   NullMessages messages;
   NullComputer computer;
   calib::CalibrationRun run(link, port, messages, computer);
-  StartNinePoint(run);
+  StartNinePoint(link, run);
   const auto a = Touch(2048, 2048);
   const auto b = Touch(2050, 2049);
   const auto far = Touch(100, 100);
@@ -83,12 +92,12 @@ BENCHMARK(BM_HandleSampleSteady);
 // A finger that strays just after the series has grown long: the mean over 98 samples is
 // recomputed and the series restarts.
 void BM_HandleSampleStrayAtLongSeries(benchmark::State& state) {
-  NullLink link;
+  NinePointLink link;
   NullPort port;
   NullMessages messages;
   NullComputer computer;
   calib::CalibrationRun run(link, port, messages, computer);
-  StartNinePoint(run);
+  StartNinePoint(link, run);
   const auto steady = Touch(2048, 2048);
   const auto far = Touch(3000, 3000);
   for (auto _ : state) {

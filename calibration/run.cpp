@@ -48,7 +48,10 @@ void CalibrationRun::Send(uint8_t code, const uint8_t* payload, std::size_t leng
 }
 
 void CalibrationRun::OpenConversation() {
+  modeAsked_.store(true);
   Send(proto::CMD_CAL_GET_MODE, nullptr, 0);
+  // A mode reply after the wait, a second one or one to another program's request is not ours.
+  modeAsked_.store(false);
   // Answered or not, the mode is what it is now.
   modeSettled_.store(true);
   if (port_.Interrupted()) return;
@@ -61,30 +64,55 @@ void CalibrationRun::OpenConversation() {
 
 void CalibrationRun::BeginCollecting() { current_.store(0); }
 
+void CalibrationRun::OnTargetsDrawn(int generation) {
+  std::lock_guard<std::mutex> lock(seriesMutex_);
+  if (generation == generation_.load() && current_.load() >= 0 && modeSettled_.load())
+    targetShown_.store(true);
+}
+
+void CalibrationRun::TakeMode(int mode) {
+  std::lock_guard<std::mutex> lock(seriesMutex_);
+  const bool moved = mode != mode_.load();
+  mode_.store(mode);
+  targetCount_.store(proto::TargetCountForMode(mode));
+  modeSettled_.store(true);
+  if (!moved || !targetShown_.load()) return;
+  // Targets measured at the other mode's places would be computed as this mode's: start again.
+  generation_.fetch_add(1);
+  targetShown_.store(false);
+  sampleCount_ = 0;
+  measured_ = MeasuredTargets();
+  result_ = RunResult();
+  done_.store(0);
+  ticks_.store(0);
+  if (current_.load() >= 0) current_.store(0);
+}
+
 void CalibrationRun::OnDeviceReply(const uint8_t* report, std::size_t length) {
   if (length < 4) return;
   const uint8_t code = report[1];
   const uint8_t n = report[2];
   switch (code) {
     case proto::CMD_CAL_GET_MODE:
-      if (n != 1) break;
+      // Only the first answer to the run's own request, within its wait.
+      if (n != 1 || !modeAsked_.exchange(false)) break;
       if (proto::IsValidMode(report[3])) {
-        mode_.store(report[3]);
-        targetCount_.store(proto::TargetCountForMode(report[3]));
+        TakeMode(report[3]);
+      } else {
+        modeSettled_.store(true);
       }
-      modeSettled_.store(true);
       break;
     case proto::CMD_CAL_BEGIN:
       if (n != 1) break;
       if (report[3] == 1) {
         link_.SetLinkState(kLinkStarted);
       } else {
-        messages_.ShowResourceMessage(IDS_REFUSED, IDS_CAPTION, L"");
+        port_.PostRefusal();
       }
       break;
     case proto::CMD_CAL_WRITE_RESULT:
     case proto::CMD_CAL_END:
-      if (n == 1 && report[3] == 0) messages_.ShowResourceMessage(IDS_REFUSED, IDS_CAPTION, L"");
+      if (n == 1 && report[3] == 0) port_.PostRefusal();
       break;
     case proto::CMD_CAL_SAMPLE:
       // The framing check guarantees the five payload bytes lie within the report.
@@ -97,7 +125,8 @@ void CalibrationRun::OnDeviceReply(const uint8_t* report, std::size_t length) {
 
 void CalibrationRun::HandleSample(const uint8_t* report, std::size_t length) {
   const int k = current_.load();
-  if (k < 0 || k >= targetCount_.load()) return;
+  // A finger already resting on the frame must not take a target the user has not seen.
+  if (k < 0 || k >= targetCount_.load() || !targetShown_.load()) return;
   proto::RawPoint point;
   const bool parsed = length == proto::kTouchReportLength ? proto::ParseTouchReport(report, length, point)
                                                           : proto::ParseCalSample(report, length, point);
@@ -110,7 +139,7 @@ void CalibrationRun::HandleSample(const uint8_t* report, std::size_t length) {
 void CalibrationRun::TakeSample(int k, uint16_t x, uint16_t y) {
   std::lock_guard<std::mutex> lock(seriesMutex_);
   // Another worker may have accepted the target meanwhile.
-  if (current_.load() != k || done_.load() != 0) return;
+  if (current_.load() != k || done_.load() != 0 || !targetShown_.load()) return;
   const int n = sampleCount_;
   if (n > 0) {
     int64_t sumX = 0;

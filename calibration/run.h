@@ -51,6 +51,8 @@ class RunPort {
   // True once the user or the clock has asked the run to end: the opening conversation then
   // sends nothing more.
   virtual bool Interrupted() const { return false; }
+  // Reader worker: the frame refused a command; the window's thread says so (message 1066).
+  virtual void PostRefusal() = 0;
 };
 
 // The measured points of the targets in the order they were taken.
@@ -86,12 +88,18 @@ class CalibrationRun {
   // command is replaced by the not-connected message; an interruption ends it after the step
   // under way.
   void OpenConversation();
-  // Target 0 is due and samples are taken from now on. It is shown once the frame has said its
-  // mode, or from the first tick when it does not, so that a mode reply a moment later never
-  // moves a target already on screen.
+  // Target 0 is due. It is shown once the frame has said its mode, or from the first tick when
+  // it does not; samples count once it has been drawn.
   void BeginCollecting();
+  // User-interface thread, after painting the targets as MarksFor said while generation() was
+  // `generation`: the current target is on screen, so samples count from now on.
+  void OnTargetsDrawn(int generation);
+  // Changes whenever the targets start again in another mode.
+  int generation() const { return generation_.load(); }
 
-  // Reader worker: an accepted reply of the calibration channel.
+  // Reader worker: an accepted reply of the calibration channel. The mode is taken only from
+  // the answer to the run's own mode request, within its wait; when it names another mode after
+  // the first target was on screen, the targets start again from the new mode's first.
   void OnDeviceReply(const uint8_t* report, std::size_t length);
   // Reader worker: a touch report (62 bytes) or a CMD_CAL_SAMPLE payload (5 bytes).
   void HandleSample(const uint8_t* report, std::size_t length);
@@ -134,6 +142,7 @@ class CalibrationRun {
   void Send(uint8_t code, const uint8_t* payload, std::size_t length);
   void AcceptSeries();
   void Complete();
+  void TakeMode(int mode);
 
   LinkPort& link_;
   RunPort& port_;
@@ -148,6 +157,9 @@ class CalibrationRun {
   std::atomic<int> ticks_{0};
   std::atomic<int> done_{0};
   std::atomic<Touch> touch_{Touch::Unknown};
+  std::atomic<bool> modeAsked_{false};    // the run's mode request waits for its answer
+  std::atomic<bool> targetShown_{false};  // the current layout's target has been drawn
+  std::atomic<int> generation_{0};
 
   // Touch reports and sample replies arrive on two reader workers: the series is theirs,
   // one at a time.

@@ -101,6 +101,7 @@ CCalibrationDlgModel::CCalibrationDlgModel(PageContext context, CalibrationSeams
     : context_(std::move(context)), seams_(seams) {}
 
 void CCalibrationDlgModel::Refresh() {
+  refreshing_.store(true);
   if (!NoFrame(context_)) {
     proto::ReportBuffer request;
     proto::BuildSettingsRead(request, proto::CMD_CAL_OPTION_13);
@@ -109,6 +110,7 @@ void CCalibrationDlgModel::Refresh() {
     SendCalibrationCommand(context_.link, proto::CMD_CAL_GET_MODE, nullptr, 0);
     context_.pause(proto::pacing::kAfterRead);
   }
+  refreshing_.store(false);
   // A value learnt before stays valid when the frame does not answer now. What is unknown is
   // greyed out, and usable again once a later refresh learns it: a frame that missed a reply
   // must not leave the page dead for the rest of the run.
@@ -140,7 +142,9 @@ void CCalibrationDlgModel::OnOptionReply(const uint8_t* payload) {
       std::lock_guard<std::mutex> lock(mutex_);
       fields_.optionKnown = valid;
       if (valid) fields_.optionValue = value;
+      if (valid && HasButton(value)) shown_.checkedOption = value;
     }
+    if (valid) PostControlsChanged();
     if (!valid) PostNotice(IDS_REFUSED);
   } else if (payload[0] == proto::kAccessWrite && payload[1] == 0) {
     PostNotice(IDS_REFUSED);
@@ -151,9 +155,14 @@ void CCalibrationDlgModel::OnCalibrationReply(uint8_t code, std::size_t n, const
   switch (code) {
     case proto::CMD_CAL_GET_MODE:
       if (n == 1) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        fields_.modeKnown = proto::IsValidMode(payload[0]);
-        if (fields_.modeKnown) fields_.calMode = fields_.confirmedMode = payload[0];
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          fields_.modeKnown = proto::IsValidMode(payload[0]);
+          if (!fields_.modeKnown) break;
+          fields_.calMode = fields_.confirmedMode = payload[0];
+          shown_.checkedMode = fields_.calMode;
+        }
+        PostControlsChanged();
       }
       break;
     case proto::CMD_CAL_SET_MODE:
@@ -188,6 +197,25 @@ void CCalibrationDlgModel::OnCalibrationReply(uint8_t code, std::size_t n, const
 
 void CCalibrationDlgModel::PostNotice(int textId) {
   context_.window.Post([this, textId] { ShowMessage(context_.messages, textId); });
+}
+
+void CCalibrationDlgModel::PostControlsChanged() {
+  // A refresh shows what its replies told once it is done.
+  if (refreshing_.load()) return;
+  context_.window.Post([this] {
+    if (controlsChanged_) controlsChanged_();
+  });
+}
+
+void CCalibrationDlgModel::Forget() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CalibrationFields fresh;
+  fresh.exportPath = fields_.exportPath;
+  fresh.importPath = fields_.importPath;
+  fields_ = fresh;
+  exportRecord_.reset();
+  shown_ = CalibrationView();
+  shown_.optionsEnabled = shown_.modesEnabled = shown_.actionsEnabled = false;
 }
 
 void CCalibrationDlgModel::OnOptionClicked(int clicked, const std::array<bool, kOptionButtons>& checked) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -122,8 +123,11 @@ class CCalibrationDlgModel : public ReplySink {
   // Window's thread, each time the tab is selected: reads option and mode, then greys out what
   // the frame has not told (and makes usable again what it now has).
   void Refresh();
-  // Reader worker.
+  // Reader worker. A mode or option the frame tells moves the radio buttons with it, so that
+  // they always show what Apply sends.
   void OnDeviceReply(const uint8_t* report, std::size_t length) override;
+  // What the frame told goes; the paths chosen stay. Greyed until the next refresh learns.
+  void Forget() override;
 
   // Window's thread: the radio buttons clicked, with the check states after the click.
   void OnOptionClicked(int clicked, const std::array<bool, kOptionButtons>& checked);
@@ -146,12 +150,15 @@ class CCalibrationDlgModel : public ReplySink {
   void OnOptionReply(const uint8_t* payload);
   // Message `textId` on the window's thread, once the request's wait is over.
   void PostNotice(int textId);
+  // The controls set anew on the window's thread.
+  void PostControlsChanged();
   void SendOptionWrite();
   void SendModeWrite();
 
   PageContext context_;
   CalibrationSeams seams_;
   std::function<void()> controlsChanged_;
+  std::atomic<bool> refreshing_{false};
 
   mutable std::mutex mutex_;
   CalibrationFields fields_;

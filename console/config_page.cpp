@@ -1,6 +1,7 @@
 #include "console/config_page.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "resources/console_ids.h"
 
@@ -144,19 +145,35 @@ void CConfigDlgModel::Refresh() {
     readComplete_ = false;
     told_.reset();
   }
-  if (!NoFrame(context_)) SendAll(proto::kAccessRead, ConfigFields());
+  if (!NoFrame(context_)) SendAll(proto::kAccessRead, ConfigFields(), {});
   std::lock_guard<std::mutex> lock(mutex_);
   shown_ = readComplete_ ? Shown::Values : Shown::Greyed;
 }
 
 void CConfigDlgModel::Apply() {
   ConfigFields fields;
+  std::bitset<kToldCount> held;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shown_ != Shown::Values) return;
     fields = fields_;
+    held = held_;
   }
-  if (!NoFrame(context_)) SendAll(proto::kAccessWrite, fields);
+  if (!NoFrame(context_)) SendAll(proto::kAccessWrite, fields, held);
+}
+
+void CConfigDlgModel::Forget() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fields_ = ConfigFields();
+  told_.reset();
+  held_.reset();
+  readComplete_ = false;
+  shown_ = Shown::Greyed;
+}
+
+void CConfigDlgModel::Tell(Told told) {
+  told_.set(told);
+  held_.set(told);
 }
 
 void CConfigDlgModel::Default() {
@@ -169,11 +186,45 @@ void CConfigDlgModel::Default() {
   Refresh();
 }
 
-void CConfigDlgModel::SendAll(uint8_t access, const ConfigFields& fields) {
-  const auto pause = access == proto::kAccessRead ? proto::pacing::kAfterRead : proto::pacing::kAfterWrite;
+void CConfigDlgModel::SendAll(uint8_t access, const ConfigFields& fields,
+                              const std::bitset<kToldCount>& held) {
+  const bool read = access == proto::kAccessRead;
+  const auto pause = read ? proto::pacing::kAfterRead : proto::pacing::kAfterWrite;
+  // A setting is written whole: each of its values must be one the page holds. An on/off
+  // setting switched off carries only its switch.
+  const auto holds = [&](std::initializer_list<Told> values) {
+    for (Told t : values) {
+      if (!held.test(t)) return false;
+    }
+    return true;
+  };
+  const auto holdsSwitched = [&](bool on, Told first, std::initializer_list<Told> values) {
+    return held.test(first) && (!on || holds(values));
+  };
+  const auto writable = [&](uint8_t code) {
+    switch (code) {
+      case proto::CMD_CFG_11:
+        return holds({kValue11});
+      case proto::CMD_CFG_12:
+        return holds({kFlags12});
+      case proto::CMD_CFG_16:
+        return holdsSwitched(fields.enable16, kEnable16, {kValue16});
+      case proto::CMD_CFG_17:
+        return holds({kLevel17a, kLevel17b, kLevel17c, kLevel17d});
+      case proto::CMD_CFG_21:
+        return holdsSwitched(fields.enable21, kEnable21, {kValueA21, kValueB21});
+      case proto::CMD_CFG_15:
+        return holdsSwitched(fields.enable15, kEnable15, {kLevel15, kTime15});
+      case proto::CMD_CFG_14:
+        return holdsSwitched(fields.enable14, kEnable14, {kLevel14, kTime14});
+      default:
+        return false;
+    }
+  };
   for (const Setting& setting : kSettings) {
-    // The first setting exists only on one system; its pause is kept everywhere.
-    if (setting.code != proto::CMD_CFG_11 || has11()) {
+    // The first setting exists only on one system; its pause is kept everywhere, and so is the
+    // pause of a setting that is not written.
+    if ((setting.code != proto::CMD_CFG_11 || has11()) && (read || writable(setting.code))) {
       proto::ReportBuffer request;
       if (access == proto::kAccessRead) {
         proto::BuildSettingsRead(request, setting.code);
@@ -211,13 +262,13 @@ void CConfigDlgModel::TakeRead(uint8_t code, const uint8_t* v) {
   // An on/off byte other than 1 is off and tells nothing of the values after it.
   const auto onOff = [&](bool& enable, Told told) {
     enable = v[0] == 1;
-    told_.set(told);
+    Tell(told);
     return enable;
   };
   const auto take = [&](int& field, int value, bool valid, Told told) {
     if (!valid) return;
     field = value;
-    told_.set(told);
+    Tell(told);
   };
   const auto timed = [&](bool& enable, int& level, int& time, int step, Told first) {
     if (!onOff(enable, first)) return;
@@ -229,13 +280,13 @@ void CConfigDlgModel::TakeRead(uint8_t code, const uint8_t* v) {
   switch (code) {
     case proto::CMD_CFG_11:
       f.value11 = v[0] == 2;
-      told_.set(kValue11);
+      Tell(kValue11);
       break;
     case proto::CMD_CFG_12:
       f.flag12a = v[0] == 1;
       f.flag12b = v[1] == 1;
       f.flag12c = v[2] == 1;
-      told_.set(kFlags12);
+      Tell(kFlags12);
       break;
     case proto::CMD_CFG_16:
       if (onOff(f.enable16, kEnable16)) take(f.value16, Signed(v[1]), true, kValue16);
@@ -309,7 +360,7 @@ void CConfigDlgModel::OnListSelect(int id, int index) {
     if (s.id != id || index >= 2) continue;
     f.*s.field = index == s.onIndex;
     for (Told t : s.dependants) {
-      if (f.*s.field && t != kToldCount) told_.set(t);
+      if (f.*s.field && t != kToldCount) Tell(t);
     }
   }
   if (id == IDC_CFG_21_A && i < kTableA21.size()) f.valueA21 = kTableA21[i];

@@ -85,8 +85,9 @@ class CConfigDlgModel : public ReplySink {
   // frame). The page then shows what the frame told, or greys out when the last read went
   // unanswered.
   void Refresh();
-  // Window's thread, the Apply button: every setting written in the paced order. Only after a
-  // complete read: otherwise the page holds nothing the frame said.
+  // Window's thread, the Apply button: the settings written in the paced order. Only after a
+  // complete read, and only those whose values the frame told (in this refresh or an earlier
+  // one since it was bound) or the user set; the others are not written, their pauses stay.
   void Apply();
   // Window's thread, the Default button: the frame restores its defaults, then all is read.
   void Default();
@@ -100,6 +101,7 @@ class CConfigDlgModel : public ReplySink {
 
   // Reader worker.
   void OnDeviceReply(const uint8_t* report, std::size_t length) override;
+  void Forget() override;
 
   ConfigView View() const;
   ConfigFields Fields() const;
@@ -131,7 +133,9 @@ class CConfigDlgModel : public ReplySink {
   };
   enum class Shown { Greyed, Values };
 
-  void SendAll(uint8_t access, const ConfigFields& fields);
+  // `held`: the values the page holds; a write goes out only for a setting it holds whole.
+  void SendAll(uint8_t access, const ConfigFields& fields, const std::bitset<kToldCount>& held);
+  void Tell(Told told);
   // `values`: the reply's bytes after its access byte.
   void TakeRead(uint8_t code, const uint8_t* values);
   ConfigView ViewLocked() const;
@@ -142,6 +146,7 @@ class CConfigDlgModel : public ReplySink {
   mutable std::mutex mutex_;
   ConfigFields fields_;
   std::bitset<kToldCount> told_;
+  std::bitset<kToldCount> held_;  // told since the frame was bound, or set by the user
   bool readComplete_ = false;
   Shown shown_ = Shown::Greyed;
 };

@@ -47,6 +47,9 @@ bool ConsoleModel::OnDeviceNotice(DeviceNotice notice, const std::wstring& path)
     // The workers keep waiting in their reads until the next start stops them.
     link_.SetLinkState(kLinkNone);
     statusText_ = IDS_NOT_CONNECTED;
+    for (ReplySink* page : pages_) {
+      if (page) page->Forget();
+    }
   }
   return statusText_ != before;
 }

@@ -34,6 +34,9 @@ class ReplySink {
  public:
   virtual ~ReplySink() = default;
   virtual void OnDeviceReply(const uint8_t* report, std::size_t length) = 0;
+  // The window's thread, when the frame went away: what it told the page is not the next
+  // frame's.
+  virtual void Forget() = 0;
 };
 
 class ConsoleModel : public LinkOwner {

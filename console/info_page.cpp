@@ -87,6 +87,12 @@ void CInfoDlgModel::OnDeviceReply(const uint8_t* report, std::size_t length) {
   }
 }
 
+void CInfoDlgModel::Forget() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fields_ = Fields();
+  listsValid_ = false;
+}
+
 InfoView CInfoDlgModel::View() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return ViewLocked();

@@ -31,6 +31,7 @@ class CInfoDlgModel : public ReplySink {
   InfoView Refresh();
   // Reader worker.
   void OnDeviceReply(const uint8_t* report, std::size_t length) override;
+  void Forget() override;
 
   InfoView View() const;
 

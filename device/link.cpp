@@ -22,6 +22,7 @@ LinkConfig ConsoleLinkConfig() {
   config.replyWait = std::chrono::milliseconds(2000);
   config.framing = ReplyFraming::Console;
   config.stateFromStart = false;
+  config.takesFrameSamples = false;
   return config;
 }
 
@@ -33,6 +34,7 @@ LinkConfig CalibrationLinkConfig() {
   config.replyWait = std::chrono::milliseconds(20000);
   config.framing = ReplyFraming::Calibration;
   config.stateFromStart = true;
+  config.takesFrameSamples = true;
   return config;
 }
 
@@ -60,6 +62,7 @@ int Link::Open() {
   if (!workers_.empty()) StopWorkers();
   state_.store(kLinkNone);
   ReleaseBindings();
+  ForgetRequests();  // nothing the old binding was asked is answered any more
   int accepted = 0;
   for (const HidInterface& device : host_.Enumerate()) {
     if (device.outcome == EnumOutcome::AllocationFailed) {
@@ -132,11 +135,44 @@ bool Link::Write(int channel, const uint8_t* buffer, std::size_t length) {
 }
 
 bool Link::Transact(int channel, const uint8_t* buffer, std::size_t length) {
+  if (channel < 0 || channel >= kChannelCount || buffer == nullptr || length == 0) return false;
   // A reply handled before this point answers an earlier request, not this one.
   reply_.Reset();
-  if (!Write(channel, buffer, length)) return false;
-  if (waiter_) return waiter_(reply_, config_.replyWait);
-  return reply_.Wait(config_.replyWait);
+  uint64_t request = 0;
+  {
+    // Open before the write: the frame may answer before Write returns.
+    std::lock_guard<std::mutex> lock(awaitMutex_);
+    request = ++lastRequest_;
+    awaited_[channel] = {proto::KeyOf(buffer, length), request, true};
+    waitingFor_ = request;
+  }
+  const bool written = Write(channel, buffer, length);
+  const bool answered =
+      written && (waiter_ ? waiter_(reply_, config_.replyWait) : reply_.Wait(config_.replyWait));
+  std::lock_guard<std::mutex> lock(awaitMutex_);
+  waitingFor_ = 0;
+  // A request that never went out takes no reply; one that timed out still takes a late one.
+  if (!written && awaited_[channel].request == request) awaited_[channel].open = false;
+  return answered;
+}
+
+uint64_t Link::Claim(int channel, const uint8_t* report, std::size_t length) {
+  std::lock_guard<std::mutex> lock(awaitMutex_);
+  Awaited& awaited = awaited_[channel];
+  if (!awaited.open || !(awaited.key == proto::KeyOf(report, length))) return 0;
+  awaited.open = false;
+  return awaited.request;
+}
+
+void Link::Answered(uint64_t request) {
+  std::lock_guard<std::mutex> lock(awaitMutex_);
+  // Signalled only for the wait under way: a late reply must not end the next request's wait.
+  if (request != 0 && request == waitingFor_) reply_.Set();
+}
+
+void Link::ForgetRequests() {
+  std::lock_guard<std::mutex> lock(awaitMutex_);
+  for (Awaited& awaited : awaited_) awaited.open = false;
 }
 
 NoticeOutcome Link::OnDeviceNotice(DeviceNotice notice, const std::wstring& path) {

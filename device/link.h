@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "device/event.h"
 #include "device/hid_host.h"
 #include "device/link_port.h"
+#include "device/protocol.h"
 
 namespace tactra {
 
@@ -42,7 +44,8 @@ struct LinkConfig {
   std::chrono::milliseconds workerPause;
   std::chrono::milliseconds replyWait;
   ReplyFraming framing;
-  bool stateFromStart;  // calibration program: Start marks the link bound (unbound when none found)
+  bool stateFromStart;     // calibration program: Start marks the link bound (unbound when none found)
+  bool takesFrameSamples;  // calibration program: the samples the frame sends on its own reach the owner
 };
 
 LinkConfig ConsoleLinkConfig();
@@ -58,7 +61,10 @@ enum class LinkEvent {
 class LinkOwner {
  public:
   virtual ~LinkOwner() = default;
-  // Reader worker: an accepted reply report; the reply event is signalled after this returns.
+  // Reader worker: an accepted reply that answers this program's request (one reply a request,
+  // the first that matches), or a sample the frame sent on its own (when the configuration
+  // takes them). When the request is the one Transact waits for, the reply event is signalled
+  // after this returns.
   virtual void OnDeviceReply(const uint8_t* report, std::size_t length) = 0;
   // Reader worker: a touch report (calibration program only).
   virtual void OnTouchReport(const uint8_t* /*report*/, std::size_t /*length*/) {}
@@ -112,6 +118,9 @@ class Link : public LinkPort {
   bool IsBoundPath(const std::wstring& path) const;
 
   bool Write(int channel, const uint8_t* buffer, std::size_t length);
+  // Writes a request and waits for its reply: true once a reply with the request's key
+  // (proto::KeyOf) has been handled within the wait. A reply that comes after the wait is still
+  // handed to the owner, until the next request on that channel; any other reply is dropped.
   bool Transact(int channel, const uint8_t* buffer, std::size_t length) override;
   // Replaces how Transact waits; an empty waiter restores the blocking wait.
   void SetReplyWaiter(ReplyWaiter waiter) { waiter_ = std::move(waiter); }
@@ -139,6 +148,11 @@ class Link : public LinkPort {
   void WriteDoneLoop(int channel);
   void HandleRead(int channel, const uint8_t* data, std::size_t count);
   void WaitForWorkers();
+  // The request a reply on `channel` answers (0: none); it takes no second reply.
+  uint64_t Claim(int channel, const uint8_t* report, std::size_t length);
+  // Ends the wait of `request` if Transact still waits for it.
+  void Answered(uint64_t request);
+  void ForgetRequests();
   // Calls the owner, if any; nothing a handler throws goes further.
   template <typename Call>
   void CallOwner(Call&& call);
@@ -155,6 +169,18 @@ class Link : public LinkPort {
   std::array<std::unique_ptr<Channel>, kChannelCount> channels_;
   std::vector<std::unique_ptr<Worker>> workers_;
   std::atomic<int> running_{0};
+
+  // The request each channel sent last, open until a reply takes it or the channel's next
+  // request replaces it; the readers and the sender meet here.
+  struct Awaited {
+    proto::ReplyKey key;
+    uint64_t request = 0;
+    bool open = false;
+  };
+  std::mutex awaitMutex_;
+  std::array<Awaited, kChannelCount> awaited_{};
+  uint64_t lastRequest_ = 0;
+  uint64_t waitingFor_ = 0;  // the request Transact waits for now, 0 while it waits for none
 };
 
 }  // namespace tactra

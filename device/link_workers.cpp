@@ -58,10 +58,18 @@ void Link::WriteDoneLoop(int channel) {
 }
 
 void Link::HandleRead(int channel, const uint8_t* data, std::size_t count) {
-  const auto reply = [this](const uint8_t* report, std::size_t length) {
+  const auto reply = [this, channel](const uint8_t* report, std::size_t length) {
+    if (config_.takesFrameSamples && proto::IsFrameSample(report, length)) {
+      // Asked by nobody and waited for by nobody: it never ends a wait.
+      CallOwner([&](LinkOwner& owner) { owner.OnDeviceReply(report, length); });
+      return;
+    }
+    // Another program's reply, a second one, or one nobody asked for changes nothing here.
+    const uint64_t request = Claim(channel, report, length);
+    if (request == 0) return;
     CallOwner([&](LinkOwner& owner) { owner.OnDeviceReply(report, length); });
     // Signalled after the handler, so the sender sees what the handler wrote.
-    reply_.Set();
+    Answered(request);
   };
   if (config_.framing == ReplyFraming::Console) {
     if (proto::IsConsoleReply(data, count)) reply(data, count);

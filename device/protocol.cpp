@@ -114,6 +114,19 @@ ReportKind ClassifyCalibrationReport(const uint8_t* report, std::size_t length, 
   return ReportKind::Ignored;
 }
 
+ReplyKey KeyOf(const uint8_t* report, std::size_t length) {
+  ReplyKey key;
+  if (report == nullptr || length < 2) return key;
+  key.reportId = report[0];
+  key.code = report[1];
+  if (key.reportId == kSettingsReportId && length >= 4 && report[2] >= 1) key.access = report[3];
+  return key;
+}
+
+bool IsFrameSample(const uint8_t* report, std::size_t length) {
+  return report != nullptr && length >= 2 && report[0] == kCalibrationReportId && report[1] == CMD_CAL_SAMPLE;
+}
+
 bool ParseTouchReport(const uint8_t* report, std::size_t length, RawPoint& point) {
   if (length != kTouchReportLength) return false;
   point.touching = report[1] == 2 || report[1] == 3;

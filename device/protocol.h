@@ -109,6 +109,21 @@ bool IsCalibrationReply(const uint8_t* report, std::size_t length);
 
 enum class ReportKind { Ignored, Touch, Reply };
 
+// What ties a reply to its request: the same report ID and code and, on the settings channel,
+// the same access byte. Replies carry no sequence number, so this is all there is.
+struct ReplyKey {
+  uint8_t reportId = 0;
+  uint8_t code = 0;
+  uint8_t access = 0;  // the settings channel's first payload byte; 0 elsewhere
+  bool operator==(const ReplyKey& o) const {
+    return reportId == o.reportId && code == o.code && access == o.access;
+  }
+};
+// The key of a request or of a reply alike; `length` is at least 4 for any framed report.
+ReplyKey KeyOf(const uint8_t* report, std::size_t length);
+// A report the frame sends on its own, answering no request: the calibration samples.
+bool IsFrameSample(const uint8_t* report, std::size_t length);
+
 // What the calibration program makes of one report of a read on a channel whose input
 // reports are `inputLength` bytes long.
 ReportKind ClassifyCalibrationReport(const uint8_t* report, std::size_t length, std::size_t inputLength);

@@ -17,7 +17,7 @@ void WindowTasks::Detach() {
 bool WindowTasks::Post(std::function<void()> task) noexcept {
   try {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (window_ == nullptr) return false;
+    if (window_ == nullptr || queue_.size() >= kMaxQueued) return false;
     queue_.push_back(std::move(task));
     // One message per task; a message that cannot be posted leaves its task for the next one.
     PostMessageW(window_, message_, 0, 0);
@@ -28,6 +28,12 @@ bool WindowTasks::Post(std::function<void()> task) noexcept {
 }
 
 void WindowTasks::RunPending() {
+  if (running_) return;
+  running_ = true;
+  struct Done {
+    bool& running;
+    ~Done() { running = false; }
+  } done{running_};
   for (;;) {
     std::function<void()> task;
     {
@@ -38,6 +44,11 @@ void WindowTasks::RunPending() {
     }
     task();
   }
+}
+
+std::size_t WindowTasks::queued() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.size();
 }
 
 }  // namespace tactra::ui

@@ -99,6 +99,7 @@ void CCalibrationDlg::OnOpenConversation() {
   link_.SetReplyWaiter(nullptr);
   conversing_ = false;
   NoteStartupStep("conversation-opened");
+  if (tasksHeld_) RunTasks();
   if (closeRequest_ != CloseRequest::None) {
     ClosePath(closeRequest_ == CloseRequest::Keep);
     return;
@@ -148,6 +149,19 @@ void CCalibrationDlg::RegisterNotices() {
       });
 }
 
+void CCalibrationDlg::RunTasks() {
+  if (conversing_) {
+    tasksHeld_ = true;
+    return;
+  }
+  tasksHeld_ = false;
+  tasks_.RunPending();
+}
+
+void CCalibrationDlg::PostRefusal() {
+  tasks_.Post([this] { messages_.ShowResourceMessage(IDS_REFUSED, IDS_CAPTION, L""); });
+}
+
 void CCalibrationDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
   if (closing_) return;
   if (link_.OnDeviceNotice(notice, path) != NoticeOutcome::Removed) return;
@@ -177,7 +191,8 @@ void CCalibrationDlg::ShowButtons() {
 }
 
 void CCalibrationDlg::OnCompletion() {
-  if (closing_) return;
+  // A run that started again in another mode meanwhile is not complete any more.
+  if (closing_ || !run_.done()) return;
   if (conversing_) {
     completionPending_ = true;  // the result is written once the conversation is done
     return;
@@ -218,6 +233,8 @@ void CCalibrationDlg::ClosePath(bool keep) {
     ~EndOnExit() { dialog.EndDialog(result); }
   } end{*this, keep ? IDOK : IDCANCEL};
   run_.Finish(keep);
+  // A refusal of the end is said before the window goes.
+  tasks_.RunPending();
 }
 
 void CCalibrationDlg::OnDestroy() {
@@ -262,7 +279,7 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
       result = 1;
       return true;
     case WM_WINDOW_TASKS:
-      tasks_.RunPending();
+      RunTasks();
       return true;
     case WM_OPEN_CONVERSATION:
       OnOpenConversation();

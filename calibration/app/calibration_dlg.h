@@ -49,6 +49,7 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   void Pause(std::chrono::milliseconds duration) override;
   void PostCompletion() override;
   bool Interrupted() const override { return closeRequest_ != CloseRequest::None; }
+  void PostRefusal() override;
   // RunComputer.
   RunResult Compute(int mode, const MeasuredTargets& targets) override;
   // LinkOwner (reader workers).
@@ -65,6 +66,9 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   void OnCompletion();
   void OnOpenConversation();
   void OnNotice(DeviceNotice notice, const std::wstring& path);
+  // What other threads handed over; held while the opening conversation waits, so that no box
+  // opens inside its wait.
+  void RunTasks();
   void OkPath();
   void CancelPath();
   // Tells the frame to keep or drop the result (the run's Finish), then the dialog ends.
@@ -90,6 +94,7 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   bool conversing_ = false;
   CloseRequest closeRequest_ = CloseRequest::None;
   bool completionPending_ = false;
+  bool tasksHeld_ = false;  // tasks came while the conversation waited
 
   ui::ProgramIcon icon_;
   win32::UniqueIcon okIcon_;

@@ -21,7 +21,9 @@ void CCalibrationDlg::OnPaint() {
     icon_.DrawCentred(hwnd(), paint.dc());
     return;
   }
+  const int generation = run_.generation();
   for (int slot = 0; slot < kTargetSlots; ++slot) DrawTarget(paint.dc(), slot);
+  run_.OnTargetsDrawn(generation);
   if (!startupNoted_ && run_.currentTarget() == 0 && run_.MarksFor(TargetSlot(run_.mode(), 0)).crosshair) {
     startupNoted_ = true;
     NoteFirstTargetShown();

@@ -21,15 +21,21 @@ void ResourceMessages::ShowResourceMessage(int textId, int captionId, const std:
   const std::wstring caption = UnescapePercent(LoadText(console ? kConsoleCaption : captionId));
   HWND owner = console ? nullptr : owner_.load();
   if (owner && !IsWindow(owner)) owner = nullptr;
-  UINT style = MB_OK;
-  // A reply handler runs on a reader worker while the owner's thread is blocked waiting for that
-  // very reply; a box owned across threads would wait for the owner's thread and freeze until
-  // the wait runs out. Such a box stands alone, above the full-screen run.
-  if (owner && GetWindowThreadProcessId(owner, nullptr) != GetCurrentThreadId()) {
-    owner = nullptr;
-    style |= MB_TOPMOST;
+  // The same message again while its box is open says nothing new; a frame that repeats itself
+  // must not stack boxes.
+  {
+    std::lock_guard<std::mutex> lock(openMutex_);
+    if (!open_.insert(textId).second) return;
   }
-  MessageBoxW(owner, text.c_str(), caption.c_str(), style);
+  struct Closed {
+    ResourceMessages& self;
+    int id;
+    ~Closed() {
+      std::lock_guard<std::mutex> lock(self.openMutex_);
+      self.open_.erase(id);
+    }
+  } closed{*this, textId};
+  MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK);
 }
 
 void ResourceMessages::ShowFixedMessage(const std::wstring& text, const std::wstring& caption,

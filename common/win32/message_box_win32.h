@@ -1,11 +1,15 @@
 // The user-message seam over MessageBoxW and the string resources of the loaded language
-// module. The calibration program's boxes are owned by its dialog and take the caption they
-// are given; the console's have no owner and always show the console's own caption.
+// module. Boxes open on the thread of the window they belong to (what other threads have to
+// say is handed to it), and a box of one text is never open twice at once. The calibration program's boxes
+// are owned by its dialog and take the caption they are given; the console's have no owner and always show
+// the console's own caption.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
 
 #include "common/messages.h"
 
@@ -31,6 +35,8 @@ class ResourceMessages : public Messages {
   HINSTANCE module_;
   Variant variant_;
   std::atomic<HWND> owner_{nullptr};
+  std::mutex openMutex_;
+  std::set<int> open_;  // the texts whose boxes are open
 };
 
 }  // namespace tactra

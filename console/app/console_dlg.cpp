@@ -209,6 +209,10 @@ void CTactraConsoleDlg::OnNotice(DeviceNotice notice, const std::wstring& path) 
   if (!model_.OnDeviceNotice(notice, path)) return;
   statusText_ = messages_.LoadText(model_.statusText());
   FieldsToControls();
+  // Pages that forgot a removed frame show so at once.
+  for (int tab = kTabInfo; tab <= kTabCalibration; ++tab) {
+    if (ConsolePage* page = Page(tab); page && page->hwnd()) page->ShowFields();
+  }
 }
 
 void CTactraConsoleDlg::OnTrayIcon(WPARAM id, LPARAM mouse) {

@@ -11,6 +11,8 @@ class ConsolePage : public ui::Dialog {
   using ui::Dialog::Dialog;
   // The page's tab was selected; the main window runs it as a sequence of its own.
   virtual void Refresh() {}
+  // The model changed outside a refresh (the frame went away): its controls show it again.
+  void ShowFields() { FieldsToControls(); }
 
  protected:
   void OnOK() override {}

@@ -46,34 +46,103 @@ TEST(Replies, ModeBeginAndRefusals) {
   struct Case {
     const char* name;
     std::vector<uint8_t> reply;
+    bool asked;  // the answer to the run's own request, within its wait
     int mode;
     int targets;
     int linkState;
-    int messages;
+    int refusals;
   };
   const std::vector<Case> cases{
       // Until the frame says otherwise the run has the initial mode's five targets.
-      {"mode 2", Reply(1, {2}), 2, 4, 1, 0},
-      {"mode 4", Reply(1, {4}), 4, 9, 1, 0},
-      {"mode 5 is not a mode", Reply(1, {5}), 3, 5, 1, 0},
-      {"mode reply with two bytes", Reply(1, {2, 0}), 3, 5, 1, 0},
-      {"begin acknowledged", Reply(3, {1}), 3, 5, 2, 0},
-      {"begin refused", Reply(3, {0}), 3, 5, 1, 1},
-      {"result refused", Reply(4, {0}), 3, 5, 1, 1},
-      {"result taken", Reply(4, {1}), 3, 5, 1, 0},
-      {"end refused", Reply(5, {0}), 3, 5, 1, 1},
-      {"unknown code", Reply(9, {0}), 3, 5, 1, 0},
+      {"mode 2", Reply(1, {2}), true, 2, 4, 1, 0},
+      {"mode 4", Reply(1, {4}), true, 4, 9, 1, 0},
+      {"mode 4 nobody asked for", Reply(1, {4}), false, 3, 5, 1, 0},
+      {"mode 5 is not a mode", Reply(1, {5}), true, 3, 5, 1, 0},
+      {"mode reply with two bytes", Reply(1, {2, 0}), true, 3, 5, 1, 0},
+      {"begin acknowledged", Reply(3, {1}), false, 3, 5, 2, 0},
+      {"begin refused", Reply(3, {0}), false, 3, 5, 1, 1},
+      {"result refused", Reply(4, {0}), false, 3, 5, 1, 1},
+      {"result taken", Reply(4, {1}), false, 3, 5, 1, 0},
+      {"end refused", Reply(5, {0}), false, 3, 5, 1, 1},
+      {"unknown code", Reply(9, {0}), false, 3, 5, 1, 0},
   };
   for (const auto& c : cases) {
     RunRig rig;
-    rig.run.OnDeviceReply(c.reply.data(), c.reply.size());
+    if (c.asked) {
+      const Bytes reply = c.reply;
+      rig.link.responder = [reply](int, const Bytes& written) {
+        return written[1] == proto::CMD_CAL_GET_MODE ? std::vector<Bytes>{reply} : std::vector<Bytes>{};
+      };
+      rig.run.OpenConversation();
+    } else {
+      rig.run.OnDeviceReply(c.reply.data(), c.reply.size());
+    }
     EXPECT_EQ(rig.run.mode(), c.mode) << c.name;
     EXPECT_EQ(rig.run.targetCount(), c.targets) << c.name;
     EXPECT_EQ(rig.link.GetLinkState(), c.linkState) << c.name;
-    EXPECT_EQ(rig.messages.Shown().size(), std::size_t(c.messages)) << c.name;
-    if (c.messages) {
-      EXPECT_EQ(rig.messages.Shown()[0], (std::pair<int, int>{IDS_REFUSED, IDS_CAPTION}));
+    // Refusals are the window's to show, never a box on the reader worker.
+    EXPECT_EQ(rig.port.refusals.load(), c.refusals) << c.name;
+    EXPECT_TRUE(rig.messages.Shown().empty()) << c.name;
+  }
+}
+
+// The mode reply at every point of the run: only the first answer to the run's own request,
+// within its wait, sets the mode; when the first target is already on screen and the mode is
+// another, the targets start again from the new mode's first, without the samples so far.
+TEST(Replies, TheModeReplyAtEveryPointOfTheRun) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> script;
+    int mode;
+    int current;
+    int samples;
+  };
+  const Case cases[] = {
+      {"answered before the target is drawn", {"begin", "answer 4", "draw", "touch"}, 4, 0, 1},
+      {"answered after the target is drawn, same mode", {"begin", "draw", "touch", "answer 3"}, 3, 0, 1},
+      {"answered after the target is drawn, another mode", {"begin", "draw", "touch", "answer 4"}, 4, 0, 0},
+      {"the new mode's target drawn again", {"begin", "draw", "answer 4", "touch", "draw", "touch"}, 4, 0, 1},
+      {"answered after target 0 was taken", {"begin", "draw", "hold", "answer 2"}, 2, 0, 0},
+      {"answered twice", {"begin", "draw", "answer 4", "twice 2", "draw", "touch"}, 4, 0, 1},
+      {"after the wait", {"begin", "draw", "timeout", "late 4", "touch"}, 3, 0, 1},
+      {"the console's request, later", {"begin", "draw", "timeout", "late 2", "hold"}, 3, 1, 0},
+      {"no sample before a target is drawn", {"begin", "answer 3", "touch", "touch"}, 3, 0, 0},
+  };
+  for (const Case& c : cases) {
+    RunRig rig;
+    Bytes pending;
+    for (const std::string& step : c.script) {
+      const std::string verb = step.substr(0, step.find(' '));
+      const uint8_t value =
+          step.find(' ') == std::string::npos ? 0 : uint8_t(std::stoi(step.substr(step.find(' '))));
+      const Bytes reply = Reply(proto::CMD_CAL_GET_MODE, {value});
+      // The reply comes while the mode request waits ("answer", "twice"), or after it ("late").
+      const auto converse = [&](std::vector<Bytes> replies) {
+        rig.link.responder = [replies](int, const Bytes& written) {
+          return written[1] == proto::CMD_CAL_GET_MODE ? replies : std::vector<Bytes>{};
+        };
+        rig.run.OpenConversation();
+        rig.link.responder = nullptr;
+      };
+      if (verb == "begin") rig.run.BeginCollecting();
+      if (verb == "draw") {
+        rig.run.OnTimer();
+        rig.run.OnTargetsDrawn(rig.run.generation());
+      }
+      if (verb == "touch") rig.Touch(2048, 2048);
+      if (verb == "hold") rig.HoldTarget(2048, 2048);
+      if (verb == "answer") converse({reply});
+      if (verb == "twice") {
+        // A second answer to the same request after the first was taken.
+        rig.run.OnDeviceReply(reply.data(), reply.size());
+      }
+      if (verb == "timeout") converse({});
+      if (verb == "late") rig.run.OnDeviceReply(reply.data(), reply.size());
     }
+    EXPECT_EQ(rig.run.mode(), c.mode) << c.name;
+    EXPECT_EQ(rig.run.targetCount(), proto::TargetCountForMode(c.mode)) << c.name;
+    EXPECT_EQ(rig.run.currentTarget(), c.current) << c.name;
+    EXPECT_EQ(rig.run.sampleCount(), c.samples) << c.name;
   }
 }
 

@@ -116,6 +116,12 @@ TEST(SampleSeries, OtherLengthsAndIdleRunAreIgnored) {
   rig.run.BeginCollecting();  // no mode reply: the initial mode's five targets
   EXPECT_EQ(rig.run.targetCount(), 5);
   rig.run.HandleSample(touch.data(), touch.size());
+  EXPECT_EQ(rig.run.sampleCount(), 0) << "a finger resting before the target is drawn";
+  rig.run.OnTargetsDrawn(rig.run.generation());
+  EXPECT_EQ(rig.run.sampleCount(), 0) << "nothing is drawn until the mode is settled";
+  rig.run.OnTimer();
+  rig.run.OnTargetsDrawn(rig.run.generation());
+  rig.run.HandleSample(touch.data(), touch.size());
   EXPECT_EQ(rig.run.sampleCount(), 1);
   rig.run.HandleSample(touch.data(), 61);
   rig.run.HandleSample(touch.data(), 6);

@@ -219,7 +219,8 @@ TEST(CalibrationPage, ReplyHandling) {
       {"option reply of 3 bytes", test::MakeReplyReport(7, 0x13, {1, 3, 0}, 64), true, 2, true, 3, 4, 3,
        none},
       {"another setting", test::MakeReplyReport(7, 0x12, {1, 0}, 64), true, 2, true, 3, 4, 3, none},
-      {"mode 2", CalReply(0x01, {2}), true, 2, true, 2, 2, 3, none},
+      // The buttons follow the frame's mode: Apply sends what they show.
+      {"mode 2", CalReply(0x01, {2}), true, 2, true, 2, 2, 2, none},
       {"mode 5", CalReply(0x01, {5}), true, 2, false, 3, 4, 3, none},
       {"mode of 2 bytes", CalReply(0x01, {2, 2}), true, 2, true, 3, 4, 3, none},
       {"mode taken", CalReply(0x02, {1}), true, 2, true, 3, 3, 3, none},
@@ -245,6 +246,48 @@ TEST(CalibrationPage, ReplyHandling) {
     EXPECT_EQ(rig.page.View().checkedMode, c.checkedMode) << c.what;
     EXPECT_EQ(rig.messages.Shown(), c.messages) << c.what;
   }
+}
+
+// A reply outside a refresh (one that came after its wait) moves the radio buttons with the
+// fields, so Apply sends what they show.
+TEST(CalibrationPage, AReplyAfterItsWaitMovesTheButtonsApplySends) {
+  Rig rig;
+  rig.Learn(2, 4);
+  rig.page.OnOptionClicked(1, {false, true, false, false});
+  rig.page.OnModeClicked(3, {false, true, false});
+  const Bytes option = OptionReply(1, 0);
+  const Bytes mode = CalReply(0x01, {2});
+  rig.page.OnDeviceReply(option.data(), option.size());
+  rig.page.OnDeviceReply(mode.data(), mode.size());
+  rig.window.RunAll();
+  EXPECT_EQ(rig.controlsChanged, 2);
+  EXPECT_EQ(rig.page.View().checkedOption, 0);
+  EXPECT_EQ(rig.page.View().checkedMode, 2);
+  rig.answers.clear();
+  const std::size_t before = rig.link.Sent().size();
+  rig.page.Apply();
+  const std::vector<Bytes> sent = rig.SentBytes();
+  EXPECT_EQ(std::vector<Bytes>(sent.begin() + static_cast<long>(before), sent.end()),
+            (std::vector<Bytes>{Request(5, {7, 0x13, 2, 2, 0}), Request(4, {6, 0x02, 1, 2})}));
+}
+
+// After a removal the page holds nothing of the old frame: greyed, nothing checked, and the
+// paths the user chose stay.
+TEST(CalibrationPage, ARemovedFrameIsForgotten) {
+  Rig rig;
+  rig.dialogs.answers = {std::wstring(L"C:\\a.ini")};
+  rig.answers[{6, 0x07}] = CalReply(0x07, Bytes(41, 0));
+  rig.Learn(3, 4);
+  rig.page.Export();
+  rig.page.Forget();
+  const CalibrationFields f = rig.page.Fields();
+  EXPECT_FALSE(f.optionKnown);
+  EXPECT_FALSE(f.modeKnown);
+  EXPECT_EQ(f.exportPath, L"C:\\a.ini");
+  const CalibrationView v = rig.page.View();
+  EXPECT_EQ(v.checkedOption, -1);
+  EXPECT_EQ(v.checkedMode, 0);
+  EXPECT_FALSE(v.optionsEnabled || v.modesEnabled || v.actionsEnabled);
 }
 
 TEST(CalibrationPage, ApplySendsOptionThenModePacedAndARefusalPutsTheButtonsBackFirst) {

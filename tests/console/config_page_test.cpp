@@ -201,8 +201,10 @@ TEST(ConfigPage, RepliesAndChangesAsApplyWritesThem) {
       {"21: high bytes count", deliver(Read(0x21, {1, 1, 3, 0x81, 0xF4})), 0x21, {1, 0, 90, 7, 0xD0}},
       {"21: off keeps A and B", deliver(Read(0x21, {0, 0, 3, 0, 100})), 0x21, {0, 0, 90, 7, 0xD0}},
       {"15: 10, 5000", deliver(Read(0x15, {1, 10, 0x13, 0x88})), 0x15, {1, 10, 0x13, 0x88}},
-      {"15: level 0, 5500", deliver(Read(0x15, {1, 0, 0x15, 0x7C})), 0x15, {1, 5, 0x0B, 0xB8}},
-      {"15: level 11, 750", deliver(Read(0x15, {1, 11, 0x02, 0xEE})), 0x15, {1, 5, 0x0B, 0xB8}},
+      // Switched on with values nobody saw: the page holds no level or time of the frame's to
+      // write, so the setting is not written at all.
+      {"15: level 0, 5500", deliver(Read(0x15, {1, 0, 0x15, 0x7C})), 0x15, {}},
+      {"15: level 11, 750", deliver(Read(0x15, {1, 11, 0x02, 0xEE})), 0x15, {}},
       {"14: 150 is not a time", deliver(Read(0x14, {1, 2, 0, 0x96})), 0x14, {1, 2, 3, 0x84}},
       {"14: 0x8000 and up is negative", deliver(Read(0x14, {1, 2, 0x80, 0x64})), 0x14, {1, 2, 3, 0x84}},
       {"14: off", deliver(Read(0x14, {0, 1, 3, 0xE8})), 0x14, {0, 7, 3, 0x84}},
@@ -235,9 +237,13 @@ TEST(ConfigPage, RepliesAndChangesAsApplyWritesThem) {
     Rig rig;
     rig.page.Refresh();
     c.act(rig);
-    Writes expected = kAsRead;
-    for (auto& write : expected) {
-      if (write.first == c.code) write.second = c.values;
+    Writes expected;
+    for (const auto& write : kAsRead) {
+      if (write.first != c.code) {
+        expected.push_back(write);
+      } else if (!c.values.empty()) {
+        expected.emplace_back(write.first, c.values);
+      }
     }
     EXPECT_EQ(rig.Applied(), expected) << c.name;
     EXPECT_TRUE(rig.messages.Shown().empty()) << c.name;
@@ -288,12 +294,28 @@ TEST(ConfigPage, CompleteReadsShowWhatTheFrameToldIncompleteOnesGreyThePage) {
       {"last read malformed", answer(Read(0x14, {1, 7, 3})), kGreyedShown, L"5", 0},
       {"no frame", [](Rig& rig) { rig.link.state = kLinkNone; }, kGreyedShown, L"5", 0},
       // Only what the frame did not tell stays greyed.
+      // What the frame did not tell is not written: six of the seven settings.
       {"an earlier read unanswered", [](Rig& rig) { rig.answers.erase(0x12); },
-       changed({{1, {1, 0}}, {2, {1, 0}}, {3, {1, 0}}}), L"12", 7},
+       changed({{1, {1, 0}}, {2, {1, 0}}, {3, {1, 0}}}), L"12", 6},
       {"a level out of range", answer(Read(0x17, {6, 3, 7, 9})), changed({{6, {5, 0}}, {7, {3, 1}}}), L"12",
-       7},
+       6},
       {"16 off", answer(Read(0x16, {0, 3})), changed({{4, {1, 1}}, {5, {0, 0}}}), L"0", 7},
       {"16 beyond the spin box", answer(Read(0x16, {1, 0xC8})), changed({{5, {0, 1}}}), L"-56", 7},
+      // Told in an earlier refresh of the same frame: greyed, still showing what Apply writes.
+      {"told before, unanswered now",
+       [](Rig& rig) {
+         rig.page.Refresh();
+         rig.answers.erase(0x12);
+       },
+       changed({{1, {0, 0}}, {2, {1, 0}}, {3, {0, 0}}}), L"12", 7},
+      // A removed frame's values are not the next frame's.
+      {"told before the frame went away",
+       [](Rig& rig) {
+         rig.page.Refresh();
+         rig.page.Forget();
+         rig.answers.erase(0x12);
+       },
+       changed({{1, {1, 0}}, {2, {1, 0}}, {3, {1, 0}}}), L"12", 6},
       // A frame that missed a reply leaves nothing dead: the next complete read shows it all.
       {"greyed, then complete",
        [](Rig& rig) {

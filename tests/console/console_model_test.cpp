@@ -18,7 +18,9 @@ using test::RecordingMessages;
 class CountingPage : public ReplySink {
  public:
   void OnDeviceReply(const uint8_t*, std::size_t) override { ++replies; }
+  void Forget() override { ++forgotten; }
   int replies = 0;
+  int forgotten = 0;
 };
 
 TEST(RouteReply, ByReportIdAndCurrentTab) {

@@ -117,7 +117,8 @@ TEST(LinkStopTest, OpenOnARunningLinkEndsItsWorkersFirst) {
 }
 
 TEST(LinkStopTest, AWorkerBusyBeyondTheWaitsIsStillWaitedFor) {
-  const LinkConfig config = ConsoleLinkConfig();
+  LinkConfig config = ConsoleLinkConfig();
+  config.replyWait = milliseconds(50);
   FakeHidHost host;
   auto frame = host.AddFrame(L"frame", config);
   RecordingOwner owner;
@@ -131,7 +132,9 @@ TEST(LinkStopTest, AWorkerBusyBeyondTheWaitsIsStillWaitedFor) {
   Link link(host, config, NoSleep());
   link.SetOwner(&owner);
   ASSERT_TRUE(link.Start());
-  frame[5]->Deliver(MakeReply(7, 0x01, {1}));
+  frame[5]->SetResponder(EchoResponder());
+  const Bytes command = Command(7, 0x01, 64);
+  EXPECT_FALSE(link.Transact(5, command.data(), command.size()));  // the handler outlasts the wait
   while (!inHandler) std::this_thread::sleep_for(milliseconds(1));
   link.StopWorkers();
   EXPECT_TRUE(handlerDone.load());

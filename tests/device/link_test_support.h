@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/link.h"
+#include "device/protocol.h"
 #include "tests/fakes/fake_hid_host.h"
 #include "tests/fakes/recording_owner.h"
 
@@ -31,12 +32,19 @@ inline Sleeper NoSleep() {
   return [](std::chrono::milliseconds) {};
 }
 
-// A command report as the programs build it: zeroed to `length`, ID, code, N = 0, 0xFF.
+// A command report as the programs build it, zeroed to `length`: ID, code, N = 0, 0xFF; on the
+// settings channel a read (N = 1, access byte 1), which EchoResponder's reply answers.
 inline Bytes Command(uint8_t reportId, uint8_t code, std::size_t length) {
   Bytes bytes(length, 0);
   bytes[0] = reportId;
   bytes[1] = code;
-  bytes[3] = 0xFF;
+  if (reportId == proto::kSettingsReportId) {
+    bytes[2] = 1;
+    bytes[3] = proto::kAccessRead;
+    bytes[4] = 0xFF;
+  } else {
+    bytes[3] = 0xFF;
+  }
   return bytes;
 }
 

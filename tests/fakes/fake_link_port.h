@@ -34,6 +34,10 @@ class EventLog {
     std::lock_guard<std::mutex> lock(mutex_);
     return entries_;
   }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.clear();
+  }
 
  private:
   mutable std::mutex mutex_;
@@ -73,6 +77,10 @@ class FakeLinkPort : public LinkPort {
   std::vector<SentReport> Sent() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return sent_;
+  }
+  void ForgetSent() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sent_.clear();
   }
 
  private:

@@ -22,8 +22,10 @@ class FakeRunPort : public RunPort {
   void Pause(std::chrono::milliseconds d) override { log_.Add("pause " + std::to_string(d.count())); }
   void PostCompletion() override { ++posts; }
   bool Interrupted() const override { return interrupted.load(); }
+  void PostRefusal() override { ++refusals; }
 
   std::atomic<int> posts{0};
+  std::atomic<int> refusals{0};  // handed to the window's thread
   std::atomic<bool> interrupted{false};
 
  private:
@@ -77,10 +79,19 @@ struct RunRig {
     link.onReply = [this](const uint8_t* report, std::size_t length) { run.OnDeviceReply(report, length); };
   }
   std::vector<std::string> Log() const { return log.Entries(); }
+  // The run's mode request answered with `mode`, target 0 due and drawn; what the opening
+  // conversation sent and logged is forgotten.
   void StartInMode(int mode) {
-    auto r = Reply(proto::CMD_CAL_GET_MODE, {static_cast<uint8_t>(mode)});
-    run.OnDeviceReply(r.data(), r.size());
+    const Bytes r = Reply(proto::CMD_CAL_GET_MODE, {static_cast<uint8_t>(mode)});
+    link.responder = [r](int, const Bytes& written) {
+      return written[1] == proto::CMD_CAL_GET_MODE ? std::vector<Bytes>{r} : std::vector<Bytes>{};
+    };
     run.BeginCollecting();
+    run.OpenConversation();
+    link.responder = nullptr;
+    link.ForgetSent();
+    log.Clear();
+    run.OnTargetsDrawn(run.generation());
   }
   void Touch(uint16_t x, uint16_t y, int times = 1) {
     auto r = TouchReport(x, y);

@@ -3,6 +3,7 @@
 // run writes is what the frame keeps.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 
 #include "calibration/run.h"
@@ -32,6 +33,7 @@ class RunHarness : public LinkOwner, public calib::RunPort, public calib::RunCom
   Link& link() { return link_; }
   calib::CalibrationRun& run() { return run_; }
   std::future<void> completed() { return completed_.get_future(); }
+  int refusals() const { return refusals_.load(); }
   const tactra::test::RecordingMessages& messages() const { return messages_; }
 
   void OnDeviceReply(const uint8_t* report, std::size_t length) override {
@@ -43,6 +45,7 @@ class RunHarness : public LinkOwner, public calib::RunPort, public calib::RunCom
 
   void Pause(milliseconds) override {}
   void PostCompletion() override { completed_.set_value(); }
+  void PostRefusal() override { ++refusals_; }
 
   calib::RunResult Compute(int, const calib::MeasuredTargets& targets) override {
     std::array<int32_t, 9> bx{}, by{};
@@ -59,6 +62,7 @@ class RunHarness : public LinkOwner, public calib::RunPort, public calib::RunCom
   Link link_;
   calib::CalibrationRun run_;
   std::promise<void> completed_;
+  std::atomic<int> refusals_{0};
 };
 
 TEST(SimCalibrationRunTest, AutoFingerCompletesAFivePointRunAndTheFrameKeepsIt) {
@@ -72,6 +76,7 @@ TEST(SimCalibrationRunTest, AutoFingerCompletesAFivePointRunAndTheFrameKeepsIt) 
   EXPECT_EQ(h.link().GetLinkState(), kLinkStarted);
   EXPECT_EQ(h.run().targetCount(), 5);
   h.run().BeginCollecting();
+  h.run().OnTargetsDrawn(h.run().generation());
   std::future<void> done = h.completed();
   ASSERT_EQ(done.wait_for(std::chrono::seconds(15)), std::future_status::ready)
       << "stuck at target " << h.run().currentTarget();
@@ -86,7 +91,8 @@ TEST(SimCalibrationRunTest, AutoFingerCompletesAFivePointRunAndTheFrameKeepsIt) 
   }
   ASSERT_TRUE(h.run().WriteResult());
   h.run().Finish(true);
-  EXPECT_TRUE(h.messages().resource.empty());  // nothing was refused
+  EXPECT_TRUE(h.messages().resource.empty());
+  EXPECT_EQ(h.refusals(), 0);  // nothing was refused
 
   std::string dump;
   ASSERT_EQ(frame.Ctl({"dump"}, &dump), 0);

@@ -212,13 +212,14 @@ TEST(SimServedFrameTest, TwoProgramsShareOneFrameAndSeeWhatTheOtherWrote) {
   ProgramLink calibration(frame, CalibrationLinkConfig());
   ASSERT_TRUE(console.link.Start());
   ASSERT_TRUE(calibration.link.Start());
-  // Replies on the shared calibration channel reach both programs, as with real HID. Each step
-  // waits until both have the reply, or a late one could answer the other program's request.
-  std::size_t replies = 0;
+  // Replies on the shared calibration channel reach both programs' handles, as with real HID;
+  // each program takes only the answers to its own requests.
+  std::size_t consoleReplies = 0;
+  std::size_t calibrationReplies = 0;
   auto send = [&](ProgramLink& program, uint8_t code, Bytes payload = {}) {
     const bool sent = program.Send(kCalibrationReportId, code, std::move(payload));
-    ++replies;
-    return sent && console.owner.WaitForReplies(replies) && calibration.owner.WaitForReplies(replies);
+    std::size_t& count = &program == &console ? consoleReplies : calibrationReplies;
+    return sent && program.owner.WaitForReplies(++count);
   };
   ASSERT_TRUE(send(console, CMD_CAL_SET_MODE, {kModeNinePoint}));
   ASSERT_TRUE(send(calibration, CMD_CAL_GET_MODE));
@@ -233,6 +234,14 @@ TEST(SimServedFrameTest, TwoProgramsShareOneFrameAndSeeWhatTheOtherWrote) {
   ASSERT_EQ(record[1], CMD_CAL_READ_DATA);
   EXPECT_EQ(record[3], kModeNinePoint);
   EXPECT_EQ(Bytes(record.begin() + 8, record.begin() + 44), result);
+  // The other program's replies, read meanwhile, reached neither owner.
+  std::vector<uint8_t> codes;
+  for (const Bytes& r : console.owner.Replies()) codes.push_back(r[1]);
+  EXPECT_EQ(codes, (std::vector<uint8_t>{CMD_CAL_SET_MODE, CMD_CAL_READ_DATA}));
+  codes.clear();
+  for (const Bytes& r : calibration.owner.Replies()) codes.push_back(r[1]);
+  EXPECT_EQ(codes,
+            (std::vector<uint8_t>{CMD_CAL_GET_MODE, CMD_CAL_BEGIN, CMD_CAL_WRITE_RESULT, CMD_CAL_END}));
 }
 
 TEST(SimServedFrameTest, GarbageClientIsDroppedAndOthersCarryOn) {

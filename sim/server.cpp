@@ -258,8 +258,10 @@ bool FrameServer::HandleOutput(Connection& c, const wire::Message& m, Clock::tim
 
 void FrameServer::Append(Connection& c, const wire::Bytes& message) {
   if (c.dead) return;
-  if (c.sent > 0 && c.flushed()) {
-    c.out.clear();
+  // What was sent goes once it is at least as much as what is left, so a client that reads
+  // slowly but never quite catches up does not keep everything it was ever sent.
+  if (c.sent > 0 && 2 * c.sent >= c.out.size()) {
+    c.out.erase(c.out.begin(), c.out.begin() + static_cast<std::ptrdiff_t>(c.sent));
     c.sent = 0;
   }
   c.out.insert(c.out.end(), message.begin(), message.end());

@@ -33,13 +33,16 @@ bool ParseFaultKey(const std::string& text, FaultKey& key) {
   return true;
 }
 
-// KIND [ARG]: none, silent, refuse, malformed [terminator|length], delay MS.
+// KIND [ARG]: none, silent, refuse, duplicate, malformed [terminator|length], delay MS.
 bool ParseFault(const std::vector<std::string>& args, std::size_t at, Fault& fault) {
   if (at >= args.size()) return false;
   const std::string& kind = args[at];
   const std::size_t extra = args.size() - at - 1;
-  if (kind == "none" || kind == "silent" || kind == "refuse") {
-    fault.kind = kind == "none" ? FaultKind::None : kind == "silent" ? FaultKind::Silent : FaultKind::Refuse;
+  if (kind == "none" || kind == "silent" || kind == "refuse" || kind == "duplicate") {
+    fault.kind = kind == "none"     ? FaultKind::None
+                 : kind == "silent" ? FaultKind::Silent
+                 : kind == "refuse" ? FaultKind::Refuse
+                                    : FaultKind::Duplicate;
     return extra == 0;
   }
   if (kind == "malformed") {
@@ -61,7 +64,7 @@ bool ParseFault(const std::vector<std::string>& args, std::size_t at, Fault& fau
 
 const char* kUsage =
     "commands: dump | plug [--new-paths] | unplug [--new-paths] | touch X Y | lift |\n"
-    "  fault CODE none|silent|refuse|malformed [terminator|length]|delay MS |\n"
+    "  fault CODE none|silent|refuse|duplicate|malformed [terminator|length]|delay MS |\n"
     "  wait-received N [--timeout MS] | quit\n";
 
 }  // namespace

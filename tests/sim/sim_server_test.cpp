@@ -88,6 +88,119 @@ long LiveHeapBytes() {
 #endif
 }
 
+std::vector<std::string> NarrowPaths(const ServedFrame& frame) {
+  std::vector<std::string> paths;
+  for (const HidInterface& i : frame.Host()->Enumerate()) {
+    bool ok = false;
+    paths.push_back(NarrowPath(i.path, ok));
+  }
+  return paths;
+}
+
+// A read or write handle of one channel, opened as the simulator host opens one.
+class Handle {
+ public:
+  Handle(const ServedFrame& frame, const std::string& path, uint8_t access, int receiveBuffer = 0)
+      : client_(frame.port(), receiveBuffer) {
+    wire::OpenReply reply;
+    opened_ = client_.valid() && client_.Send(wire::EncodeOpen({access, path})) &&
+              client_.ReadMessages(1, 5s, [&](const wire::Message& m) { wire::ParseOpened(m, reply); }) &&
+              reply.ok;
+    outputLength_ = reply.outputLength;
+  }
+  bool opened() const { return opened_; }
+  // Each report cut or padded to the output length, as a program's buffer is.
+  bool Write(const std::vector<Bytes>& reports) {
+    wire::Bytes batch;
+    for (Bytes r : reports) {
+      r.resize(outputLength_, 0);
+      const wire::Bytes m = wire::EncodeReport(wire::kOutput, r.data(), r.size());
+      batch.insert(batch.end(), m.begin(), m.end());
+    }
+    return client_.Send(batch);
+  }
+  // The input reports that arrive before the first for which `last` holds, which ends the read;
+  // false when none does within the limit.
+  template <typename Last>
+  bool ReadUntil(Last last, std::vector<Bytes>& before, milliseconds limit = 10s) {
+    before.clear();
+    bool done = false, bad = false;
+    while (!done && !bad) {
+      if (!client_.ReadMessages(1, limit, [&](const wire::Message& m) {
+            Bytes report;
+            if (!wire::ParseReport(m, wire::kInput, report)) {
+              bad = true;
+            } else if (last(report)) {
+              done = true;
+            } else {
+              before.push_back(std::move(report));
+            }
+          })) {
+        return false;
+      }
+    }
+    return done;
+  }
+  RawClient& client() { return client_; }
+
+ private:
+  RawClient client_;
+  bool opened_ = false;
+  std::size_t outputLength_ = 0;
+};
+
+TEST(SimServerTest, DuplicateFaultSendsEachReplyExactlyTwiceToEveryReader) {
+  ServedFrame frame;
+  const std::vector<std::string> paths = NarrowPaths(frame);
+  ASSERT_EQ(paths.size(), 6u);
+  struct Case {
+    std::string code;  // as `ctl fault` takes it
+    uint8_t reportId;
+    uint8_t command;
+    Bytes payload;
+    std::size_t copies;
+  };
+  const Case cases[] = {
+      {"0x13", kSettingsReportId, CMD_CAL_OPTION_13, {kAccessRead}, 2},
+      {"19", kSettingsReportId, CMD_CAL_OPTION_13, {kAccessWrite, 2}, 2},
+      {"6:0x01", kCalibrationReportId, CMD_CAL_GET_MODE, {}, 2},
+      {"6:0x01", kSettingsReportId, CMD_INFO_01, {kAccessRead}, 1},
+      {"7:0x01", kSettingsReportId, CMD_INFO_01, {kAccessRead}, 2},
+      {"7:0x01", kCalibrationReportId, CMD_CAL_GET_MODE, {}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code + " on report ID " + std::to_string(c.reportId));
+    const int channel = c.reportId == kCalibrationReportId ? kCalibrationChannel : kSettingsChannel;
+    Handle writer(frame, paths[channel], wire::kAccessWrite);
+    Handle first(frame, paths[channel], wire::kAccessRead), second(frame, paths[channel], wire::kAccessRead);
+    ASSERT_TRUE(writer.opened() && first.opened() && second.opened());
+    // Once with the fault, once after it ended; a sound command that is not faulted follows each
+    // on the same handle, so its reply comes after every copy of the one before.
+    const uint8_t after = c.reportId == kCalibrationReportId ? CMD_CAL_READ_DATA : CMD_CFG_11;
+    const Bytes payload = c.reportId == kCalibrationReportId ? Bytes{} : Bytes{kAccessRead};
+    for (const bool faulted : {true, false}) {
+      ASSERT_EQ(frame.Ctl({"fault", c.code, faulted ? "duplicate" : "none"}), 0);
+      ASSERT_TRUE(
+          writer.Write({Command(c.reportId, c.command, c.payload), Command(c.reportId, after, payload)}));
+      for (Handle* reader : {&first, &second}) {
+        std::vector<Bytes> replies;
+        ASSERT_TRUE(reader->ReadUntil([&](const Bytes& r) { return r[1] == after; }, replies)) << faulted;
+        ASSERT_EQ(replies.size(), faulted ? c.copies : 1u) << faulted;
+        for (const Bytes& r : replies) {
+          EXPECT_EQ(r, replies[0]) << faulted;
+          EXPECT_EQ(r[1], c.command) << faulted;
+        }
+      }
+    }
+  }
+  std::string dump;
+  ASSERT_EQ(frame.Ctl({"fault", "7:0x11", "duplicate"}), 0);
+  ASSERT_EQ(frame.Ctl({"dump"}, &dump), 0);
+  EXPECT_NE(dump.find("{\"report_id\":7,\"code\":17,\"kind\":\"duplicate\",\"delay_ms\":0}"),
+            std::string::npos)
+      << dump.substr(0, 600);
+}
+
 TEST(SimServerTest, SilentConnectionsDoNotLockOtherClientsOut) {
   ServedFrame frame;
   std::vector<std::unique_ptr<RawClient>> silent;

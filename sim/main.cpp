@@ -21,6 +21,7 @@ const char kUsage[] =
     "  tactra-framesim ctl [--port P] dump | plug [--new-paths] | unplug [--new-paths] |\n"
     "                      touch X Y | lift |\n"
     "                      fault CODE none|silent|refuse|duplicate|malformed|delay MS |\n"
+    "                      send REPORT-HEX [--channel C] [--count N] |\n"
     "                      wait-received N [--timeout MS] | quit\n";
 
 int Usage(const char* problem) {

@@ -105,10 +105,10 @@ class Client {
 
 // Words the control commands know, so that the fuzzer finds their branches quickly.
 const char* const kWords[] = {
-    "dump",      "plug", "unplug", "--new-paths", "touch",  "lift",      "fault",      "wait-received",
-    "--timeout", "quit", "none",   "silent",      "refuse", "malformed", "terminator", "length",
-    "delay",     "0x13", "6:0x01", "7:0x11",      "19",     "1",         "0",          "100",
-    "1e300",     "-5"};
+    "dump",      "plug", "unplug",    "--new-paths", "touch",     "lift",      "fault",      "wait-received",
+    "--timeout", "quit", "none",      "silent",      "refuse",    "malformed", "terminator", "length",
+    "delay",     "0x13", "6:0x01",    "7:0x11",      "19",        "1",         "0",          "100",
+    "1e300",     "-5",   "duplicate", "send",        "--channel", "--count",   "0601",       "ee"};
 constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
 
 std::vector<std::string> Arguments(Input& in) {

@@ -30,6 +30,8 @@ const char* FaultName(FaultKind kind) {
       return "malformed";
     case FaultKind::Delay:
       return "delay";
+    case FaultKind::Duplicate:
+      return "duplicate";
     default:
       return "none";
   }

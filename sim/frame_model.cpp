@@ -113,6 +113,8 @@ void FrameModel::HandleOutput(int channel, const uint8_t* data, std::size_t leng
     }
   }
   if (fault.kind == FaultKind::Delay) report.delay = fault.delay;
+  // The command is done once; only its answer goes out twice.
+  if (fault.kind == FaultKind::Duplicate) out.push_back(report);
   out.push_back(std::move(report));
 }
 

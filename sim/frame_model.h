@@ -27,7 +27,7 @@ constexpr uint16_t kFrameProductId = 0x0008;
 // The collections of the frame, by channel: input and output report lengths.
 std::array<ChannelSpec, kFrameChannels> DefaultChannels();
 
-enum class FaultKind { None, Silent, Refuse, Malformed, Delay };
+enum class FaultKind { None, Silent, Refuse, Malformed, Delay, Duplicate };
 enum class Malformation { Terminator, Length };
 
 struct Fault {

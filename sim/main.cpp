@@ -19,7 +19,9 @@ const char kUsage[] =
     "                        [--noise N] [--touch auto|manual] [--rate HZ] [--hold-samples N]\n"
     "                        [--state FILE] [--cal-samples] [--ch3-output 4|8]\n"
     "  tactra-framesim ctl [--port P] dump | plug [--new-paths] | unplug [--new-paths] |\n"
-    "                      touch X Y | lift | fault CODE none|silent|refuse|malformed|delay MS |\n"
+    "                      touch X Y | lift |\n"
+    "                      fault CODE none|silent|refuse|duplicate|malformed|delay MS |\n"
+    "                      send REPORT-HEX [--channel C] [--count N] |\n"
     "                      wait-received N [--timeout MS] | quit\n";
 
 int Usage(const char* problem) {

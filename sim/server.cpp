@@ -124,7 +124,8 @@ void FrameServer::RemoveFinished() {
   const std::size_t before = connections_.size();
   connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
                                     [](const std::unique_ptr<Connection>& c) {
-                                      return c->dead || (c->closeWhenFlushed && c->flushed() && !c->dump);
+                                      return c->dead || (c->closeWhenFlushed && c->flushed() && !c->dump &&
+                                                         c->bursts.empty());
                                     }),
                      connections_.end());
   // Descriptors were freed: a pause in accepting may end now.
@@ -258,23 +259,32 @@ bool FrameServer::HandleOutput(Connection& c, const wire::Message& m, Clock::tim
 
 void FrameServer::Append(Connection& c, const wire::Bytes& message) {
   if (c.dead) return;
-  if (c.sent > 0 && c.flushed()) {
-    c.out.clear();
+  // What was sent goes once it is at least as much as what is left, so a client that reads
+  // slowly but never quite catches up does not keep everything it was ever sent.
+  if (c.sent > 0 && 2 * c.sent >= c.out.size()) {
+    c.out.erase(c.out.begin(), c.out.begin() + static_cast<std::ptrdiff_t>(c.sent));
     c.sent = 0;
   }
   c.out.insert(c.out.end(), message.begin(), message.end());
   // A client that stopped reading cannot hold the frame's memory.
-  if (c.out.size() - c.sent > kMaxPending) c.dead = true;
+  if (c.out.size() - c.sent + c.burstBytes > kMaxPending) c.dead = true;
 }
 
-void FrameServer::Queue(Connection& c, const wire::Bytes& message) {
-  Append(c, message);
+void FrameServer::Queue(Connection& c, const wire::Bytes& message, std::size_t copies) {
+  if (c.dead || copies == 0) return;
+  if (copies == 1 && c.bursts.empty()) {
+    Append(c, message);
+  } else {
+    c.bursts.push_back({message, copies});
+    c.burstBytes += message.size();
+    if (c.out.size() - c.sent + c.burstBytes > kMaxPending) c.dead = true;
+  }
   Flush(c);
 }
 
 void FrameServer::Flush(Connection& c) {
   for (;;) {
-    TopUpDump(c);
+    TopUp(c);
     if (c.dead || c.flushed()) break;
     const long n = net::Send(c.socket, c.out.data() + c.sent, c.out.size() - c.sent);
     if (n == net::kWouldBlock) return;
@@ -288,9 +298,19 @@ void FrameServer::Flush(Connection& c) {
   c.sent = 0;
 }
 
-void FrameServer::TopUpDump(Connection& c) {
+void FrameServer::TopUp(Connection& c) {
   // A piece, and one more while the first is on its way: enough to keep the socket busy.
   constexpr std::size_t kPiece = 32 * 1024;
+  while (!c.bursts.empty() && !c.dead && c.out.size() - c.sent < kPiece) {
+    Connection::Burst& burst = c.bursts.front();
+    for (; burst.copies > 0 && !c.dead && c.out.size() - c.sent < kPiece; --burst.copies) {
+      Append(c, burst.message);
+    }
+    if (burst.copies == 0) {
+      c.burstBytes -= burst.message.size();
+      c.bursts.pop_front();
+    }
+  }
   std::string piece;
   while (c.dump && !c.dead && c.out.size() - c.sent < kPiece) {
     if (c.dump->Next(model_, kPiece, piece)) {
@@ -311,10 +331,18 @@ void FrameServer::Deliver(const OutReport& report, uint64_t writer) {
     delayed_.insert(at, std::move(d));
     return;
   }
-  const wire::Bytes message = wire::EncodeReport(wire::kInput, report.bytes.data(), report.bytes.size());
+  Broadcast(report.channel, report.bytes, 1);
+}
+
+std::size_t FrameServer::Broadcast(int channel, const std::vector<uint8_t>& report, std::size_t copies) {
+  const wire::Bytes message = wire::EncodeReport(wire::kInput, report.data(), report.size());
+  std::size_t handles = 0;
   for (auto& c : connections_) {
-    if (c->role == Role::Reader && c->channel == report.channel) Queue(*c, message);
+    if (c->role != Role::Reader || c->channel != channel || c->dead) continue;
+    Queue(*c, message, copies);
+    ++handles;
   }
+  return handles;
 }
 
 void FrameServer::AfterModelChange(Clock::time_point now) {

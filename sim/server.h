@@ -40,6 +40,8 @@ class FrameServer {
   // Replies held back by `delay` faults for one write handle, at most; a writer whose request
   // would add one more is dropped, as one that stops reading. Others are not held up by it.
   static constexpr std::size_t kMaxHeldReplies = 256;
+  // `ctl send` repeats one report at most this often.
+  static constexpr std::size_t kMaxSendCount = 100000;
   // The state file is saved at most this often, and a failed save is tried again after the
   // second time.
   static constexpr std::chrono::milliseconds kSaveInterval{100};
@@ -79,13 +81,19 @@ class FrameServer {
   void AcceptAll(Clock::time_point now);
   void ReadFrom(Connection& c, Clock::time_point now);
   void Flush(Connection& c);
-  void TopUpDump(Connection& c);
+  // Takes more of what is made as the client reads (a flood of `ctl send`, a dump) into its
+  // output.
+  void TopUp(Connection& c);
   bool HandleMessage(Connection& c, const wire::Message& m, Clock::time_point now);
   bool HandleOutput(Connection& c, const wire::Message& m, Clock::time_point now);
-  // Appends a message to the client's output; Queue also starts sending it.
+  // Appends a message to the client's output; Queue also starts sending it, `copies` times,
+  // behind anything still waiting for the client.
   void Append(Connection& c, const wire::Bytes& message);
-  void Queue(Connection& c, const wire::Bytes& message);
+  void Queue(Connection& c, const wire::Bytes& message, std::size_t copies = 1);
   void Deliver(const OutReport& report, uint64_t writer = 0);
+  // Queues an input report `copies` times for every open read handle of its channel; returns
+  // how many handles that is.
+  std::size_t Broadcast(int channel, const std::vector<uint8_t>& report, std::size_t copies);
   void AfterModelChange(Clock::time_point now);
   void RunTimers(Clock::time_point now);
   int PollTimeout(Clock::time_point now) const;
@@ -95,6 +103,7 @@ class FrameServer {
   void Control(Connection& c, const std::vector<std::string>& args, Clock::time_point now);
   void Reply(Connection& c, const std::string& text, int exitCode);
   void EndAnswer(Connection& c, const std::string& text, int exitCode);
+  void Send(Connection& c, const std::vector<std::string>& args);
   void Plug(bool newPaths);
   void Unplug(bool newPaths);
   void CheckWaits(Clock::time_point now);

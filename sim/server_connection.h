@@ -1,6 +1,7 @@
 // One client of the server, shared by the server's files.
 #pragma once
 
+#include <deque>
 #include <memory>
 
 #include "sim/dump_json.h"
@@ -28,6 +29,15 @@ struct FrameServer::Connection {
   Clock::time_point waitUntil;
   // `ctl dump`: the rest of the answer, made as the client reads.
   std::unique_ptr<DumpStream> dump;
+  // A reader's input behind a `ctl send` still to be sent: each entry one message `copies`
+  // times, taken into `out` as the client reads, so that a flood costs its length once, not its
+  // count. Whatever comes for the reader while one waits goes behind it, in order.
+  struct Burst {
+    wire::Bytes message;
+    std::size_t copies;
+  };
+  std::deque<Burst> bursts;
+  std::size_t burstBytes = 0;  // the entries' messages, once each
 
   bool flushed() const { return sent >= out.size(); }
 };

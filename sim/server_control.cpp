@@ -1,9 +1,10 @@
 // The control commands of a running simulator: inspect it, plug and unplug it, move the
-// finger, set faults, wait for reports, quit.
+// finger, set faults, send reports of its own, wait for reports, quit.
 #include <cmath>
 #include <cstdlib>
 
 #include "sim/dump_json.h"
+#include "sim/hex.h"
 #include "sim/server.h"
 #include "sim/server_connection.h"
 
@@ -33,13 +34,16 @@ bool ParseFaultKey(const std::string& text, FaultKey& key) {
   return true;
 }
 
-// KIND [ARG]: none, silent, refuse, malformed [terminator|length], delay MS.
+// KIND [ARG]: none, silent, refuse, duplicate, malformed [terminator|length], delay MS.
 bool ParseFault(const std::vector<std::string>& args, std::size_t at, Fault& fault) {
   if (at >= args.size()) return false;
   const std::string& kind = args[at];
   const std::size_t extra = args.size() - at - 1;
-  if (kind == "none" || kind == "silent" || kind == "refuse") {
-    fault.kind = kind == "none" ? FaultKind::None : kind == "silent" ? FaultKind::Silent : FaultKind::Refuse;
+  if (kind == "none" || kind == "silent" || kind == "refuse" || kind == "duplicate") {
+    fault.kind = kind == "none"     ? FaultKind::None
+                 : kind == "silent" ? FaultKind::Silent
+                 : kind == "refuse" ? FaultKind::Refuse
+                                    : FaultKind::Duplicate;
     return extra == 0;
   }
   if (kind == "malformed") {
@@ -61,8 +65,70 @@ bool ParseFault(const std::vector<std::string>& args, std::size_t at, Fault& fau
 
 const char* kUsage =
     "commands: dump | plug [--new-paths] | unplug [--new-paths] | touch X Y | lift |\n"
-    "  fault CODE none|silent|refuse|malformed [terminator|length]|delay MS |\n"
-    "  wait-received N [--timeout MS] | quit\n";
+    "  fault CODE none|silent|refuse|duplicate|malformed [terminator|length]|delay MS |\n"
+    "  send REPORT-HEX [--channel C] [--count N] | wait-received N [--timeout MS] | quit\n";
+
+// The channel whose input reports carry this report ID, or -1.
+int ChannelOfReportId(uint8_t id) {
+  switch (id) {
+    case proto::kTouchReportId:
+      return proto::kTouchChannel;
+    case proto::kCalibrationReportId:
+      return proto::kCalibrationChannel;
+    case proto::kSettingsReportId:
+      return proto::kSettingsChannel;
+    default:
+      return -1;
+  }
+}
+
+struct SendRequest {
+  std::vector<uint8_t> report;  // padded to the channel's input length
+  int channel = -1;
+  std::size_t count = 1;
+};
+
+// send REPORT-HEX [--channel C] [--count N], options in any order, each once. Empty when the
+// request is sound, else the one line that says why not.
+std::string ParseSend(const std::vector<std::string>& args,
+                      const std::array<ChannelSpec, kFrameChannels>& channels, SendRequest& out) {
+  const char* const kNotHex =
+      "send: REPORT-HEX is the whole report in hex digits, two a byte, report ID first";
+  const std::string hex = args.size() > 1 ? args[1] : std::string();
+  std::vector<uint8_t> report(hex.size() / 2);
+  if (hex.empty() || hex.size() % 2 != 0 || !FromHex(hex, report.data(), report.size())) return kNotHex;
+  bool channelGiven = false, countGiven = false;
+  for (std::size_t i = 2; i < args.size(); i += 2) {
+    const std::string& option = args[i];
+    const bool isChannel = option == "--channel";
+    if ((!isChannel && option != "--count") || (isChannel ? channelGiven : countGiven))
+      return "send: unknown or repeated option " + option;
+    if (i + 1 >= args.size()) return "send: " + option + " needs a value";
+    long v = 0;
+    if (isChannel) {
+      if (!wire::ParseControlNumber(args[i + 1], 0, kFrameChannels - 1, v))
+        return "send: --channel takes 0.." + std::to_string(kFrameChannels - 1);
+      out.channel = static_cast<int>(v);
+      channelGiven = true;
+    } else {
+      if (!wire::ParseControlNumber(args[i + 1], 1, static_cast<long>(FrameServer::kMaxSendCount), v))
+        return "send: --count takes 1.." + std::to_string(FrameServer::kMaxSendCount);
+      out.count = static_cast<std::size_t>(v);
+      countGiven = true;
+    }
+  }
+  if (!channelGiven) out.channel = ChannelOfReportId(report[0]);
+  if (out.channel < 0)
+    return "send: report ID " + std::to_string(report[0]) + " belongs to no channel; give --channel";
+  const std::size_t input = channels[out.channel].input;
+  if (report.size() > input) {
+    return "send: " + std::to_string(report.size()) + " bytes, but channel " + std::to_string(out.channel) +
+           "'s input report has " + std::to_string(input);
+  }
+  report.resize(input, 0);
+  out.report = std::move(report);
+  return "";
+}
 
 }  // namespace
 
@@ -119,6 +185,8 @@ void FrameServer::Control(Connection& c, const std::vector<std::string>& args, C
       model_.SetFault(key, fault);
       Reply(c, "", 0);
     }
+  } else if (command == "send") {
+    Send(c, args);
   } else if (command == "wait-received" && (n == 2 || (n == 4 && args[2] == "--timeout"))) {
     long count = 0, ms = wire::kDefaultReceivedWait.count();
     if (!wire::ParseControlNumber(args[1], 0, 1L << 30, count) ||
@@ -141,6 +209,25 @@ void FrameServer::Control(Connection& c, const std::vector<std::string>& args, C
   } else {
     Reply(c, "unknown command\n" + std::string(kUsage), 2);
   }
+}
+
+void FrameServer::Send(Connection& c, const std::vector<std::string>& args) {
+  SendRequest request;
+  const std::string problem = ParseSend(args, options_.channels, request);
+  if (!problem.empty()) {
+    Reply(c, problem + "\n", 2);
+    return;
+  }
+  // An unplugged frame has no handles open and sends nothing.
+  if (!connected_) {
+    Reply(c, "send: the frame is unplugged\n", 1);
+    return;
+  }
+  const std::size_t handles = Broadcast(request.channel, request.report, request.count);
+  Reply(c,
+        "queued " + std::to_string(request.count) + " on channel " + std::to_string(request.channel) +
+            " for " + std::to_string(handles) + " read handles\n",
+        0);
 }
 
 void FrameServer::CheckWaits(Clock::time_point now) {

@@ -226,6 +226,51 @@ TEST(FrameModelFaultTest, EachFaultChangesTheReplyAsTold) {
   EXPECT_FALSE(m.calibrating());
 }
 
+TEST(FrameModelFaultTest, DuplicateSendsTheReplyTwiceAndDoesTheCommandOnce) {
+  struct Case {
+    FaultKey key;
+    uint8_t id;
+    uint8_t code;
+    Bytes payload;
+    std::size_t copies;
+  };
+  const Case cases[] = {
+      {{0, CMD_CAL_BEGIN}, kCalibrationReportId, CMD_CAL_BEGIN, {}, 2},
+      {{kCalibrationReportId, 0x01}, kCalibrationReportId, CMD_CAL_GET_MODE, {}, 2},
+      {{kCalibrationReportId, 0x01}, kSettingsReportId, CMD_INFO_01, {kAccessRead}, 1},  // other channel
+      {{0, CMD_CAL_OPTION_13}, kSettingsReportId, CMD_CAL_OPTION_13, {kAccessWrite, 3}, 2},
+      {{0, 0xEE}, kSettingsReportId, 0xEE, {kAccessRead}, 2},  // unknown: "not done", twice
+  };
+  for (const Case& c : cases) {
+    FrameModel m;
+    m.SetFault(c.key, {FaultKind::Duplicate});
+    const Bytes command = Command(c.id, c.code, c.payload);
+    const int channel = c.id == kCalibrationReportId ? kCalibrationChannel : kSettingsChannel;
+    std::vector<OutReport> out;
+    m.HandleOutput(channel, command.data(), command.size(), out);
+    ASSERT_EQ(out.size(), c.copies) << int(c.code);
+    const Bytes& first = out[0].bytes;
+    EXPECT_TRUE(c.id == kCalibrationReportId ? IsCalibrationReply(first.data(), first.size())
+                                             : IsConsoleReply(first.data(), first.size()))
+        << int(c.code);
+    for (const OutReport& r : out) {
+      EXPECT_EQ(r.bytes, first) << int(c.code);
+      EXPECT_EQ(r.channel, channel);
+      EXPECT_EQ(r.delay.count(), 0);
+    }
+    EXPECT_LE(m.calibrationRuns(), 1u) << "begun twice";
+    // Done, not refused: the write is taken and acknowledged as taken.
+    if (c.code == CMD_CAL_OPTION_13) {
+      EXPECT_EQ(first[4], 1);
+      EXPECT_EQ(m.settings().option13, 3);
+    }
+  }
+  FrameModel m;
+  m.SetFault({0, CMD_CAL_GET_MODE}, {FaultKind::Duplicate});
+  m.SetFault({0, CMD_CAL_GET_MODE}, {FaultKind::None});
+  EXPECT_EQ(Payload(Send(m, kCalibrationReportId, CMD_CAL_GET_MODE)), Bytes{3});  // one reply again
+}
+
 TEST(FrameModelInputTest, LogsEverythingButAnswersOnlyWellFormedReports) {
   FrameModel m;
   std::vector<OutReport> out;

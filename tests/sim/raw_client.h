@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
 #include <future>
 #include <string>
 #include <thread>
@@ -60,8 +61,32 @@ class RawClient {
     }
   }
 
+  // Reads until `on` has taken `count` messages or `limit` passes (false); what arrived beyond
+  // them waits for the next call.
+  template <typename On>
+  bool ReadMessages(std::size_t count, std::chrono::milliseconds limit, On on) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    uint8_t buffer[65536];
+    for (std::size_t taken = 0;;) {
+      wire::Message m;
+      while (taken < count && decoder_.Next(m) == wire::Decoder::Status::Message) {
+        on(m);
+        ++taken;
+      }
+      if (taken >= count) return true;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd fd{socket_.native(), POLLIN, 0};
+      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
+      const ssize_t n = ::recv(socket_.native(), buffer, sizeof buffer, 0);
+      if (n <= 0 || !decoder_.Feed(buffer, static_cast<std::size_t>(n))) return false;
+    }
+  }
+
  private:
   net::Socket socket_;
+  wire::Decoder decoder_;  // ReadMessages's, across calls
 };
 
 // Runs `work` on a thread of its own. The future is not ready when the work hangs; the thread

@@ -5,11 +5,13 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "device/protocol.h"
+#include "sim/hex.h"
 #include "sim/state_file.h"
 #include "tests/sim/raw_client.h"
 #include "tests/sim/served_frame.h"
@@ -86,6 +88,271 @@ long LiveHeapBytes() {
 #else
   return static_cast<long>(mallinfo2().uordblks);
 #endif
+}
+
+std::vector<std::string> NarrowPaths(const ServedFrame& frame) {
+  std::vector<std::string> paths;
+  for (const HidInterface& i : frame.Host()->Enumerate()) {
+    bool ok = false;
+    paths.push_back(NarrowPath(i.path, ok));
+  }
+  return paths;
+}
+
+// A read or write handle of one channel, opened as the simulator host opens one.
+class Handle {
+ public:
+  Handle(const ServedFrame& frame, const std::string& path, uint8_t access, int receiveBuffer = 0)
+      : client_(frame.port(), receiveBuffer) {
+    wire::OpenReply reply;
+    opened_ = client_.valid() && client_.Send(wire::EncodeOpen({access, path})) &&
+              client_.ReadMessages(1, 5s, [&](const wire::Message& m) { wire::ParseOpened(m, reply); }) &&
+              reply.ok;
+    outputLength_ = reply.outputLength;
+  }
+  bool opened() const { return opened_; }
+  // Each report cut or padded to the output length, as a program's buffer is.
+  bool Write(const std::vector<Bytes>& reports) {
+    wire::Bytes batch;
+    for (Bytes r : reports) {
+      r.resize(outputLength_, 0);
+      const wire::Bytes m = wire::EncodeReport(wire::kOutput, r.data(), r.size());
+      batch.insert(batch.end(), m.begin(), m.end());
+    }
+    return client_.Send(batch);
+  }
+  // The input reports that arrive before the first for which `last` holds, which ends the read;
+  // false when none does within the limit.
+  template <typename Last>
+  bool ReadUntil(Last last, std::vector<Bytes>& before, milliseconds limit = 10s) {
+    before.clear();
+    bool done = false, bad = false;
+    while (!done && !bad) {
+      if (!client_.ReadMessages(1, limit, [&](const wire::Message& m) {
+            Bytes report;
+            if (!wire::ParseReport(m, wire::kInput, report)) {
+              bad = true;
+            } else if (last(report)) {
+              done = true;
+            } else {
+              before.push_back(std::move(report));
+            }
+          })) {
+        return false;
+      }
+    }
+    return done;
+  }
+  RawClient& client() { return client_; }
+
+ private:
+  RawClient client_;
+  bool opened_ = false;
+  std::size_t outputLength_ = 0;
+};
+
+// `ctl send`'s marker for a channel: the report ID 0xEE, zeros to the input length.
+Bytes Marker(int channel) {
+  Bytes m(DefaultChannels()[channel].input, 0);
+  m[0] = 0xEE;
+  return m;
+}
+
+TEST(SimServerTest, DuplicateFaultSendsEachReplyExactlyTwiceToEveryReader) {
+  ServedFrame frame;
+  const std::vector<std::string> paths = NarrowPaths(frame);
+  ASSERT_EQ(paths.size(), 6u);
+  struct Case {
+    std::string code;  // as `ctl fault` takes it
+    uint8_t reportId;
+    uint8_t command;
+    Bytes payload;
+    std::size_t copies;
+  };
+  const Case cases[] = {
+      {"0x13", kSettingsReportId, CMD_CAL_OPTION_13, {kAccessRead}, 2},
+      {"19", kSettingsReportId, CMD_CAL_OPTION_13, {kAccessWrite, 2}, 2},
+      {"6:0x01", kCalibrationReportId, CMD_CAL_GET_MODE, {}, 2},
+      {"6:0x01", kSettingsReportId, CMD_INFO_01, {kAccessRead}, 1},
+      {"7:0x01", kSettingsReportId, CMD_INFO_01, {kAccessRead}, 2},
+      {"7:0x01", kCalibrationReportId, CMD_CAL_GET_MODE, {}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code + " on report ID " + std::to_string(c.reportId));
+    const int channel = c.reportId == kCalibrationReportId ? kCalibrationChannel : kSettingsChannel;
+    Handle writer(frame, paths[channel], wire::kAccessWrite);
+    Handle first(frame, paths[channel], wire::kAccessRead), second(frame, paths[channel], wire::kAccessRead);
+    ASSERT_TRUE(writer.opened() && first.opened() && second.opened());
+    // Once with the fault, once after it ended; a sound command that is not faulted follows each
+    // on the same handle, so its reply comes after every copy of the one before.
+    const uint8_t after = c.reportId == kCalibrationReportId ? CMD_CAL_READ_DATA : CMD_CFG_11;
+    const Bytes payload = c.reportId == kCalibrationReportId ? Bytes{} : Bytes{kAccessRead};
+    for (const bool faulted : {true, false}) {
+      ASSERT_EQ(frame.Ctl({"fault", c.code, faulted ? "duplicate" : "none"}), 0);
+      ASSERT_TRUE(
+          writer.Write({Command(c.reportId, c.command, c.payload), Command(c.reportId, after, payload)}));
+      for (Handle* reader : {&first, &second}) {
+        std::vector<Bytes> replies;
+        ASSERT_TRUE(reader->ReadUntil([&](const Bytes& r) { return r[1] == after; }, replies)) << faulted;
+        ASSERT_EQ(replies.size(), faulted ? c.copies : 1u) << faulted;
+        for (const Bytes& r : replies) {
+          EXPECT_EQ(r, replies[0]) << faulted;
+          EXPECT_EQ(r[1], c.command) << faulted;
+        }
+      }
+    }
+  }
+  std::string dump;
+  ASSERT_EQ(frame.Ctl({"fault", "7:0x11", "duplicate"}), 0);
+  ASSERT_EQ(frame.Ctl({"dump"}, &dump), 0);
+  EXPECT_NE(dump.find("{\"report_id\":7,\"code\":17,\"kind\":\"duplicate\",\"delay_ms\":0}"),
+            std::string::npos)
+      << dump.substr(0, 600);
+}
+
+TEST(SimServerTest, SendReachesEveryReadHandleOfItsChannelPaddedAndRepeated) {
+  ServedFrame frame;
+  const std::vector<std::string> paths = NarrowPaths(frame);
+  ASSERT_EQ(paths.size(), 6u);
+  // Two read handles on every channel.
+  std::vector<std::unique_ptr<Handle>> readers;
+  for (int channel = 0; channel < kFrameChannels; ++channel) {
+    for (int i = 0; i < 2; ++i) {
+      readers.push_back(std::make_unique<Handle>(frame, paths[channel], wire::kAccessRead));
+      ASSERT_TRUE(readers.back()->opened());
+    }
+  }
+  const auto padded = [](Bytes head, int channel) {
+    head.resize(DefaultChannels()[channel].input, 0);
+    return head;
+  };
+  Bytes touch(DefaultChannels()[kTouchChannel].input, 0x11);
+  touch[0] = kTouchReportId;
+  struct Case {
+    std::vector<std::string> args;
+    int channel;
+    Bytes report;
+    std::size_t count;
+  };
+  const Case cases[] = {
+      {{"send", "0602000100ff"}, kCalibrationChannel, padded({6, 2, 0, 1, 0, 0xFF}, kCalibrationChannel), 1},
+      {{"send", "07AB", "--count", "3"}, kSettingsChannel, padded({7, 0xAB}, kSettingsChannel), 3},
+      {{"send", "02" + std::string(122, '1')}, kTouchChannel, touch, 1},
+      {{"send", "0501", "--channel", "3", "--count", "0x2"}, 3, padded({5, 1}, 3), 2},
+      {{"send", "07ff", "--count", "2", "--channel", "4"},
+       kCalibrationChannel,
+       padded({7, 0xFF}, kCalibrationChannel),
+       2},
+      {{"send", "00", "--channel", "1"}, 1, Bytes(9, 0), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    std::string out;
+    ASSERT_EQ(frame.Ctl(c.args, &out), 0) << out;
+    EXPECT_NE(out.find("for 2 read handles"), std::string::npos) << out;
+    // A marker on every channel after it: what came before the marker is what the send sent.
+    for (int channel = 0; channel < kFrameChannels; ++channel) {
+      ASSERT_EQ(frame.Ctl({"send", "ee", "--channel", std::to_string(channel)}), 0);
+    }
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+      const int channel = static_cast<int>(i / 2);
+      std::vector<Bytes> got;
+      ASSERT_TRUE(readers[i]->ReadUntil([&](const Bytes& r) { return r == Marker(channel); }, got))
+          << "channel " << channel;
+      EXPECT_EQ(got, std::vector<Bytes>(channel == c.channel ? c.count : 0, c.report))
+          << "channel " << channel;
+    }
+  }
+}
+
+TEST(SimServerTest, SendRefusesBadRequestsAndSendsNothing) {
+  ServedFrame frame;
+  const std::vector<std::string> paths = NarrowPaths(frame);
+  ASSERT_EQ(paths.size(), 6u);
+  std::vector<std::unique_ptr<Handle>> readers;
+  for (int channel = 0; channel < kFrameChannels; ++channel) {
+    readers.push_back(std::make_unique<Handle>(frame, paths[channel], wire::kAccessRead));
+    ASSERT_TRUE(readers.back()->opened());
+  }
+  const std::vector<std::vector<std::string>> cases = {
+      {"send", "060"},                                           // odd
+      {"send", "06zz"},                                          // not hex
+      {"send", "0x06"},                                          // not bare hex
+      {"send", ""},                                              // no report ID
+      {"send", "06" + std::string(96, '0')},                     // 49 bytes on channel 4 (48)
+      {"send", "07" + std::string(128, '0')},                    // 65 bytes on channel 5 (64)
+      {"send", "02" + std::string(122, '0'), "--channel", "1"},  // 62 bytes on channel 1 (9)
+      {"send", "0501"},                                          // report ID of no channel
+      {"send", "0601", "--channel", "6"},
+      {"send", "0601", "--channel", "-1"},
+      {"send", "0601", "--channel", "x"},
+      {"send", "0601", "--count", "0"},
+      {"send", "0601", "--count", "100001"},
+      {"send", "0601", "--count", "1x"},
+      {"send", "0601", "--count"},
+      {"send", "0601", "--count", "2", "--count", "3"},
+      {"send", "0601", "--port", "1"},
+      {"send", "0601", "00"},
+      {"send"},
+  };
+  for (const auto& args : cases) {
+    const std::string name =
+        args.size() > 1 ? args[1].substr(0, 8) + " " + (args.size() > 2 ? args[2] : "") : "";
+    std::string out;
+    EXPECT_EQ(frame.Ctl(args, &out), 2) << name << ": " << out;
+    // One line that says why.
+    EXPECT_FALSE(out.empty()) << name;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << name << ": " << out;
+  }
+  for (int channel = 0; channel < kFrameChannels; ++channel) {
+    ASSERT_EQ(frame.Ctl({"send", "ee", "--channel", std::to_string(channel)}), 0);
+    std::vector<Bytes> got;
+    ASSERT_TRUE(readers[channel]->ReadUntil([&](const Bytes& r) { return r == Marker(channel); }, got));
+    EXPECT_TRUE(got.empty()) << got.size() << " reports on channel " << channel;
+  }
+  // An unplugged frame sends nothing.
+  ASSERT_EQ(frame.Ctl({"unplug"}), 0);
+  EXPECT_EQ(frame.Ctl({"send", "0601"}), 1);
+}
+
+TEST(SimServerTest, SendFloodArrivesInFullAtAReaderThatReadsBesideOneThatDoesNot) {
+  ServedFrame frame;
+  const std::vector<std::string> paths = NarrowPaths(frame);
+  ASSERT_EQ(paths.size(), 6u);
+  Handle reading(frame, paths[kCalibrationChannel], wire::kAccessRead);
+  Handle stalled(frame, paths[kCalibrationChannel], wire::kAccessRead, 4096);
+  ASSERT_TRUE(reading.opened() && stalled.opened());
+  Bytes report(DefaultChannels()[kCalibrationChannel].input, 0);
+  for (std::size_t i = 0; i < report.size(); ++i) report[i] = static_cast<uint8_t>(0x06 + i);
+  const std::string hex = ToHex(report.data(), report.size());
+  struct Case {
+    std::size_t count;
+    milliseconds limit;  // for the whole of it to arrive
+  };
+  const Case cases[] = {{1000, 1000ms}, {FrameServer::kMaxSendCount, 20000ms}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    const long before = LiveHeapBytes();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(frame.Ctl({"send", hex, "--count", std::to_string(c.count)}), 0);
+    // Made as the readers read: queued, the flood costs the frame its one report per reader.
+    EXPECT_LT(LiveHeapBytes() - before, 1L << 20) << "the flood is held in memory";
+    std::size_t same = 0;
+    ASSERT_TRUE(reading.client().ReadMessages(c.count, c.limit, [&](const wire::Message& m) {
+      Bytes got;
+      if (wire::ParseReport(m, wire::kInput, got) && got == report) ++same;
+    })) << "the flood did not arrive in time";
+    const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(same, c.count);
+    EXPECT_LT(took, c.limit);
+    // Nothing more of it follows.
+    ASSERT_EQ(frame.Ctl({"send", "ee", "--channel", std::to_string(kCalibrationChannel)}), 0);
+    std::vector<Bytes> rest;
+    ASSERT_TRUE(reading.ReadUntil([&](const Bytes& r) { return r == Marker(kCalibrationChannel); }, rest));
+    EXPECT_TRUE(rest.empty()) << rest.size() << " more";
+  }
+  // The server still answers everyone else.
+  EXPECT_EQ(frame.Ctl({"wait-received", "0"}), 0);
 }
 
 TEST(SimServerTest, SilentConnectionsDoNotLockOtherClientsOut) {

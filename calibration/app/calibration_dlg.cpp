@@ -99,7 +99,8 @@ void CCalibrationDlg::OnOpenConversation() {
   link_.SetReplyWaiter(nullptr);
   conversing_ = false;
   NoteStartupStep("conversation-opened");
-  if (tasksHeld_) RunTasks();
+  // What came meanwhile runs from the window's own loop, not inside this handler.
+  if (tasksHeld_) PostMessageW(hwnd(), WM_WINDOW_TASKS, 0, 0);
   if (closeRequest_ != CloseRequest::None) {
     ClosePath(closeRequest_ == CloseRequest::Keep);
     return;

@@ -15,7 +15,8 @@ import tempfile
 import time
 
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, Frame, Program, check, compare_across_transports,
-                     dismiss_box, free_port, poll, probe_box, program_alone, run_scenarios, run_windows,
+                     dismiss_box, free_port, grid_points_payload, poll, probe_box, program_alone, run_scenarios,
+                     run_windows,
                      screenshot, startup_overhead, wait_until, windows_path)
 
 TITLE = "TactraConsole"
@@ -757,6 +758,36 @@ def scenario_calibration_program(env):
         ", ".join(ended_by))
 
 
+def scenario_two_programs_one_frame(env):
+    # The console refreshes its calibration page again and again while a run goes on: the
+    # replies to its requests reach the run's handles too, and the run still writes the
+    # five-point result, byte for byte; the run's replies change nothing on the page.
+    full_screen = lambda w, h, t: (w, h) == SCREEN  # noqa: E731
+    with calibration_page_open(env, 3) as (frame, console, _):
+        kelvane = Started("Kelvane.exe", frame.port)
+        console.probe("click", CAL, str(START))
+        wid = kelvane.wait_window(full_screen, 20)
+        check(wid, "the calibration program did not start")
+        refreshes = 0
+        while not frame.wait_for(0x04, 0.1):
+            check(refreshes < 60, "no CMD_CAL_WRITE_RESULT while the console refreshed")
+            console.probe("tab", "0")
+            open_calibration_page(console, frame)
+            refreshes += 1
+        results = [p for c, p in frame.calibration_commands() if c == 0x04]
+        check(results == [grid_points_payload()], "results %s" % [r.hex() for r in results])
+        options, modes, enabled = calibration_page(console)
+        check(modes == [3] and all(enabled.values()), "the page shows %s %s" % (modes, enabled))
+        time.sleep(1.5)  # the buttons come with the next tick
+        kelvane.key_to(wid, "Return")
+        check(calibration_commands_seen(frame, 0x05, 1, 10), "the run did not end")
+        ends = [p for c, p in frame.calibration_commands() if c == 0x05]
+        check(ends == [b"\x01"], "CMD_CAL_END %s" % [e.hex() for e in ends])
+        wait_until(lambda: not kelvane.pids(), 20, "the calibration program did not end")
+        check_no_box(env, 1000)
+    return "five-point result kept while the console refreshed %d times" % refreshes
+
+
 def scenario_calibration_program_by_full_path(env):
     with tempfile.TemporaryDirectory(prefix="console-without-kelvane-") as folder, \
             tempfile.TemporaryDirectory(prefix="console-planted-kelvane-") as planted:
@@ -940,6 +971,61 @@ def scenario_config_no_frame(env):
     return "1083 once on the page, twice for Default; greyed"
 
 
+def scenario_config_apply_after_unanswered_read(env):
+    # One read goes unanswered: its controls stay greyed, and Apply writes the other six.
+    with config_console(env) as (console, frame):
+        frame.ctl("fault", "7:0x12", "silent")
+        open_tab(console, frame, 1, 7, settle=2.8)
+        frame.ctl("fault", "7:0x12", "none")
+        writes = apply_config(console, frame, 6)
+        expected = [w for w in FACTORY_WRITES if w[0] != 0x12]
+        check(writes == config_writes(expected), "writes %s" % [w[:10].hex() for w in writes])
+        check_no_box(env)
+    return "six writes, none for the setting the frame did not tell"
+
+
+def scenario_unrequested_flood(env):
+    # A frame that floods every handle with refusals nobody asked for, on both channels, while
+    # the calibration page is shown: no box, the window answers at once, nothing is written.
+    with console_up(env) as (frame, console):
+        open_calibration_page(console, frame)
+        before = frame.mark()
+        frame.ctl("send", "060201" + "00ff", "--count", "1000")
+        frame.ctl("send", "0713020200ff", "--count", "1000")
+        frame.ctl("send", "0701020200ff", "--count", "1000")
+        time.sleep(1.0)
+        started = time.time()
+        options, modes, enabled = calibration_page(console)
+        answered = time.time() - started
+        check(answered < 1.0, "the window took %.1f s to answer" % answered)
+        check(modes == [3] and all(enabled.values()), "the page shows %s %s" % (modes, enabled))
+        check_no_box(env)
+        check(frame.mark() == before, "the console wrote %d reports" % (frame.mark() - before))
+        close_with_escape(console)
+    return "3000 unrequested refusals: no box, window answered in %.2f s" % answered
+
+
+def scenario_export_amid_samples(env):
+    # The frame sends a thousand calibration samples as the export's record comes: the record is
+    # still the one written, and only it.
+    with console_up(env) as (frame, console):
+        open_calibration_page(console, frame)
+        folder = tempfile.mkdtemp(prefix="export-", dir=env.artifacts)
+        path = os.path.join(folder, "amid.ini")
+        frame.ctl("fault", "6:0x07", "delay", "300")
+        console.probe("click", CAL, str(EXPORT))
+        answer_file_dialog(console, SAVE_TITLE, path)
+        frame.ctl("send", "060805070010002000ff", "--count", "1000")
+        check(poll(lambda: os.path.exists(path), 10, 0.1), "no file written")
+        record = bytes.fromhex(frame.dump()["record"])
+        with open(path, "rb") as f:
+            check(f.read() == calibration_file(record), "the file is not the frame's record")
+        check_no_box(env)
+        frame.ctl("fault", "6:0x07", "none")
+        close_with_escape(console)
+    return "the record written amid 1000 samples"
+
+
 SCENARIOS = [
     ("first start", scenario_first_start, BOTH),
     ("start without a frame", scenario_no_frame),
@@ -960,7 +1046,11 @@ SCENARIOS = [
     ("calibration export", scenario_calibration_export, BOTH),
     ("calibration program", scenario_calibration_program),
     ("calibration program by full path", scenario_calibration_program_by_full_path),
+    ("two programs on one frame", scenario_two_programs_one_frame),
     ("calibration page in Chinese", scenario_calibration_page_chinese),
+    ("config Apply after an unanswered read", scenario_config_apply_after_unanswered_read),
+    ("a flood of refusals nobody asked for", scenario_unrequested_flood, BOTH),
+    ("export amid the frame's samples", scenario_export_amid_samples),
 ]
 
 

@@ -51,6 +51,15 @@ def check(condition, message):
         raise Failure(message)
 
 
+def grid_points_payload():
+    """Modes 3 and 4 with the frame's default map (the screen spread evenly over 0..4095) on an
+    unrotated display: the border points are the screen's edges and centre, 0, 2048 and 4096 on
+    each axis, in grid order (centre, then clockwise from the top-left corner)."""
+    points = [(2048, 2048), (0, 0), (2048, 0), (4096, 0), (4096, 2048), (4096, 4096), (2048, 4096),
+              (0, 4096), (0, 2048)]
+    return b"".join(x.to_bytes(2, "little") + y.to_bytes(2, "little") for x, y in points)
+
+
 def poll(predicate, timeout, interval=0.25):
     """Whether `predicate` held within `timeout` seconds, asked every `interval`."""
     deadline = time.time() + timeout

@@ -9,7 +9,7 @@ import subprocess
 import sys
 import time
 
-from harness import (BOTH, CAL_CHANNEL, SCREEN, SIM, Failure, Frame, Program, check, colour_count,
+from harness import (BOTH, CAL_CHANNEL, SCREEN, SIM, Failure, Frame, Program, check, colour_count, grid_points_payload,
                      compare_across_transports, dismiss_box, dismiss_owned_box, free_port, probe_box,
                      poll, program_alone, run_scenarios, screenshot, startup_overhead)
 
@@ -53,15 +53,6 @@ def expected_payload(env, mode):
     out = subprocess.run([tool, str(mode), str(SCREEN[0]), str(SCREEN[1]), str(OS_CLASS_UNDER_WINE), "0"],
                          capture_output=True, text=True, check=True)
     return bytes.fromhex(out.stdout.strip())
-
-
-def grid_points_payload():
-    """Modes 3 and 4 with the frame's default map (the screen spread evenly over 0..4095) on an
-    unrotated display: the border points are the screen's edges and centre, 0, 2048 and 4096 on
-    each axis, in grid order (centre, then clockwise from the top-left corner)."""
-    points = [(2048, 2048), (0, 0), (2048, 0), (4096, 0), (4096, 2048), (4096, 4096), (2048, 4096),
-              (0, 4096), (0, 2048)]
-    return b"".join(x.to_bytes(2, "little") + y.to_bytes(2, "little") for x, y in points)
 
 
 def calibration_report(code, payload):
@@ -234,14 +225,12 @@ def scenario_degenerate_fit(env):
 
 
 def scenario_begin_refused(env):
-    # The refusal is shown by the reply handler on a reader worker while the window's thread
-    # waits for that reply: the box must appear at once, not when the wait runs out.
+    # The refusal is handed to the window's thread and shown once the opening conversation is
+    # over (its 500 ms pause): at once, not when a wait runs out, and owned by the run.
     frame = Frame(env, 3, touch="manual")
     frame.ctl("fault", "6:3", "refuse")
     program = Kelvane(env, frame.port)
     try:
-        # Meanwhile the window's thread waits for the reply and answers no one: a Wine process
-        # started now would wait for it too, so the probe starts once the box is on screen.
         check(program.wait_visible(small=True, timeout=5), "no message box within 5 s")
         box = dismiss_box(env, "KelvaneLangEN.dll", timeout_ms=2000)
         check(box == (1066, 1050), "message %s" % (box,))
@@ -329,6 +318,30 @@ def scenario_mode_unanswered(env):
         frame.stop()
 
 
+def scenario_mode_answered_late(env):
+    # A slow frame in mode 2 answers the mode request 1.5 s late, when the initial mode's centre
+    # target is already on screen: the run starts again with the four corners, and the result is
+    # the four-point one.
+    frame = Frame(env, 2)
+    frame.ctl("fault", "6:1", "delay", "1500")
+    program = Kelvane(env, frame.port)
+    try:
+        program.window(timeout=10)
+        centre = (SCREEN[0] // 2 - 40, SCREEN[1] // 2 - 40, 80, 80)
+        check(wait_colour(env, CURRENT_PEN, centre, 5, "mode-late.png"), "no centre target before the answer")
+        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+        check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
+        program.key("Return")
+        check(program.wait_exit(20), "the program did not end after Return")
+        commands = frame.calibration_commands()
+        check([c for c, _ in commands] == [GET_MODE, BEGIN, WRITE_RESULT, END], "commands %s" % commands)
+        check(commands[2][1] == four_point_payload(), "result %s" % commands[2][1].hex())
+        return "centre shown, then the four corners; the four-point result kept"
+    finally:
+        program.kill()
+        frame.stop()
+
+
 # Over the virtual frame: the runs that show the frame's traffic and plug-and-play end to end;
 # the frame's own faults and the program's local failures do not depend on the transport.
 SCENARIOS = [
@@ -343,6 +356,7 @@ SCENARIOS = [
     ("mouse setting unreadable", scenario_mouse_setting_unreadable, SIM),
     ("language module missing", scenario_module_missing, SIM),
     ("mode never answered", scenario_mode_unanswered, SIM),
+    ("mode answered after the first target", scenario_mode_answered_late, SIM),
 ]
 
 

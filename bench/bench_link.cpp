@@ -66,6 +66,7 @@ class InstantHandle : public HidHandle {
     stop.Wait();
     return false;
   }
+  void CancelWrite() override {}
 
  private:
   InstantDevice& device_;

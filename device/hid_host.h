@@ -65,6 +65,10 @@ class HidHandle {
   virtual bool Write(const uint8_t* data, std::size_t length) = 0;
   // Waits for the next completion of a write (true) or until `stop` is set (false).
   virtual bool WaitWriteDone(const Event& stop) = 0;
+  // The user-interface thread, when nobody waits for a write any more: a write still in flight
+  // (a frame that stopped taking reports) is cancelled, so that the next Write can go out.
+  // Nothing when none is in flight.
+  virtual void CancelWrite() = 0;
 };
 
 enum class Access { Read, Write };

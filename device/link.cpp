@@ -149,6 +149,10 @@ bool Link::Transact(int channel, const uint8_t* buffer, std::size_t length) {
   const bool written = Write(channel, buffer, length);
   const bool answered =
       written && (waiter_ ? waiter_(reply_, config_.replyWait) : reply_.Wait(config_.replyWait));
+  // A frame that stopped taking reports costs this command its wait, not every later one.
+  if (written && !answered) {
+    if (HidHandle* handle = channels_[channel]->write.get()) handle->CancelWrite();
+  }
   std::lock_guard<std::mutex> lock(awaitMutex_);
   waitingFor_ = 0;
   // A request that never went out takes no reply; one that timed out still takes a late one.

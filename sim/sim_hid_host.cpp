@@ -70,6 +70,8 @@ class SimHandle : public HidHandle {
     written_.Reset();
     return true;
   }
+  // A write here is done once its bytes are sent.
+  void CancelWrite() override {}
 
  private:
   // The frame went away: this read completes empty, and no later read can start.

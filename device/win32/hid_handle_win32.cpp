@@ -72,18 +72,34 @@ class ReadHandle : public OverlappedFile {
 
   bool Write(const uint8_t*, std::size_t) override { return false; }
   bool WaitWriteDone(const Event&) override { return false; }
+  void CancelWrite() override {}
 
  private:
   std::array<uint8_t, kReadBufferSize> buffer_{};
 };
 
 class WriteHandle : public OverlappedFile {
+  // How long a cancelled write may take to come back, in milliseconds.
+  static constexpr int kCancelPolls = 200;
+
  public:
   using OverlappedFile::OverlappedFile;
 
   ReadResult Read(uint8_t*, std::size_t, std::size_t& count, const Event&) override {
     count = 0;
     return ReadResult::CannotStart;
+  }
+
+  void CancelWrite() override {
+    if (!pending_ || HasOverlappedIoCompleted(&overlapped_)) return;
+    CancelIoEx(file_.get(), &overlapped_);
+    // The bytes and the OVERLAPPED are the system's until the cancellation completes; the
+    // write-completion worker waits on the event, so this looks instead of waiting on it.
+    for (int i = 0; i < kCancelPolls && !HasOverlappedIoCompleted(&overlapped_); ++i) Sleep(1);
+    if (!HasOverlappedIoCompleted(&overlapped_)) return;  // still the system's: the next Write says so
+    DWORD ignored = 0;
+    GetOverlappedResult(file_.get(), &overlapped_, &ignored, FALSE);
+    pending_ = false;
   }
 
   bool Write(const uint8_t* data, std::size_t length) override {

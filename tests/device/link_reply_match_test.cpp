@@ -171,5 +171,24 @@ TEST(LinkReplyMatch, AStartForgetsTheOpenRequests) {
   EXPECT_TRUE(b.owner.Replies().empty());
 }
 
+// A frame that stops taking output reports: each command costs its wait, and once the frame
+// takes reports again the next command goes out and is answered.
+TEST(LinkStalledWrite, AWriteNobodyWaitsForIsCancelled) {
+  MatchLink b(ConsoleLinkConfig());
+  b.frame[5]->SetResponder(EchoResponder());
+  ASSERT_TRUE(b.link.Start());
+  const Bytes read = Command(7, 0x12, 64);
+  b.frame[5]->writeStalls = true;
+  for (int i = 1; i <= 3; ++i) {
+    const auto begin = Clock::now();
+    EXPECT_FALSE(b.link.Transact(5, read.data(), read.size()));
+    EXPECT_GE(Clock::now() - begin, milliseconds(200)) << "command " << i << " did not go out";
+    EXPECT_EQ(b.frame[5]->CancelledWrites(), i);
+  }
+  b.frame[5]->writeStalls = false;
+  EXPECT_TRUE(b.link.Transact(5, read.data(), read.size()));
+  EXPECT_EQ(b.frame[5]->Written().size(), 4u);
+}
+
 }  // namespace
 }  // namespace tactra::test

@@ -25,6 +25,7 @@ class FakeHandle : public HidHandle {
   }
   bool Write(const uint8_t* data, std::size_t length) override { return device_->Write(data, length); }
   bool WaitWriteDone(const Event& stop) override { return device_->WaitWriteDone(stop); }
+  void CancelWrite() override { device_->CancelWrite(); }
 
  private:
   std::shared_ptr<FakeInterface> device_;
@@ -65,6 +66,12 @@ void FakeInterface::CompleteStalledWrite() {
   std::lock_guard<std::mutex> lock(mutex_);
   writeInFlight_ = false;
   writeDone_.Set();
+}
+
+void FakeInterface::CancelWrite() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (writeInFlight_) cancelledWrites_.fetch_add(1);
+  writeInFlight_ = false;
 }
 
 std::vector<Bytes> FakeInterface::Written() const {

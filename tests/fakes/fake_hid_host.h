@@ -57,6 +57,8 @@ class FakeInterface {
   // writes fail.
   void Remove();
   void CompleteStalledWrite();
+  void CancelWrite();
+  int CancelledWrites() const { return cancelledWrites_.load(); }
 
   std::vector<Bytes> Written() const;
   int WriteCalls() const { return writeCalls_.load(); }
@@ -82,6 +84,7 @@ class FakeInterface {
   Event inputReady_;
   Event writeDone_;
   std::atomic<int> writeCalls_{0};
+  std::atomic<int> cancelledWrites_{0};
   std::atomic<int> readStarts_{0};
   std::atomic<int> refusedReads_{0};
 };

@@ -28,7 +28,8 @@ void ConsoleModel::OnLinkEvent(LinkEvent event) {
 
 bool ConsoleModel::UpdateConnectionStatus() {
   const bool started = link_.Start();
-  statusText_ = started ? IDS_CONNECTED : IDS_NOT_CONNECTED;
+  // Connected means the pages can talk to the frame: its calibration and settings channels.
+  statusText_ = started && link_.NeededChannelsBound() ? IDS_CONNECTED : IDS_NOT_CONNECTED;
   return started;
 }
 
@@ -42,6 +43,12 @@ bool ConsoleModel::OnDeviceNotice(DeviceNotice notice, const std::wstring& path)
     } else if (link_.GetLinkState() == kLinkNone) {
       link_.StopWorkers();
       UpdateConnectionStatus();
+    } else if (!link_.NeededChannelsBound()) {
+      // A frame whose collections arrive one by one: bound again as each comes, in the state
+      // it had (the calibration program may have been started).
+      const int state = link_.GetLinkState();
+      link_.StopWorkers();
+      if (UpdateConnectionStatus()) link_.SetLinkState(state);
     }
   } else if (link_.IsBoundPath(path) && link_.GetLinkState() != kLinkNone) {
     // The workers keep waiting in their reads until the next start stops them.

@@ -23,6 +23,7 @@ LinkConfig ConsoleLinkConfig() {
   config.framing = ReplyFraming::Console;
   config.stateFromStart = false;
   config.takesFrameSamples = false;
+  config.neededChannels = (1u << 4) | (1u << 5);  // the calibration and settings channels
   return config;
 }
 
@@ -35,6 +36,7 @@ LinkConfig CalibrationLinkConfig() {
   config.framing = ReplyFraming::Calibration;
   config.stateFromStart = true;
   config.takesFrameSamples = true;
+  config.neededChannels = (1u << 0) | (1u << 4);  // the touch reports and the calibration channel
   return config;
 }
 
@@ -126,6 +128,13 @@ bool Link::IsBoundPath(const std::wstring& path) const {
   return false;
 }
 
+bool Link::NeededChannelsBound() const {
+  for (int i = 0; i < kChannelCount; ++i) {
+    if ((config_.neededChannels >> i & 1u) != 0 && channels_[i]->path.empty()) return false;
+  }
+  return true;
+}
+
 bool Link::Write(int channel, const uint8_t* buffer, std::size_t length) {
   if (state_.load() == kLinkNone) return false;
   if (channel < 0 || channel >= kChannelCount || buffer == nullptr || length == 0) return false;
@@ -185,6 +194,15 @@ NoticeOutcome Link::OnDeviceNotice(DeviceNotice notice, const std::wstring& path
     if (IsBoundPath(path) && GetLinkState() == kLinkNone) {
       StopWorkers();
       return Start() ? NoticeOutcome::Started : NoticeOutcome::StartFailed;
+    }
+    // The system sets up a frame's collections one by one: bind again as each arrives until
+    // every channel the program needs is there. The frame stayed, and so does its state.
+    if (GetLinkState() != kLinkNone && !NeededChannelsBound()) {
+      const int state = GetLinkState();
+      StopWorkers();
+      if (!Start()) return NoticeOutcome::StartFailed;
+      SetLinkState(state);
+      return NoticeOutcome::Started;
     }
     return NoticeOutcome::Nothing;
   }

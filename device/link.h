@@ -46,6 +46,9 @@ struct LinkConfig {
   ReplyFraming framing;
   bool stateFromStart;     // calibration program: Start marks the link bound (unbound when none found)
   bool takesFrameSamples;  // calibration program: the samples the frame sends on its own reach the owner
+  // The channels without which the program cannot work (bit i: channel i). A frame whose
+  // collections arrive one by one is bound again as each arrives until these are bound.
+  uint8_t neededChannels;
 };
 
 LinkConfig ConsoleLinkConfig();
@@ -116,6 +119,7 @@ class Link : public LinkPort {
   int GetDeviceCount() const { return deviceCount_; }
   int GetOutputLength(int channel) const override;
   bool IsBoundPath(const std::wstring& path) const;
+  bool NeededChannelsBound() const;
 
   bool Write(int channel, const uint8_t* buffer, std::size_t length);
   // Writes a request and waits for its reply: true once a reply with the request's key

@@ -110,6 +110,34 @@ TEST(ConsoleModel, ArrivalAndRemovalOutcomes) {
   EXPECT_TRUE(messages.Shown().empty());
 }
 
+// A frame plugged into a new port, its collections set up one by one: connected only once the
+// calibration and settings channels are bound; the pages forget nothing meanwhile; state 2
+// (the calibration program started) stays.
+TEST(ConsoleModel, CollectionsArrivingOneByOneEndConnected) {
+  FakeHidHost host;
+  Link link(host, ConsoleLinkConfig(), NoSleep());
+  RecordingMessages messages;
+  CountingPage page;
+  ConsoleModel model(link, messages, {&page, &page, &page});
+  auto frame = host.AddFrame(L"port", ConsoleLinkConfig());
+  for (int i = 1; i < kChannelCount; ++i) host.Unplug(frame[i]->info().path);
+  model.UpdateConnectionStatus();
+  EXPECT_EQ(model.statusText(), IDS_NOT_CONNECTED);
+  link.SetLinkState(kLinkStarted);
+  for (int i = 1; i < kChannelCount; ++i) {
+    frame[i] = host.Add(frame[i]->info());
+    model.OnDeviceNotice(DeviceNotice::Arrival, frame[i]->info().path);
+    EXPECT_EQ(model.statusText(), i >= 5 ? IDS_CONNECTED : IDS_NOT_CONNECTED) << i;
+    EXPECT_EQ(link.GetLinkState(), kLinkStarted) << i;
+  }
+  EXPECT_TRUE(link.IsBoundPath(L"port&col05"));
+  EXPECT_EQ(page.forgotten, 0);
+  // A removal makes every page forget.
+  EXPECT_TRUE(model.OnDeviceNotice(DeviceNotice::Removal, L"port&col04"));
+  EXPECT_EQ(page.forgotten, 3);
+  link.End();
+}
+
 TEST(ConsoleModel, OneSequenceAtATime) {
   FakeHidHost host;
   Link link(host, ConsoleLinkConfig(), NoSleep());

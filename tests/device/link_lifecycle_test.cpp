@@ -194,6 +194,39 @@ TEST(LinkNoticeTest, ArrivalAndRemovalRules) {
   }
 }
 
+// A frame plugged into a new port: the system sets up its collections one by one, seconds
+// apart. Each arrival binds again until every channel the program needs is bound, in the state
+// the link had; after that, further arrivals change nothing.
+TEST(LinkNoticeTest, CollectionsArrivingOneByOneAreBoundAsTheyCome) {
+  struct Case {
+    const char* name;
+    LinkConfig config;
+    int lastNeeded;  // the collection whose arrival completes what the program needs
+  };
+  const Case cases[] = {{"console", ConsoleLinkConfig(), 5},
+                        {"calibration program", CalibrationLinkConfig(), 4}};
+  for (const Case& c : cases) {
+    FakeHidHost host;
+    auto frame = host.AddFrame(L"frame", c.config);
+    for (int i = 1; i < kChannelCount; ++i) host.Unplug(frame[i]->info().path);
+    Link link(host, c.config, NoSleep());
+    ASSERT_TRUE(link.Start()) << c.name;
+    link.SetLinkState(kLinkStarted);
+    EXPECT_FALSE(link.NeededChannelsBound()) << c.name;
+    for (int i = 1; i < kChannelCount; ++i) {
+      frame[i] = host.Add(frame[i]->info());
+      const NoticeOutcome expected = i <= c.lastNeeded ? NoticeOutcome::Started : NoticeOutcome::Nothing;
+      EXPECT_EQ(link.OnDeviceNotice(DeviceNotice::Arrival, frame[i]->info().path), expected)
+          << c.name << " " << i;
+      EXPECT_EQ(link.NeededChannelsBound(), i >= c.lastNeeded) << c.name << " " << i;
+      EXPECT_EQ(link.GetLinkState(), kLinkStarted) << c.name << " " << i;
+    }
+    // Bound last when the needed collections were all there.
+    EXPECT_EQ(link.GetDeviceCount(), c.lastNeeded + 1) << c.name;
+    EXPECT_EQ(link.WorkerCount(), 6) << c.name;
+  }
+}
+
 TEST(LinkNoticeTest, PlugInAfterAnEmptyStartBindsThroughArrival) {
   NoticeLink n;
   EXPECT_FALSE(n.link.Start());

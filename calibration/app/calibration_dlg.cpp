@@ -47,6 +47,7 @@ BOOL CCalibrationDlg::OnInitDialog() {
   // Every message of the run, the double-click adjustment's included, is owned by the run.
   messages_.SetOwner(hwnd());
   tasks_.Attach(hwnd());
+  noticeTasks_.Attach(hwnd());
   SetWindowTextW(hwnd(), UnescapePercent(messages_.LoadText(IDS_CAPTION)).c_str());
   ui::AddAboutItem(hwnd(), UnescapePercent(messages_.LoadText(IDS_ABOUTBOX)));
   icon_.SetOn(hwnd());
@@ -68,6 +69,8 @@ BOOL CCalibrationDlg::OnInitDialog() {
   AdjustDoubleClick(settings_, messages_);
 
   link_.SetOwner(this);
+  // From the first moment: a frame unplugged or plugged again while the run starts is seen.
+  RegisterNotices();
   NoteStartupStep("link-start");
   const bool started = link_.Start();
   NoteStartupStep("link-started");
@@ -105,7 +108,10 @@ void CCalibrationDlg::OnOpenConversation() {
     ClosePath(closeRequest_ == CloseRequest::Keep);
     return;
   }
-  RegisterNotices();
+  std::vector<std::pair<DeviceNotice, std::wstring>> held;
+  held.swap(heldNotices_);
+  noticeStops_ = false;
+  for (const auto& notice : held) OnNotice(notice.first, notice.second);
   if (completionPending_) OnCompletion();
 }
 
@@ -146,7 +152,7 @@ void CCalibrationDlg::RegisterNotices() {
   // to the window's thread.
   notices_ =
       link_.RegisterArrivalNotifications(hwnd(), [this](DeviceNotice notice, const std::wstring& path) {
-        tasks_.Post([this, notice, path] { OnNotice(notice, path); });
+        noticeTasks_.Post([this, notice, path] { OnNotice(notice, path); });
       });
 }
 
@@ -165,6 +171,11 @@ void CCalibrationDlg::PostRefusal() {
 
 void CCalibrationDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
   if (closing_) return;
+  if (conversing_) {
+    heldNotices_.emplace_back(notice, path);
+    if (notice == DeviceNotice::Removal && link_.IsBoundPath(path)) noticeStops_ = true;
+    return;
+  }
   if (link_.OnDeviceNotice(notice, path) != NoticeOutcome::Removed) return;
   timer_.Stop();
   messages_.ShowResourceMessage(IDS_FRAME_REMOVED, IDS_CAPTION, L"");
@@ -226,6 +237,7 @@ void CCalibrationDlg::ClosePath(bool keep) {
     return;
   }
   closing_ = true;
+  NoteStartupStep("close-asked");
   timer_.Stop();
   // Closed in any case: a full-screen window that ignores OK and Cancel would trap the user.
   struct EndOnExit {
@@ -243,7 +255,9 @@ void CCalibrationDlg::OnDestroy() {
   cursor_.Show();
   notices_.reset();
   tasks_.Detach();
+  noticeTasks_.Detach();
   link_.End();
+  NoteStartupStep("link-ended");
   messages_.SetOwner(nullptr);
 }
 
@@ -281,6 +295,9 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
       return true;
     case WM_WINDOW_TASKS:
       RunTasks();
+      return true;
+    case WM_NOTICE_TASKS:
+      noticeTasks_.RunPending();
       return true;
     case WM_OPEN_CONVERSATION:
       OnOpenConversation();

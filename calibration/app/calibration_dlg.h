@@ -7,6 +7,8 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "calibration/run.h"
 #include "common/settings_store.h"
@@ -23,8 +25,10 @@ namespace tactra::calib {
 
 // Posted by the reader worker after the last target.
 constexpr UINT WM_CALIBRATION_COMPLETE = WM_USER + 101;
-// Work handed over by other threads (notices of a host with a thread of its own).
+// Work handed over by other threads: the run's refusals, and the notices of a host with a
+// thread of its own (a queue of their own, so that they are not held with the refusals).
 constexpr UINT WM_WINDOW_TASKS = WM_APP + 1;
+constexpr UINT WM_NOTICE_TASKS = WM_APP + 3;
 // Posted to itself at start: the opening conversation runs once the window is on screen.
 constexpr UINT WM_OPEN_CONVERSATION = WM_APP + 2;
 constexpr UINT_PTR kBlinkTimer = 1;
@@ -48,7 +52,7 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   // RunPort.
   void Pause(std::chrono::milliseconds duration) override;
   void PostCompletion() override;
-  bool Interrupted() const override { return closeRequest_ != CloseRequest::None; }
+  bool Interrupted() const override { return closeRequest_ != CloseRequest::None || noticeStops_; }
   void PostRefusal() override;
   // RunComputer.
   RunResult Compute(int mode, const MeasuredTargets& targets) override;
@@ -83,6 +87,7 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   std::unique_ptr<NoticeRegistration> notices_;
   CalibrationRun run_;
   ui::WindowTasks tasks_{WM_WINDOW_TASKS};
+  ui::WindowTasks noticeTasks_{WM_NOTICE_TASKS};
 
   int osClass_ = 0;
   int orientation_ = 0;
@@ -95,6 +100,10 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   CloseRequest closeRequest_ = CloseRequest::None;
   bool completionPending_ = false;
   bool tasksHeld_ = false;  // tasks came while the conversation waited
+  // Notices that came while the conversation waited: taken once it has stopped (the link must
+  // not be bound again under its wait); the removal of the frame stops it.
+  std::vector<std::pair<DeviceNotice, std::wstring>> heldNotices_;
+  bool noticeStops_ = false;
 
   ui::ProgramIcon icon_;
   win32::UniqueIcon okIcon_;

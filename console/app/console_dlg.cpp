@@ -172,6 +172,7 @@ void CTactraConsoleDlg::RefreshPage(int tab) {
 
 void CTactraConsoleDlg::OnCancel() {
   if (model_.busy()) return;
+  NoteStartupStep("close-asked");
   EndDialog(IDCANCEL);
 }
 
@@ -196,9 +197,11 @@ void CTactraConsoleDlg::OnDestroy() {
   // No reply may reach a page that is going: the workers stop before the pages do.
   usb_.SetOwner(nullptr);
   usb_.StopWorkers();
+  NoteStartupStep("workers-stopped");
   tasks_.Detach();
   notices_.reset();
   tray_.Remove();
+  NoteStartupStep("window-ended");
 }
 
 void CTactraConsoleDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {

@@ -13,5 +13,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   } catch (...) {
     result = 1;
   }
+  // The end is timed too: what a user waits for after closing the window.
+  tactra::win32::NoteStartupStep(L"TACTRA_CONSOLE_STARTUP_LOG", "winmain-end");
   return result;
 }

@@ -203,6 +203,31 @@ def scenario_unplug(env):
         frame.stop()
 
 
+def scenario_unplug_at_start(env):
+    # Unplugged while the run opens its conversation with the frame (its mode request held 1 s):
+    # the program follows the removal from its first moment and ends at once, not when a wait
+    # runs out on handles of a frame that is gone.
+    frame = Frame(env, 3, touch="manual")
+    frame.ctl("fault", "6:1", "delay", "1000")
+    program = Kelvane(env, frame.port)
+    try:
+        program.window()
+        frame.ctl("unplug")
+        started = time.time()
+        first = dismiss_box(env, "KelvaneLangEN.dll", timeout_ms=10000)
+        check(first == (1061, 1050), "first message %s" % (first,))
+        seen = time.time() - started
+        second = dismiss_box(env, "KelvaneLangEN.dll")
+        check(second == (1065, 1050), "second message %s" % (second,))
+        check(program.wait_exit(15), "the program did not end")
+        codes = [c for c, _ in frame.calibration_commands()]
+        check(codes == [GET_MODE], "commands %s" % codes)
+        return "1061 %.1f s after the unplug, then 1065" % seen
+    finally:
+        program.kill()
+        frame.stop()
+
+
 def scenario_degenerate_fit(env):
     # Raw Y equals raw X: the four corners lie on one line, far enough apart to be taken.
     frame = Frame(env, 2, extra=("--raw-map", "1,2,0,1,2,0"))
@@ -351,6 +376,7 @@ SCENARIOS = [
     ("no touch: time-out", scenario_no_touch, SIM),
     ("no frame", scenario_no_frame, BOTH),
     ("unplugged during the run", scenario_unplug, BOTH),
+    ("unplugged as the run starts", scenario_unplug_at_start, BOTH),
     ("mode 2, corners on a line", scenario_degenerate_fit, SIM),
     ("CMD_CAL_BEGIN refused", scenario_begin_refused, SIM),
     ("mouse setting unreadable", scenario_mouse_setting_unreadable, SIM),

@@ -170,8 +170,8 @@ class Bridge {
       vendorId_ = f.vendorId;
       productId_ = f.productId;
     }
-    const Collection collection{channel,         f.vendorId, f.productId, f.inputLength, f.outputLength,
-                                ReportIdOfChannel(channel)};
+    const Collection collection{channel,       f.vendorId,     f.productId,
+                                f.inputLength, f.outputLength, ReportIdOfChannel(channel)};
     std::wstring error;
     if (!AddFrameDevices(inf_, {collection}, error)) {
       Say("the device cannot be added: %s", Narrow(error));

@@ -356,7 +356,8 @@ static NTSTATUS vframe_write(struct vframe_device* vf, IRP* irp) {
   /* The bridge gets the whole report as the program wrote it, report ID byte first. */
   length = 0;
   if (!vf->report_id) report[length++] = 0;
-  if (packet->reportBufferLen > VFRAME_MAX_REPORT - length) return vframe_complete(irp, STATUS_INVALID_BUFFER_SIZE, 0);
+  if (packet->reportBufferLen > VFRAME_MAX_REPORT - length)
+    return vframe_complete(irp, STATUS_INVALID_BUFFER_SIZE, 0);
   vframe_copy(report + length, packet->reportBuffer, packet->reportBufferLen);
   length += packet->reportBufferLen;
 
@@ -484,7 +485,8 @@ static void NTAPI vframe_connection_thread(void* context) {
       status = io.Status;
     }
     /* The bridge went away, or sent what no bridge sends: wait for the next one. */
-    if (!NT_SUCCESS(status) || !vframe_take(&vf->decoder, vf->read_chunk, io.Information, vframe_deliver, vframe_acknowledged, vf))
+    if (!NT_SUCCESS(status) ||
+        !vframe_take(&vf->decoder, vf->read_chunk, io.Information, vframe_deliver, vframe_acknowledged, vf))
       vframe_disconnect(vf);
   }
   vframe_disconnect(vf);

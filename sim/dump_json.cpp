@@ -65,6 +65,7 @@ std::string DumpJsonHead(const FrameModel& model, const DumpContext& context) {
   const proto::RecordBytes record = proto::EncodeRecord(model.record());
   std::string out = "{";
   out += "\"connected\":" + std::string(Bool(context.connected));
+  out += ",\"present\":" + std::to_string(context.present);
   out += ",\"mode\":" + std::to_string(model.mode());
   out += ",\"calibrating\":" + std::string(Bool(model.calibrating()));
   out += ",\"option13\":" + std::to_string(s.option13);
@@ -95,6 +96,13 @@ std::string DumpJsonHead(const FrameModel& model, const DumpContext& context) {
     out += "{\"report_id\":" + std::to_string(key.reportId) + ",\"code\":" + std::to_string(key.code) +
            ",\"kind\":\"" + FaultName(fault.kind) + "\",\"delay_ms\":" + std::to_string(fault.delay.count()) +
            "}";
+  }
+  out += "],\"stalled\":[";
+  first = true;
+  for (int channel = 0; channel < kFrameChannels; ++channel) {
+    if (!model.stalled(channel)) continue;
+    out += (first ? "" : ",") + std::to_string(channel);
+    first = false;
   }
   out += "],\"paths\":[";
   for (std::size_t i = 0; i < context.paths.size(); ++i) out += (i ? "," : "") + Quoted(context.paths[i]);

@@ -11,6 +11,7 @@ namespace tactra::sim {
 
 struct DumpContext {
   bool connected = true;
+  int present = 6;  // collections that have arrived (fewer while a staggered plug-in goes on)
   std::vector<std::string> paths;
   const Finger* finger = nullptr;
 };

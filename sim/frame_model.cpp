@@ -50,6 +50,10 @@ void FrameModel::SetFault(FaultKey key, Fault fault) {
   }
 }
 
+void FrameModel::SetStalled(int channel, bool stalled) {
+  if (channel >= 0 && channel < kFrameChannels) stalled_[channel] = stalled;
+}
+
 const Fault& FrameModel::FaultFor(uint8_t reportId, uint8_t code) const {
   static const Fault none;
   auto it = faults_.find({reportId, code});

@@ -77,6 +77,10 @@ class FrameModel {
   void PowerOff();
 
   void SetFault(FaultKey key, Fault fault);
+  // A stalled channel takes no output report at all until the stall ends: the server neither
+  // hands it here nor acknowledges it, so the host's write stays pending.
+  void SetStalled(int channel, bool stalled);
+  bool stalled(int channel) const { return channel >= 0 && channel < kFrameChannels && stalled_[channel]; }
 
   const std::array<ChannelSpec, kFrameChannels>& channels() const { return channels_; }
   int mode() const { return mode_; }
@@ -120,6 +124,7 @@ class FrameModel {
   std::vector<uint8_t> pendingResult_;
   int pendingMode_ = 0;
   std::map<FaultKey, Fault> faults_;
+  std::array<bool, kFrameChannels> stalled_{};
   std::vector<ReceivedReport> received_;
   uint64_t receivedTotal_ = 0;
   std::size_t receivedBytes_ = 0;

@@ -18,9 +18,10 @@ const char kUsage[] =
     "  tactra-framesim serve [--port P] [--mode 2|3|4] [--screen WxH] [--raw-map a,b,c,d,e,f]\n"
     "                        [--noise N] [--touch auto|manual] [--rate HZ] [--hold-samples N]\n"
     "                        [--state FILE] [--cal-samples] [--ch3-output 4|8]\n"
-    "  tactra-framesim ctl [--port P] dump | plug [--new-paths] | unplug [--new-paths] |\n"
-    "                      touch X Y | lift |\n"
+    "  tactra-framesim ctl [--port P] dump | plug [--new-paths] [--staggered MS] |\n"
+    "                      unplug [--new-paths] | touch X Y | lift |\n"
     "                      fault CODE none|silent|refuse|duplicate|malformed|delay MS |\n"
+    "                      fault chC stall|none |\n"
     "                      send REPORT-HEX [--channel C] [--count N] |\n"
     "                      wait-received N [--timeout MS] | quit\n";
 

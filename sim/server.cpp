@@ -196,7 +196,7 @@ bool FrameServer::HandleMessage(Connection& c, const wire::Message& m, Clock::ti
         const std::vector<std::string> paths = Paths();
         const auto it = std::find(paths.begin(), paths.end(), request.path);
         wire::OpenReply reply;
-        if (connected_ && it != paths.end()) {
+        if (connected_ && it != paths.end() && it - paths.begin() < present_) {
           c.channel = static_cast<int>(it - paths.begin());
           c.role = request.access == wire::kAccessRead ? Role::Reader : Role::Writer;
           reply = {true, options_.channels[c.channel].input, options_.channels[c.channel].output};
@@ -231,7 +231,7 @@ bool FrameServer::HandleMessage(Connection& c, const wire::Message& m, Clock::ti
   std::vector<wire::InterfaceInfo> list;
   if (connected_) {
     const std::vector<std::string> paths = Paths();
-    for (int n = 0; n < kFrameChannels; ++n) {
+    for (int n = 0; n < present_; ++n) {
       list.push_back({kFrameVendorId, kFrameProductId, options_.channels[n].input,
                       options_.channels[n].output, paths[n]});
     }
@@ -243,6 +243,11 @@ bool FrameServer::HandleMessage(Connection& c, const wire::Message& m, Clock::ti
 bool FrameServer::HandleOutput(Connection& c, const wire::Message& m, Clock::time_point now) {
   wire::Bytes report;
   if (!wire::ParseReport(m, wire::kOutput, report)) return false;
+  // Every output report has its number, whether the frame takes it or not, so that the client
+  // can tell which write an acknowledgement ends.
+  ++c.outputs;
+  // A stalled channel does not take it: not logged, not answered, never acknowledged.
+  if (model_.stalled(c.channel)) return true;
   std::vector<OutReport> replies;
   model_.HandleOutput(c.channel, report.data(), report.size(), replies);
   const std::size_t held = static_cast<std::size_t>(
@@ -250,6 +255,8 @@ bool FrameServer::HandleOutput(Connection& c, const wire::Message& m, Clock::tim
   const bool keep = c.held + held <= kMaxHeldReplies;
   if (keep) {
     c.held += held;
+    // Taken first, answered after: the acknowledgement leaves before any reply.
+    Queue(c, wire::EncodeAck(c.outputs));
     for (const OutReport& r : replies) Deliver(r, c.id);
   }
   AfterModelChange(now);
@@ -387,6 +394,7 @@ void FrameServer::RunTimers(Clock::time_point now) {
     finger_.Tick(now, reports);
     for (const OutReport& r : reports) Deliver(r);
   }
+  while (connected_ && present_ < kFrameChannels && now >= nextArrival_) ArriveNext(now);
   CheckWaits(now);
   for (auto& c : connections_) {
     if (c->role == Role::New && now - c->accepted >= kFirstMessageLimit) c->dead = true;
@@ -400,6 +408,7 @@ int FrameServer::PollTimeout(Clock::time_point now) const {
     if (!next || t < *next) next = t;
   };
   if (!delayed_.empty()) consider(delayed_.front().due);
+  if (connected_ && present_ < kFrameChannels) consider(nextArrival_);
   for (const auto& c : connections_) {
     if (c->waiting) consider(c->waitUntil);
     if (c->role == Role::New) consider(c->accepted + kFirstMessageLimit);

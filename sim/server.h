@@ -52,6 +52,8 @@ class FrameServer {
   static constexpr std::chrono::milliseconds kMaxAcceptPause{1000};
   // How long a quitting server still sends control answers.
   static constexpr std::chrono::milliseconds kQuitFlushLimit{2000};
+  // `ctl plug --staggered MS` takes at most this long between two collections.
+  static constexpr long kMaxArrivalGapMs = 10000;
 
   explicit FrameServer(ServerOptions options);
   ~FrameServer();
@@ -104,10 +106,13 @@ class FrameServer {
   void Reply(Connection& c, const std::string& text, int exitCode);
   void EndAnswer(Connection& c, const std::string& text, int exitCode);
   void Send(Connection& c, const std::vector<std::string>& args);
-  void Plug(bool newPaths);
+  // The collections arrive one by one, `gap` apart (all at once for 0).
+  void Plug(bool newPaths, std::chrono::milliseconds gap, Clock::time_point now);
   void Unplug(bool newPaths);
+  // The next collection of a staggered plug-in arrives.
+  void ArriveNext(Clock::time_point now);
   void CheckWaits(Clock::time_point now);
-  void SendNotices(uint8_t kind);
+  void SendNotice(uint8_t kind, int collection);
 
   // The state file: saved when changed, at most every kSaveInterval. True when the file holds
   // the current state.
@@ -120,6 +125,11 @@ class FrameServer {
   FrameModel model_;
   Finger finger_;
   bool connected_ = true;
+  // Collections 0..present_-1 are there: enumerated, open to handles, announced. Fewer than six
+  // only while a staggered plug-in goes on; the next one arrives at nextArrival_.
+  int present_ = kFrameChannels;
+  std::chrono::milliseconds arrivalGap_{0};
+  Clock::time_point nextArrival_{};
   bool quit_ = false;
   int generation_ = 1;        // part of the paths; changes when the frame moves port
   bool movePending_ = false;  // the next plug-in uses new paths

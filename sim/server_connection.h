@@ -21,6 +21,7 @@ struct FrameServer::Connection {
   // The client ended its sending side. It may still read: what it asked for is still sent.
   bool peerClosed = false;
   std::size_t held = 0;  // replies held back by a `delay` fault for this writer
+  uint32_t outputs = 0;  // output reports this writer sent: the number its acknowledgements carry
   bool closeWhenFlushed = false;
   bool dead = false;
   // `ctl wait-received`: the reply waits until the frame has received `waitFor` reports.

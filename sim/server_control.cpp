@@ -64,9 +64,47 @@ bool ParseFault(const std::vector<std::string>& args, std::size_t at, Fault& fau
 }
 
 const char* kUsage =
-    "commands: dump | plug [--new-paths] | unplug [--new-paths] | touch X Y | lift |\n"
+    "commands: dump | plug [--new-paths] [--staggered MS] | unplug [--new-paths] | touch X Y | lift |\n"
     "  fault CODE none|silent|refuse|duplicate|malformed [terminator|length]|delay MS |\n"
-    "  send REPORT-HEX [--channel C] [--count N] | wait-received N [--timeout MS] | quit\n";
+    "  fault chC stall|none | send REPORT-HEX [--channel C] [--count N] |\n"
+    "  wait-received N [--timeout MS] | quit\n";
+
+// "ch0".."ch5": a channel, for the faults that apply to a whole channel.
+bool ParseFaultChannel(const std::string& text, int& channel) {
+  long v = 0;
+  if (text.size() < 3 || text.compare(0, 2, "ch") != 0 ||
+      !wire::ParseControlNumber(text.substr(2), 0, kFrameChannels - 1, v))
+    return false;
+  channel = static_cast<int>(v);
+  return true;
+}
+
+struct PlugRequest {
+  bool newPaths = false;
+  std::chrono::milliseconds gap{0};
+};
+
+// plug [--new-paths] [--staggered MS], options in any order, each once. Empty when sound, else
+// why not.
+std::string ParsePlug(const std::vector<std::string>& args, PlugRequest& out) {
+  bool staggered = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--new-paths" && !out.newPaths) {
+      out.newPaths = true;
+    } else if (args[i] == "--staggered" && !staggered) {
+      long ms = 0;
+      if (i + 1 >= args.size() ||
+          !wire::ParseControlNumber(args[i + 1], 0, FrameServer::kMaxArrivalGapMs, ms))
+        return "plug: --staggered takes 0.." + std::to_string(FrameServer::kMaxArrivalGapMs) + " ms";
+      out.gap = std::chrono::milliseconds(ms);
+      staggered = true;
+      ++i;
+    } else {
+      return "plug: unknown or repeated option " + args[i];
+    }
+  }
+  return "";
+}
 
 // The channel whose input reports carry this report ID, or -1.
 int ChannelOfReportId(uint8_t id) {
@@ -152,15 +190,20 @@ void FrameServer::Control(Connection& c, const std::vector<std::string>& args, C
   const std::size_t n = args.size();
   const bool newPaths = n == 2 && args[1] == "--new-paths";
   if (command == "dump" && n == 1) {
-    c.dump = std::make_unique<DumpStream>(model_, DumpContext{connected_, Paths(), &finger_});
+    c.dump = std::make_unique<DumpStream>(model_, DumpContext{connected_, present_, Paths(), &finger_});
     Flush(c);
-  } else if ((command == "plug" || command == "unplug") && (n == 1 || newPaths)) {
-    if (command == "plug") {
-      Plug(newPaths);
-    } else {
-      Unplug(newPaths);
+  } else if (command == "plug") {
+    PlugRequest request;
+    const std::string problem = ParsePlug(args, request);
+    if (!problem.empty()) {
+      Reply(c, problem + "\n", 2);
+      return;
     }
-    Reply(c, connected_ ? "connected\n" : "disconnected\n", 0);
+    Plug(request.newPaths, request.gap, now);
+    Reply(c, "connected\n", 0);
+  } else if (command == "unplug" && (n == 1 || newPaths)) {
+    Unplug(newPaths);
+    Reply(c, "disconnected\n", 0);
   } else if (command == "touch" && n == 3) {
     double x = 0, y = 0;
     if (!ParseDouble(args[1], x) || !ParseDouble(args[2], y)) {
@@ -175,6 +218,14 @@ void FrameServer::Control(Connection& c, const std::vector<std::string>& args, C
       Reply(c, "", 0);
     } else {
       Reply(c, "lift: the finger is in auto mode (serve --touch manual)\n", 1);
+    }
+  } else if (command == "fault" && n >= 3 && args[1].compare(0, 2, "ch") == 0) {
+    int channel = 0;
+    if (n != 3 || !ParseFaultChannel(args[1], channel) || (args[2] != "stall" && args[2] != "none")) {
+      Reply(c, std::string("fault: a channel (ch0..ch5) takes stall or none\n") + kUsage, 2);
+    } else {
+      model_.SetStalled(channel, args[2] == "stall");
+      Reply(c, "", 0);
     }
   } else if (command == "fault" && n >= 3) {
     FaultKey key{};
@@ -242,12 +293,10 @@ void FrameServer::CheckWaits(Clock::time_point now) {
   }
 }
 
-void FrameServer::SendNotices(uint8_t kind) {
-  for (const std::string& path : Paths()) {
-    const wire::Bytes message = wire::EncodeNotice({kind, path});
-    for (auto& c : connections_) {
-      if (c->role == Role::Notices) Queue(*c, message);
-    }
+void FrameServer::SendNotice(uint8_t kind, int collection) {
+  const wire::Bytes message = wire::EncodeNotice({kind, Paths()[collection]});
+  for (auto& c : connections_) {
+    if (c->role == Role::Notices) Queue(*c, message);
   }
 }
 
@@ -266,15 +315,28 @@ void FrameServer::Unplug(bool newPaths) {
       c->socket.Close();
     }
   }
-  SendNotices(wire::kNoticeRemoval);
+  // Only what had arrived goes away; a staggered plug-in still under way ends here.
+  for (int n = 0; n < present_; ++n) SendNotice(wire::kNoticeRemoval, n);
+  present_ = 0;
 }
 
-void FrameServer::Plug(bool newPaths) {
+void FrameServer::Plug(bool newPaths, std::chrono::milliseconds gap, Clock::time_point now) {
   if (connected_) return;
   if (newPaths || movePending_) ++generation_;
   movePending_ = false;
   connected_ = true;
-  SendNotices(wire::kNoticeArrival);
+  present_ = 0;
+  arrivalGap_ = gap;
+  ArriveNext(now);
+  // Without a gap every collection arrives now, each with its notice, as before.
+  while (gap.count() == 0 && present_ < kFrameChannels) ArriveNext(now);
+}
+
+void FrameServer::ArriveNext(Clock::time_point now) {
+  if (present_ >= kFrameChannels) return;
+  SendNotice(wire::kNoticeArrival, present_++);
+  // Counted from this arrival, so that a late wake-up never brings two at once.
+  nextArrival_ = now + arrivalGap_;
 }
 
 }  // namespace tactra::sim

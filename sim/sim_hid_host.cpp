@@ -1,5 +1,6 @@
 #include "sim/sim_hid_host.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -14,15 +15,22 @@ namespace tactra::sim {
 
 namespace {
 
+// A write is pending from its Output message until the frame's acknowledgement of it: a frame
+// that stops taking reports leaves it pending, as the system's HID stack does. Acknowledgements
+// carry the number of the output report they answer, so the late one of a cancelled write never
+// ends a later write.
 class SimHandle : public HidHandle {
+  // How long a write waits for the acknowledgement of the one before; a frame that stopped
+  // taking reports costs it this much, then it is refused.
+  static constexpr std::chrono::milliseconds kLateAcknowledgement{100};
+
  public:
   SimHandle(net::Socket socket, wire::Decoder decoder, Access access, uint16_t outputLength)
       : socket_(std::move(socket)),
         decoder_(std::move(decoder)),
         access_(access),
-        outputLength_(outputLength) {
-    if (access_ == Access::Read) waiter_ = std::make_unique<SocketWaiter>(socket_);
-  }
+        outputLength_(outputLength),
+        waiter_(std::make_unique<SocketWaiter>(socket_)) {}
 
   ReadResult Read(uint8_t* buffer, std::size_t capacity, std::size_t& count, const Event& stop) override {
     count = 0;
@@ -49,35 +57,114 @@ class SimHandle : public HidHandle {
   bool Write(const uint8_t* data, std::size_t length) override {
     std::lock_guard<std::mutex> lock(writeMutex_);
     // The system HID stack refuses a buffer of any other length than the output report's.
-    if (access_ != Access::Write || broken_ || length != outputLength_ || length == 0) return false;
-    // The frame never speaks on a write connection: anything readable is its closing.
-    std::vector<net::PollItem> probe{{socket_.native(), true, false}};
-    if (net::Poll(probe, 0) != 0) {
-      broken_ = true;
-      return false;
-    }
+    if (access_ != Access::Write || length != outputLength_ || length == 0 || !waiter_->valid()) return false;
+    // An acknowledgement that came meanwhile ends the last write, whether or not the
+    // write-completion worker has seen it yet.
+    TakeAcknowledgements();
+    AwaitLateAcknowledgement();
+    if (broken_ || pending_) return false;
     const wire::Bytes message = wire::EncodeReport(wire::kOutput, data, length);
     if (!net::SendAll(socket_, message.data(), message.size())) {
-      broken_ = true;
+      Break();
       return false;
     }
-    written_.Set();
+    pending_ = true;
+    pendingNumber_ = ++sent_;
     return true;
   }
 
   bool WaitWriteDone(const Event& stop) override {
-    if (WaitAny({&stop, &written_}, kInfinite) != 1) return false;
-    written_.Reset();
-    return true;
+    if (access_ != Access::Write || !waiter_->valid()) return false;
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(writeMutex_);
+        TakeAcknowledgements();
+        if (done_) {
+          done_ = false;
+          return true;
+        }
+        if (broken_) return false;
+        // Set again, under the lock, by whatever ends a write from now on.
+        changed_.Reset();
+      }
+      const SocketWaiter::Wake wake = waiter_->WaitReadable(stop, changed_);
+      if (wake == SocketWaiter::Wake::Stopped || wake == SocketWaiter::Wake::Failed) return false;
+    }
   }
-  // A write here is done once its bytes are sent.
-  void CancelWrite() override {}
+
+  void CancelWrite() override {
+    std::lock_guard<std::mutex> lock(writeMutex_);
+    TakeAcknowledgements();
+    if (!pending_) return;
+    // Its acknowledgement, should it still come, names a write nobody waits for. The cancelled
+    // write ends as one the system cancelled: the completion worker sees it end.
+    pending_ = false;
+    Done();
+  }
 
  private:
   // The frame went away: this read completes empty, and no later read can start.
   ReadResult Broken() {
     broken_ = true;
     return ReadResult::Completed;
+  }
+
+  // Under writeMutex_: whatever the frame sent on this write connection, without waiting.
+  void TakeAcknowledgements() {
+    uint8_t chunk[512];
+    while (!broken_) {
+      wire::Message m;
+      wire::Decoder::Status status;
+      while ((status = decoder_.Next(m)) == wire::Decoder::Status::Message) {
+        uint32_t number = 0;
+        if (!wire::ParseAck(m, number)) {
+          Break();
+          return;
+        }
+        if (pending_ && number == pendingNumber_) {
+          pending_ = false;
+          Done();
+        }
+      }
+      if (status == wire::Decoder::Status::Bad) {
+        Break();
+        return;
+      }
+      const long n = net::Recv(socket_, chunk, sizeof chunk);
+      if (n == net::kWouldBlock) return;
+      // Closed: the frame was unplugged or has gone, and the handle with it.
+      if (n <= 0 || !decoder_.Feed(chunk, static_cast<std::size_t>(n))) Break();
+    }
+  }
+
+  // Under writeMutex_. The acknowledgement and the frame's reply travel on two connections, so
+  // the reply may be read first; a write right after it waits a moment for the acknowledgement
+  // that left before that reply, as the system's stack has completed a write before its answer.
+  void AwaitLateAcknowledgement() {
+    const auto deadline = std::chrono::steady_clock::now() + kLateAcknowledgement;
+    while (pending_ && !broken_) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return;
+      std::vector<net::PollItem> readable{{socket_.native(), true, false}};
+      if (net::Poll(readable, static_cast<int>(left.count())) <= 0) return;
+      TakeAcknowledgements();
+    }
+  }
+
+  // Under writeMutex_. A write in flight ends with the handle, as on a removed device.
+  void Break() {
+    broken_ = true;
+    if (pending_) {
+      pending_ = false;
+      Done();
+    }
+    changed_.Set();
+  }
+
+  void Done() {
+    done_ = true;
+    changed_.Set();
   }
 
   net::Socket socket_;
@@ -87,7 +174,12 @@ class SimHandle : public HidHandle {
   std::unique_ptr<SocketWaiter> waiter_;
   std::mutex writeMutex_;
   bool broken_ = false;  // guarded by the one reader, or by writeMutex_ for writers
-  Event written_;
+  // A write handle's state, guarded by writeMutex_.
+  bool pending_ = false;        // a write waits for its acknowledgement
+  uint32_t pendingNumber_ = 0;  // the number of its output report on this connection
+  uint32_t sent_ = 0;           // output reports sent so far
+  bool done_ = false;           // a write ended that WaitWriteDone has not reported yet
+  Event changed_;
 };
 
 class SimNoticeRegistration : public NoticeRegistration {

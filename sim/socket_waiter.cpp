@@ -27,6 +27,17 @@ SocketWaiter::Result SocketWaiter::Receive(uint8_t* buffer, std::size_t capacity
   }
 }
 
+bool SocketWaiter::Wait(const Event& stop, bool& failed) {
+  const Wake wake = WaitFor(stop, nullptr);
+  failed = wake == Wake::Failed;
+  return wake == Wake::Socket;
+}
+
+SocketWaiter::Wake SocketWaiter::WaitReadable(const Event& stop, const Event& wake) {
+  if (!valid_) return Wake::Failed;
+  return WaitFor(stop, &wake);
+}
+
 #ifdef _WIN32
 
 SocketWaiter::SocketWaiter(const net::Socket& socket) : socket_(socket) {
@@ -45,18 +56,22 @@ SocketWaiter::~SocketWaiter() {
   }
 }
 
-bool SocketWaiter::Wait(const Event& stop, bool& failed) {
-  if (closed_) return true;
-  HANDLE handles[2] = {static_cast<HANDLE>(stop.native()), static_cast<HANDLE>(event_)};
-  const DWORD got = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-  if (got == WAIT_OBJECT_0) return false;
+SocketWaiter::Wake SocketWaiter::WaitFor(const Event& stop, const Event* wake) {
+  if (stop.IsSet()) return Wake::Stopped;
+  if (closed_) return Wake::Socket;
+  HANDLE handles[3] = {static_cast<HANDLE>(stop.native()), static_cast<HANDLE>(event_),
+                       wake != nullptr ? static_cast<HANDLE>(wake->native()) : nullptr};
+  const DWORD got = WaitForMultipleObjects(wake != nullptr ? 3 : 2, handles, FALSE, INFINITE);
+  if (got == WAIT_OBJECT_0) return Wake::Stopped;
+  if (got == WAIT_OBJECT_0 + 2) return Wake::Event;
   WSANETWORKEVENTS happened;
   // Clears the event; FD_READ is recorded again by the next data, FD_CLOSE never again.
-  failed = got != WAIT_OBJECT_0 + 1 ||
-           WSAEnumNetworkEvents(socket_.native(), static_cast<WSAEVENT>(event_), &happened) != 0;
-  if (failed) return false;
+  if (got != WAIT_OBJECT_0 + 1 ||
+      WSAEnumNetworkEvents(socket_.native(), static_cast<WSAEVENT>(event_), &happened) != 0) {
+    return Wake::Failed;
+  }
   closed_ = (happened.lNetworkEvents & FD_CLOSE) != 0;
-  return true;
+  return Wake::Socket;
 }
 
 #else
@@ -67,18 +82,23 @@ SocketWaiter::SocketWaiter(const net::Socket& socket) : socket_(socket) {
 
 SocketWaiter::~SocketWaiter() = default;
 
-bool SocketWaiter::Wait(const Event& stop, bool& failed) {
+SocketWaiter::Wake SocketWaiter::WaitFor(const Event& stop, const Event* wake) {
   for (;;) {
-    if (stop.IsSet()) return false;
-    pollfd fds[2] = {{socket_.native(), POLLIN, 0}, {stop.native(), POLLIN, 0}};
-    const int n = ::poll(fds, 2, stop.PollLimitMs());
+    if (stop.IsSet()) return Wake::Stopped;
+    if (wake != nullptr && wake->IsSet()) return Wake::Event;
+    pollfd fds[3] = {{socket_.native(), POLLIN, 0},
+                     {stop.native(), POLLIN, 0},
+                     {wake != nullptr ? wake->native() : -1, POLLIN, 0}};
+    int limit = stop.PollLimitMs();
+    if (wake != nullptr && wake->PollLimitMs() >= 0 && (limit < 0 || wake->PollLimitMs() < limit))
+      limit = wake->PollLimitMs();
+    const int n = ::poll(fds, wake != nullptr ? 3 : 2, limit);
     if (n < 0) {
       if (errno == EINTR) continue;
-      failed = true;
-      return false;
+      return Wake::Failed;
     }
-    if (stop.IsSet()) return false;
-    if (fds[0].revents != 0) return true;
+    if (stop.IsSet()) return Wake::Stopped;
+    if (fds[0].revents != 0) return Wake::Socket;
   }
 }
 

@@ -26,9 +26,16 @@ class SocketWaiter {
   // Failed (the wait itself failed). A set stop event wins over waiting data.
   Result Receive(uint8_t* buffer, std::size_t capacity, std::size_t& count, const Event& stop);
 
+  enum class Wake { Socket, Event, Stopped, Failed };
+  // Waits, without receiving, until the socket may have something to read (Socket), `wake` is
+  // set (Event), or `stop` is set (Stopped, which wins). For a socket that another thread also
+  // receives from: that thread sets `wake` when it took what this one waits for.
+  Wake WaitReadable(const Event& stop, const Event& wake);
+
  private:
   // Waits until the socket may have something, or the stop event is set (false).
   bool Wait(const Event& stop, bool& failed);
+  Wake WaitFor(const Event& stop, const Event* wake);
 
   const net::Socket& socket_;
   bool valid_ = false;

@@ -16,6 +16,9 @@ class Writer {
     bytes_.push_back(static_cast<uint8_t>(v & 0xFF));
     bytes_.push_back(static_cast<uint8_t>(v >> 8));
   }
+  void U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>((v >> (8 * i)) & 0xFF));
+  }
   void Raw(const void* data, std::size_t length) {
     const auto* p = static_cast<const uint8_t*>(data);
     bytes_.insert(bytes_.end(), p, p + length);
@@ -45,6 +48,13 @@ class Reader {
     if (left_ < 2) return false;
     v = static_cast<uint16_t>(p_[0] | (p_[1] << 8));
     Skip(2);
+    return true;
+  }
+  bool U32(uint32_t& v) {
+    if (left_ < 4) return false;
+    v = static_cast<uint32_t>(p_[0]) | (static_cast<uint32_t>(p_[1]) << 8) |
+        (static_cast<uint32_t>(p_[2]) << 16) | (static_cast<uint32_t>(p_[3]) << 24);
+    Skip(4);
     return true;
   }
   bool Text(std::size_t length, std::string& out) {
@@ -198,6 +208,12 @@ Bytes EncodeControlDone(uint8_t exitCode) {
   return w.Finish();
 }
 
+Bytes EncodeAck(uint32_t number) {
+  Writer w(kAck);
+  w.U32(number);
+  return w.Finish();
+}
+
 bool ParseOpen(const Message& m, OpenRequest& out) {
   if (m.type != kOpen) return false;
   Reader r(m.payload);
@@ -263,6 +279,12 @@ bool ParseControlDone(const Message& m, uint8_t& exitCode) {
   if (m.type != kControlDone) return false;
   Reader r(m.payload);
   return r.U8(exitCode) && r.Done();
+}
+
+bool ParseAck(const Message& m, uint32_t& number) {
+  if (m.type != kAck) return false;
+  Reader r(m.payload);
+  return r.U32(number) && r.Done();
 }
 
 bool ParseControlNumber(const std::string& text, long min, long max, long& out) {

@@ -41,6 +41,7 @@ constexpr uint8_t kInput = 0x83;
 constexpr uint8_t kNotice = 0x84;
 constexpr uint8_t kControlText = 0x85;
 constexpr uint8_t kControlDone = 0x86;
+constexpr uint8_t kAck = 0x87;
 
 constexpr uint8_t kAccessRead = 0;
 constexpr uint8_t kAccessWrite = 1;
@@ -110,6 +111,8 @@ Bytes EncodeOpened(const OpenReply& reply);
 Bytes EncodeNotice(const Notice& notice);
 Bytes EncodeControlText(const std::string& text);  // text of at most kMaxBody - 1 bytes
 Bytes EncodeControlDone(uint8_t exitCode);
+// The frame took the `number`th output report of this write connection (the first is 1).
+Bytes EncodeAck(uint32_t number);
 
 // Parsers take a decoded message of the matching type and check every field; false when
 // the type differs or any field breaks its limit or the payload has bytes left over.
@@ -120,5 +123,6 @@ bool ParseInterfaces(const Message& m, std::vector<InterfaceInfo>& out);
 bool ParseOpened(const Message& m, OpenReply& out);
 bool ParseNotice(const Message& m, Notice& out);
 bool ParseControlDone(const Message& m, uint8_t& exitCode);
+bool ParseAck(const Message& m, uint32_t& number);
 
 }  // namespace tactra::sim::wire

@@ -12,5 +12,9 @@
 
 /* The hardware ID the INF matches; every collection's device carries it. */
 #define VFRAME_HARDWARE_ID L"root\\tactra_vframe"
+/* Each collection's device carries this one too, first, followed by its channel's digit: the
+ * driver is installed on each device by its own ID, so that adding one collection leaves the
+ * devices already there alone. */
+#define VFRAME_CHANNEL_HARDWARE_ID L"root\\tactra_vframe_"
 
 #endif

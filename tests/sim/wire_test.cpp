@@ -30,13 +30,13 @@ TEST(WireTest, MessagesSurviveAStreamCutAnywhere) {
   for (const Bytes& m :
        {EncodeReport(kOutput, report.data(), report.size()), EncodeControl({"fault", "0x13"}),
         EncodeInterfaces({{1, 2, 62, 0, "p0"}, {1, 2, 64, 64, "p5"}}), EncodeNotice({kNoticeRemoval, "p5"}),
-        EncodeControlDone(3)}) {
+        EncodeControlDone(3), EncodeAck(0x01020304)}) {
     stream.insert(stream.end(), m.begin(), m.end());
   }
   bool bad = false;
   const auto messages = Decode(stream, bad);
   ASSERT_FALSE(bad);
-  ASSERT_EQ(messages.size(), 6u);
+  ASSERT_EQ(messages.size(), 7u);
   OpenRequest open;
   ASSERT_TRUE(ParseOpen(messages[0], open));
   EXPECT_EQ(open.path, "\\\\?\\hid#x");
@@ -56,6 +56,10 @@ TEST(WireTest, MessagesSurviveAStreamCutAnywhere) {
   uint8_t code = 0;
   ASSERT_TRUE(ParseControlDone(messages[5], code));
   EXPECT_EQ(code, 3);
+  uint32_t number = 0;
+  ASSERT_TRUE(ParseAck(messages[6], number));
+  EXPECT_EQ(number, 0x01020304u);  // little-endian on the wire
+  EXPECT_EQ(EncodeAck(0x01020304), (Bytes{5, 0, 0, 0, kAck, 4, 3, 2, 1}));
 }
 
 TEST(WireTest, HeadersBeyondTheLimitsMakeTheStreamBad) {
@@ -92,6 +96,13 @@ TEST(WireTest, FieldsBeyondTheirLimitsAreRejected) {
   Bytes report;
   EXPECT_FALSE(ParseReport(parse(kInput, {}), kInput, report));
   EXPECT_FALSE(ParseReport(parse(kInput, {1}), kOutput, report));
+  // An acknowledgement is exactly its 4-byte number.
+  uint32_t number = 0;
+  for (const Bytes& payload : {Bytes{}, Bytes{1, 0, 0}, Bytes{1, 0, 0, 0, 0}}) {
+    EXPECT_FALSE(ParseAck(parse(kAck, payload), number)) << payload.size();
+  }
+  EXPECT_FALSE(ParseAck(parse(kControlDone, {1, 0, 0, 0}), number));
+  EXPECT_TRUE(ParseAck(parse(kAck, {1, 0, 0, 0}), number));
 }
 
 TEST(StateFileTest, RoundTripsAndRejectsBrokenFiles) {

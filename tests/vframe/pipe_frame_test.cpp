@@ -2,7 +2,9 @@
 // byte stream, every length is bounded, and a broken stream stays broken.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "vframe/pipe_frame.h"
@@ -102,6 +104,57 @@ TEST(PipeFrameTest, LengthsOutsideTheLimitsAreRefusedOnBothSides) {
   const unsigned char* report = nullptr;
   std::size_t length = 0;
   EXPECT_EQ(vframe_next_report(&decoder, &report, &length), VFRAME_BAD);
+}
+
+// What vframe_take hands out of a stream, in order: reports as they are, acknowledgements as
+// "ack SEQ taken|lost".
+struct Taken {
+  std::vector<std::string> items;
+  static void Report(void* self, const unsigned char* report, std::size_t length) {
+    static_cast<Taken*>(self)->items.push_back("report " + std::to_string(length) + " " +
+                                               std::to_string(report[0]));
+  }
+  static void Ack(void* self, unsigned seq, int taken) {
+    static_cast<Taken*>(self)->items.push_back("ack " + std::to_string(seq) + (taken ? " taken" : " lost"));
+  }
+};
+
+TEST(PipeFrameTest, AcknowledgementsTravelBetweenReportsAndOnlyWhereTheyAreExpected) {
+  uint8_t ack[VFRAME_FRAME_HEADER];
+  ASSERT_EQ(vframe_encode_ack(5, 1, ack, sizeof ack), VFRAME_FRAME_HEADER);
+  EXPECT_EQ(ack[0], 5);
+  EXPECT_EQ(ack[1], 0xC0);
+  EXPECT_EQ(vframe_encode_ack(5, 1, ack, 1), 0u);
+  Bytes stream;
+  const auto add = [&stream](const Bytes& b) { stream.insert(stream.end(), b.begin(), b.end()); };
+  const auto acknowledgement = [](unsigned seq, int taken) {
+    Bytes b(VFRAME_FRAME_HEADER);
+    vframe_encode_ack(seq, taken, b.data(), b.size());
+    return b;
+  };
+  add(Encode(Bytes(48, 6)));
+  add(acknowledgement(1, 1));
+  add(acknowledgement(VFRAME_SEQ_MASK + 2, 0));  // numbers wrap
+  add(Encode(Bytes{7, 1}));
+  add(acknowledgement(VFRAME_SEQ_MASK, 1));
+  const std::vector<std::string> expected = {"report 48 6", "ack 1 taken", "ack 1 lost", "report 2 7",
+                                             "ack 16383 taken"};
+  for (std::size_t piece : {std::size_t{1}, std::size_t{3}, stream.size()}) {
+    vframe_decoder decoder;
+    vframe_decoder_reset(&decoder);
+    Taken taken;
+    for (std::size_t at = 0; at < stream.size(); at += piece) {
+      const std::size_t n = std::min(piece, stream.size() - at);
+      ASSERT_TRUE(vframe_take(&decoder, stream.data() + at, n, Taken::Report, Taken::Ack, &taken)) << piece;
+    }
+    EXPECT_EQ(taken.items, expected) << "pieces of " << piece;
+  }
+  // The bridge never receives one: there it breaks the stream.
+  vframe_decoder decoder;
+  vframe_decoder_reset(&decoder);
+  Taken taken;
+  EXPECT_FALSE(vframe_take(&decoder, stream.data(), stream.size(), Taken::Report, nullptr, &taken));
+  EXPECT_EQ(taken.items, std::vector<std::string>{"report 48 6"});
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // and the simulated frame behind the bridge (scripts/vframe with-frame runs this program and sets
 // TACTRA_VFRAME_SIM to the frame it serves). Enumeration outcomes and report lengths, binding of
 // both programs' links, commands reaching the frame byte for byte, refused writes, and arrival and
-// removal as notices to a window.
+// removal as notices to a window, a staggered plug-in as six separate arrivals, and a stalled
+// channel holding a write.
 #include <windows.h>
 // clang-format off
 #include <dbt.h>
@@ -383,6 +384,79 @@ bool Eventually(Done done, std::chrono::milliseconds limit) {
     Sleep(100);
   }
   return true;
+}
+
+// A frame that arrives collection by collection: the bridge adds each device as its collection
+// arrives, so the window gets each arrival on its own, at the frame's pace.
+TEST(VirtualFrameHostTest, AStaggeredPlugArrivesAsSixSeparateNotices) {
+  const Frame frame = TheFrame();
+  REQUIRE_FRAME(frame);
+  NoticeWindow window;
+  std::unique_ptr<NoticeRegistration> registration = RegisterHidNotices(window.get());
+  ASSERT_NE(registration, nullptr);
+  frame.Control({"unplug"});
+  ASSERT_EQ(window.Await(DeviceNotice::Removal, 6, 30s).size(), 6u);
+  ASSERT_TRUE(FrameInterfaces().empty());
+  frame.Control({"plug", "--staggered", "1500"});
+  std::vector<std::chrono::steady_clock::time_point> times;
+  for (std::size_t k = 1; k <= 6; ++k) {
+    const auto arrived = window.Await(DeviceNotice::Arrival, 1, 30s);
+    ASSERT_EQ(arrived.size(), 1u) << "arrival " << k << " came with another";
+    times.push_back(std::chrono::steady_clock::now());
+    EXPECT_EQ(FrameInterfaces().size(), k) << "after arrival " << k;
+  }
+  for (std::size_t k = 1; k < times.size(); ++k) {
+    EXPECT_GE(times[k] - times[k - 1], 1000ms) << "arrival " << k + 1;
+  }
+}
+
+// A stalled channel: the write is held, then fails once the bridge gives up on the frame; the
+// frame never got it, and once the stall ends the link is answered again without help.
+TEST(VirtualFrameHostTest, AStalledChannelHoldsTheWriteAndTheLinkRecoversAfterwards) {
+  const Frame frame = TheFrame();
+  REQUIRE_FRAME(frame);
+  std::wstring path;
+  for (const HidInterface& i : FrameInterfaces()) {
+    if (i.inputLength == proto::kCalibrationReportLength) path = i.path;
+  }
+  ASSERT_FALSE(path.empty());
+  std::unique_ptr<HidHandle> write = OpenHidPath(path, Access::Write);
+  ASSERT_NE(write, nullptr);
+  proto::ReportBuffer command{};
+  proto::BuildCommand(command, proto::kCalibrationReportId, proto::CMD_CAL_GET_MODE, nullptr, 0);
+  const std::string before = frame.Control({"wait-received", "0"});
+  frame.Control({"fault", "ch4", "stall"});
+  ASSERT_TRUE(write->Write(command.data(), proto::kCalibrationReportLength));
+  Event stop;
+  const auto started = std::chrono::steady_clock::now();
+  std::thread timer([&] {
+    std::this_thread::sleep_for(1000ms);
+    stop.Set();
+  });
+  EXPECT_FALSE(write->WaitWriteDone(stop)) << "a stalled channel's write ended at once";
+  timer.join();
+  Event never;
+  std::future<bool> ended = std::async(std::launch::async, [&] { return write->WaitWriteDone(never); });
+  ASSERT_EQ(ended.wait_for(4s), std::future_status::ready) << "the held write never ended";
+  EXPECT_TRUE(ended.get());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+  EXPECT_EQ(frame.Control({"wait-received", "0"}), before) << "the stalled frame took the report";
+
+  std::unique_ptr<HidHost> host = CreateWin32HidHost();
+  ReplyOwner owner;
+  LinkConfig config = CalibrationLinkConfig();
+  config.replyWait = 2000ms;
+  Link link(*host, config);
+  link.SetOwner(&owner);
+  ASSERT_TRUE(link.Start());
+  frame.Control({"fault", "ch4", "stall"});
+  EXPECT_FALSE(link.Transact(proto::kCalibrationChannel, command.data(), proto::kCalibrationReportLength));
+  frame.Control({"fault", "ch4", "none"});
+  // The last held write ends within the bridge's hold of it.
+  std::this_thread::sleep_for(3s);
+  EXPECT_TRUE(link.Transact(proto::kCalibrationChannel, command.data(), proto::kCalibrationReportLength));
+  ASSERT_FALSE(owner.last.empty());
+  EXPECT_EQ(owner.last[1], proto::CMD_CAL_GET_MODE);
 }
 
 TEST(VirtualFrameHostTest, ABridgeThatGoesAwayLeavesTheDevicesSilentUntilAnotherTakesOver) {

@@ -2,6 +2,7 @@
 // It adds one device per collection of the frame, forwards reports between each device's pipe
 // and the frame's interface, and follows the frame: unplugged, its devices are removed; plugged
 // again, they are added again, so that programs get the system's own arrival and removal notices.
+// A frame whose collections arrive one by one gets its devices one by one, as each arrives.
 //
 //   tactra-vframe-bridge --sim HOST:PORT [--inf PATH]   serve until stopped or the frame quits
 //   tactra-vframe-bridge --stop                          stops the running bridge
@@ -78,7 +79,7 @@ class Bridge {
       Say("no simulated frame answers at %s", host_ + ":" + std::to_string(port_));
       return 1;
     }
-    if (!Plug()) Say("the frame is not plugged in; waiting for it");
+    if (!AddArrived()) Say("the frame is not plugged in; waiting for it");
     int result = 0;
     for (;;) {
       const HANDLE waits[2] = {stop, noticed_.native()};
@@ -123,7 +124,7 @@ class Bridge {
       if (notice == DeviceNotice::Arrival) arrival = true;
     }
     if (removal) Unplug();
-    if (arrival && channels_.empty()) Plug();
+    if (arrival) AddArrived();
   }
 
   bool IsServed(const std::wstring& path) const {
@@ -133,55 +134,67 @@ class Bridge {
     return false;
   }
 
-  bool Plug() {
+  // Adds a device for each collection of the frame that has none yet, one after the other, each
+  // once the one before is present, so that every collection arrives on its own. The frame's
+  // collections arrive in order, so the n-th one enumerated is channel n. True while any is
+  // served.
+  bool AddArrived() {
     std::vector<HidInterface> interfaces = frame_->Enumerate();
-    if (interfaces.empty()) return false;
     if (interfaces.size() > VFRAME_CHANNELS) interfaces.resize(VFRAME_CHANNELS);
-    std::vector<Collection> collections;
-    for (std::size_t i = 0; i < interfaces.size(); ++i) {
-      const HidInterface& f = interfaces[i];
-      const int channel = static_cast<int>(i);
-      auto bridge = std::make_unique<ChannelBridge>(*frame_, channel, f.path);
-      if (!bridge->Start()) {
-        Say("the pipe of collection %s cannot be created: is another bridge running?",
-            std::to_string(channel));
-        channels_.clear();
-        return false;
+    // Paths that are not the ones served: the frame went and came back between two notices.
+    for (std::size_t i = 0; i < paths_.size(); ++i) {
+      if (i >= interfaces.size() || interfaces[i].path != paths_[i]) {
+        Unplug();
+        break;
       }
-      channels_.push_back(std::move(bridge));
-      paths_.push_back(f.path);
-      collections.push_back(
-          {channel, f.vendorId, f.productId, f.inputLength, f.outputLength, ReportIdOfChannel(channel)});
     }
-    vendorId_ = collections[0].vendorId;
-    productId_ = collections[0].productId;
-    std::wstring error;
-    if (!AddFrameDevices(inf_, collections, error)) {
-      Say("the devices cannot be added: %s", Narrow(error));
-      channels_.clear();
-      paths_.clear();
-      return false;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + kPlugWait;
-    for (const auto& channel : channels_) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (!channel->WaitConnected(left.count() > 0 ? left : std::chrono::milliseconds(0))) {
-        Say("the driver did not connect in time");
+    const std::size_t before = channels_.size();
+    for (std::size_t i = channels_.size(); i < interfaces.size(); ++i) {
+      if (!AddCollection(static_cast<int>(i), interfaces[i])) {
         Unplug();
         return false;
       }
     }
-    const int wanted = static_cast<int>(collections.size());
+    if (channels_.size() > before && channels_.size() == VFRAME_CHANNELS)
+      Say("plugged %s collections", std::to_string(channels_.size()));
+    return !channels_.empty();
+  }
+
+  bool AddCollection(int channel, const HidInterface& f) {
+    auto bridge = std::make_unique<ChannelBridge>(*frame_, channel, f.path);
+    if (!bridge->Start()) {
+      Say("the pipe of collection %s cannot be created: is another bridge running?", std::to_string(channel));
+      return false;
+    }
+    if (channels_.empty()) {
+      vendorId_ = f.vendorId;
+      productId_ = f.productId;
+    }
+    const Collection collection{channel,       f.vendorId,     f.productId,
+                                f.inputLength, f.outputLength, ReportIdOfChannel(channel)};
+    std::wstring error;
+    if (!AddFrameDevices(inf_, {collection}, error)) {
+      Say("the device cannot be added: %s", Narrow(error));
+      return false;
+    }
+    channels_.push_back(std::move(bridge));
+    paths_.push_back(f.path);
+    const auto deadline = std::chrono::steady_clock::now() + kPlugWait;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (!channels_.back()->WaitConnected(left)) {
+      Say("the driver did not connect in time");
+      return false;
+    }
+    const int wanted = static_cast<int>(channels_.size());
     while (PresentInterfaces(vendorId_, productId_) < wanted) {
       if (std::chrono::steady_clock::now() > deadline) {
         Say("the devices' HID interfaces did not appear in time");
-        Unplug();
         return false;
       }
       Sleep(50);
     }
-    Say("plugged %s collections", std::to_string(wanted));
+    Say("collection %s added", std::to_string(channel));
     return true;
   }
 

@@ -1,8 +1,10 @@
 /* HID minidriver of the virtual frame: one device per collection of the frame, each answered by
  * the bridge over a named pipe of its own. The HID class driver above it asks for the descriptors
  * and attributes, keeps one read pending and hands down writes; input from the bridge completes
- * that read or waits in a small bounded queue. A bridge that is absent or goes away leaves the
- * device present and silent (writes fail); removal completes every pending read. */
+ * that read or waits in a small bounded queue. A write goes down the pipe and is held until the
+ * bridge says the frame took it (or did not), so a frame that stops taking reports leaves the
+ * write pending; a held write can be cancelled. A bridge that is absent or goes away leaves the
+ * device present and silent (writes fail); removal completes every pending read and write. */
 #include "hid_minidriver.h"
 #include "vframe/device_params.h"
 #include "vframe/pipe_frame.h"
@@ -48,6 +50,10 @@ struct vframe_device {
   /* Guarded by `lock`. */
   KSPIN_LOCK lock;
   LIST_ENTRY pending_reads;
+  /* Writes sent down the pipe, waiting for their acknowledgement; DriverContext[0] holds the
+   * report's number on the connection, [1] the length the write reports when taken. */
+  LIST_ENTRY held_writes;
+  ULONG held_count;
   struct vframe_report queue[VFRAME_QUEUE_LENGTH];
   ULONG queue_head;
   ULONG queue_count;
@@ -57,6 +63,7 @@ struct vframe_device {
    * writers hold while they use it. */
   KMUTEX pipe_mutex;
   HANDLE pipe;
+  ULONG sent_seq; /* the number of the last report sent on this connection */
   HANDLE write_event;
   UCHAR write_frame[VFRAME_MAX_FRAME];
 
@@ -260,32 +267,131 @@ static void vframe_deliver(void* context, const unsigned char* report, size_t le
 
 /* Writes ------------------------------------------------------------------------------------ */
 
-static NTSTATUS vframe_write(struct vframe_device* vf, IRP* irp, ULONG_PTR* written) {
+static NTSTATUS vframe_complete(IRP* irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+static void WINAPI vframe_cancel_write(DEVICE_OBJECT* fdo, IRP* irp) {
+  struct vframe_device* vf = vframe_from(fdo);
+  KIRQL irql;
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  KeAcquireSpinLock(&vf->lock, &irql);
+  RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+  vf->held_count--;
+  KeReleaseSpinLock(&vf->lock, irql);
+  /* The bridge may still acknowledge it; nothing waits for that any more. */
+  vframe_complete(irp, STATUS_CANCELLED, 0);
+}
+
+static ULONG vframe_held_seq(IRP* irp) { return (ULONG)(ULONG_PTR)irp->Tail.Overlay.DriverContext[0]; }
+
+/* Takes a held write out of the list: the one of report `seq`, or with `any` the oldest, unless
+ * it is being cancelled (its cancel routine completes it). Called with `lock` held. */
+static IRP* vframe_take_held(struct vframe_device* vf, BOOLEAN any, ULONG seq) {
+  LIST_ENTRY* entry;
+  for (entry = vf->held_writes.Flink; entry != &vf->held_writes; entry = entry->Flink) {
+    IRP* irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+    if (!any && vframe_held_seq(irp) != seq) continue;
+    if (!IoSetCancelRoutine(irp, NULL)) {
+      if (any) continue;
+      return NULL;
+    }
+    RemoveEntryList(entry);
+    vf->held_count--;
+    return irp;
+  }
+  return NULL;
+}
+
+/* Completes every held write that is not being cancelled: the bridge that would acknowledge them
+ * is gone, or the device is. */
+static void vframe_fail_held(struct vframe_device* vf, NTSTATUS status) {
+  for (;;) {
+    KIRQL irql;
+    IRP* irp;
+    KeAcquireSpinLock(&vf->lock, &irql);
+    irp = vframe_take_held(vf, TRUE, 0);
+    KeReleaseSpinLock(&vf->lock, irql);
+    if (!irp) return;
+    vframe_complete(irp, status, 0);
+  }
+}
+
+/* The bridge's word on report `seq`: taken by the frame (the write succeeds) or not (it fails as
+ * a device that did not answer in time). */
+static void vframe_acknowledged(void* context, unsigned seq, int taken) {
+  struct vframe_device* vf = (struct vframe_device*)context;
+  KIRQL irql;
+  IRP* irp;
+  KeAcquireSpinLock(&vf->lock, &irql);
+  irp = vframe_take_held(vf, FALSE, seq);
+  KeReleaseSpinLock(&vf->lock, irql);
+  if (!irp) return; /* cancelled meanwhile */
+  if (taken)
+    vframe_complete(irp, STATUS_SUCCESS, (ULONG_PTR)irp->Tail.Overlay.DriverContext[1]);
+  else
+    vframe_complete(irp, STATUS_IO_TIMEOUT, 0);
+}
+
+static NTSTATUS vframe_write(struct vframe_device* vf, IRP* irp) {
   IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
   const VFRAME_HID_XFER_PACKET* packet = (const VFRAME_HID_XFER_PACKET*)irp->UserBuffer;
   IO_STATUS_BLOCK io;
   LARGE_INTEGER wait;
   NTSTATUS status;
   SIZE_T length, frame;
+  ULONG seq;
+  KIRQL irql;
   UCHAR report[VFRAME_MAX_REPORT];
 
   /* Some class drivers pass the packet as the input buffer rather than the user buffer. */
   if (!packet && stack->Parameters.DeviceIoControl.InputBufferLength >= sizeof(VFRAME_HID_XFER_PACKET))
     packet = (const VFRAME_HID_XFER_PACKET*)stack->Parameters.DeviceIoControl.Type3InputBuffer;
-  if (!packet || !packet->reportBuffer || packet->reportBufferLen == 0) return STATUS_INVALID_PARAMETER;
-  if (vf->output_length == 0) return STATUS_INVALID_DEVICE_REQUEST;
+  if (!packet || !packet->reportBuffer || packet->reportBufferLen == 0)
+    return vframe_complete(irp, STATUS_INVALID_PARAMETER, 0);
+  if (vf->output_length == 0) return vframe_complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   /* The bridge gets the whole report as the program wrote it, report ID byte first. */
   length = 0;
   if (!vf->report_id) report[length++] = 0;
-  if (packet->reportBufferLen > VFRAME_MAX_REPORT - length) return STATUS_INVALID_BUFFER_SIZE;
+  if (packet->reportBufferLen > VFRAME_MAX_REPORT - length)
+    return vframe_complete(irp, STATUS_INVALID_BUFFER_SIZE, 0);
   vframe_copy(report + length, packet->reportBuffer, packet->reportBufferLen);
   length += packet->reportBufferLen;
 
   KeWaitForSingleObject(&vf->pipe_mutex, Executive, KernelMode, FALSE, NULL);
   if (!vf->pipe) {
     KeReleaseMutex(&vf->pipe_mutex, FALSE);
-    return STATUS_DEVICE_NOT_CONNECTED;
+    return vframe_complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
   }
+  seq = (vf->sent_seq + 1) & VFRAME_SEQ_MASK;
+  irp->Tail.Overlay.DriverContext[0] = (PVOID)(ULONG_PTR)seq;
+  irp->Tail.Overlay.DriverContext[1] = (PVOID)(ULONG_PTR)packet->reportBufferLen;
+  /* Held before it goes down: the acknowledgement may come before the pipe write returns. */
+  KeAcquireSpinLock(&vf->lock, &irql);
+  if (vf->removed || vf->held_count >= VFRAME_MAX_HELD) {
+    const BOOLEAN removed = vf->removed;
+    KeReleaseSpinLock(&vf->lock, irql);
+    KeReleaseMutex(&vf->pipe_mutex, FALSE);
+    return vframe_complete(irp, removed ? STATUS_DEVICE_NOT_CONNECTED : STATUS_DEVICE_BUSY, 0);
+  }
+  IoMarkIrpPending(irp);
+  InsertTailList(&vf->held_writes, &irp->Tail.Overlay.ListEntry);
+  vf->held_count++;
+  IoSetCancelRoutine(irp, vframe_cancel_write);
+  if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
+    /* Cancelled before the routine was set: it never goes down. */
+    RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+    vf->held_count--;
+    KeReleaseSpinLock(&vf->lock, irql);
+    KeReleaseMutex(&vf->pipe_mutex, FALSE);
+    vframe_complete(irp, STATUS_CANCELLED, 0);
+    return STATUS_PENDING;
+  }
+  KeReleaseSpinLock(&vf->lock, irql);
+
   frame = vframe_encode(report, length, vf->write_frame, sizeof vf->write_frame);
   status = ZwWriteFile(vf->pipe, vf->write_event, NULL, NULL, &io, vf->write_frame, (ULONG)frame, NULL, NULL);
   if (status == STATUS_PENDING) {
@@ -299,10 +405,16 @@ static NTSTATUS vframe_write(struct vframe_device* vf, IRP* irp, ULONG_PTR* writ
       status = io.Status;
     }
   }
+  if (NT_SUCCESS(status)) vf->sent_seq = seq;
   KeReleaseMutex(&vf->pipe_mutex, FALSE);
-  if (!NT_SUCCESS(status)) return STATUS_DEVICE_NOT_CONNECTED;
-  *written = packet->reportBufferLen;
-  return STATUS_SUCCESS;
+  if (!NT_SUCCESS(status)) {
+    /* Never went down: no acknowledgement comes for it. */
+    KeAcquireSpinLock(&vf->lock, &irql);
+    irp = vframe_take_held(vf, FALSE, seq);
+    KeReleaseSpinLock(&vf->lock, irql);
+    if (irp) vframe_complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
+  }
+  return STATUS_PENDING;
 }
 
 /* The connection to the bridge ---------------------------------------------------------------- */
@@ -327,6 +439,7 @@ static BOOLEAN vframe_connect(struct vframe_device* vf) {
   }
   KeWaitForSingleObject(&vf->pipe_mutex, Executive, KernelMode, FALSE, NULL);
   vf->pipe = pipe;
+  vf->sent_seq = 0; /* the bridge numbers this connection's reports from 1 */
   KeReleaseMutex(&vf->pipe_mutex, FALSE);
   vframe_decoder_reset(&vf->decoder);
   return TRUE;
@@ -339,6 +452,8 @@ static void vframe_disconnect(struct vframe_device* vf) {
   vf->pipe = NULL;
   KeReleaseMutex(&vf->pipe_mutex, FALSE);
   if (pipe) ZwClose(pipe);
+  /* Their acknowledgements went with the bridge. */
+  vframe_fail_held(vf, STATUS_DEVICE_NOT_CONNECTED);
 }
 
 static void NTAPI vframe_connection_thread(void* context) {
@@ -370,7 +485,9 @@ static void NTAPI vframe_connection_thread(void* context) {
       status = io.Status;
     }
     /* The bridge went away, or sent what no bridge sends: wait for the next one. */
-    if (!NT_SUCCESS(status) || !vframe_take(&vf->decoder, vf->read_chunk, io.Information, vframe_deliver, vf)) vframe_disconnect(vf);
+    if (!NT_SUCCESS(status) ||
+        !vframe_take(&vf->decoder, vf->read_chunk, io.Information, vframe_deliver, vframe_acknowledged, vf))
+      vframe_disconnect(vf);
   }
   vframe_disconnect(vf);
   PsTerminateSystemThread(STATUS_SUCCESS);
@@ -399,7 +516,8 @@ static NTSTATUS vframe_start(struct vframe_device* vf) {
   return PsCreateSystemThread(&vf->thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, vframe_connection_thread, vf);
 }
 
-/* Ends the connection and completes every pending read; safe to call more than once. */
+/* Ends the connection and completes every pending read and held write; safe to call more than
+ * once. */
 static void vframe_stop(struct vframe_device* vf) {
   KIRQL irql;
   IRP* irp;
@@ -421,6 +539,7 @@ static void vframe_stop(struct vframe_device* vf) {
     irp->IoStatus.Information = 0;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
   }
+  vframe_fail_held(vf, STATUS_DEVICE_NOT_CONNECTED);
   vframe_close_handle(&vf->stop_event);
   vframe_close_handle(&vf->read_event);
   vframe_close_handle(&vf->write_event);
@@ -485,8 +604,7 @@ static NTSTATUS WINAPI vframe_internal_ioctl(DEVICE_OBJECT* fdo, IRP* irp) {
     case VFRAME_IOCTL_HID_READ_REPORT:
       return vframe_read(vf, irp);
     case VFRAME_IOCTL_HID_WRITE_REPORT:
-      status = vframe_write(vf, irp, &information);
-      break;
+      return vframe_write(vf, irp);
     case VFRAME_IOCTL_HID_GET_STRING:
       status = vframe_string(irp, &information);
       break;
@@ -574,6 +692,7 @@ static NTSTATUS WINAPI vframe_add_device(DRIVER_OBJECT* driver, DEVICE_OBJECT* f
   vf->next = hid->NextDeviceObject;
   KeInitializeSpinLock(&vf->lock);
   InitializeListHead(&vf->pending_reads);
+  InitializeListHead(&vf->held_writes);
   KeInitializeMutex(&vf->pipe_mutex, 0);
   return vframe_read_parameters(vf, hid->PhysicalDeviceObject);
 }

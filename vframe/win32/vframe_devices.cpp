@@ -50,6 +50,10 @@ bool WriteParameters(HDEVINFO set, SP_DEVINFO_DATA& device, const Collection& c)
          SetValue(key.get(), VFRAME_VALUE_REPORT_ID, c.reportId);
 }
 
+std::wstring ChannelHardwareId(int channel) {
+  return std::wstring(VFRAME_CHANNEL_HARDWARE_ID) + static_cast<wchar_t>(L'0' + channel);
+}
+
 std::wstring Failed(const wchar_t* step) {
   return std::wstring(step) + L" failed, error " + std::to_wstring(GetLastError());
 }
@@ -76,9 +80,10 @@ bool AddFrameDevices(const std::wstring& inf, const std::vector<Collection>& col
     error = Failed(L"SetupDiCreateDeviceInfoList");
     return false;
   }
-  // The hardware ID as a list of one: the ID and two terminators.
-  std::wstring ids = std::wstring(VFRAME_HARDWARE_ID) + L'\0' + L'\0';
   for (const Collection& c : collections) {
+    // The channel's ID, then the common one, as a list: each ends in a terminator, the list in
+    // one more.
+    const std::wstring ids = ChannelHardwareId(c.channel) + L'\0' + VFRAME_HARDWARE_ID + L'\0' + L'\0';
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     if (!SetupDiCreateDeviceInfoW(set.get(), L"HIDClass", &GUID_DEVCLASS_HIDCLASS, L"Tactra virtual frame",
@@ -98,12 +103,16 @@ bool AddFrameDevices(const std::wstring& inf, const std::vector<Collection>& col
     RemoveFrameDevices();
     return false;
   }
-  BOOL reboot = FALSE;
-  if (!UpdateDriverForPlugAndPlayDevicesW(nullptr, VFRAME_HARDWARE_ID, inf.c_str(), INSTALLFLAG_FORCE,
-                                          &reboot)) {
-    error = Failed(L"UpdateDriverForPlugAndPlayDevices");
-    RemoveFrameDevices();
-    return false;
+  // By each new device's own ID: installing by the common one would start the devices already
+  // present again, and programs would see them leave and come back.
+  for (const Collection& c : collections) {
+    BOOL reboot = FALSE;
+    if (!UpdateDriverForPlugAndPlayDevicesW(nullptr, ChannelHardwareId(c.channel).c_str(), inf.c_str(),
+                                            INSTALLFLAG_FORCE, &reboot)) {
+      error = Failed(L"UpdateDriverForPlugAndPlayDevices");
+      RemoveFrameDevices();
+      return false;
+    }
   }
   return true;
 }

@@ -14,21 +14,9 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-LinkConfig WithWait(LinkConfig config, milliseconds wait) {
-  config.replyWait = wait;
-  return config;
-}
-
-struct MatchLink {
-  explicit MatchLink(LinkConfig linkConfig) : config(WithWait(linkConfig, milliseconds(200))) {
-    frame = host.AddFrame(L"frame", config);
-    link.SetOwner(&owner);
-  }
-  LinkConfig config;
-  FakeHidHost host;
-  std::vector<std::shared_ptr<FakeInterface>> frame;
-  RecordingOwner owner;
-  Link link{host, config, NoSleep()};
+// A link whose waits last 200 ms.
+struct MatchLink : BoundLink {
+  explicit MatchLink(LinkConfig linkConfig) : BoundLink(WithWait(linkConfig, milliseconds(200))) {}
 
   // Waits until channel `channel`'s reader has taken `reads` reads, so that what it dropped is
   // known to be dropped.

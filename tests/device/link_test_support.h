@@ -48,4 +48,22 @@ inline Bytes Command(uint8_t reportId, uint8_t code, std::size_t length) {
   return bytes;
 }
 
+// A bound link over one frame, pauses skipped; its workers run once the test starts it.
+struct BoundLink {
+  explicit BoundLink(LinkConfig linkConfig) : config(linkConfig), link(host, config, NoSleep()) {
+    frame = host.AddFrame(L"frame", config);
+    link.SetOwner(&owner);
+  }
+  LinkConfig config;
+  FakeHidHost host;
+  std::vector<std::shared_ptr<FakeInterface>> frame;
+  RecordingOwner owner;
+  Link link;
+};
+
+inline LinkConfig WithWait(LinkConfig config, std::chrono::milliseconds wait) {
+  config.replyWait = wait;
+  return config;
+}
+
 }  // namespace tactra::test

@@ -14,24 +14,6 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-// A bound link over one frame, workers running, pauses skipped.
-struct BoundLink {
-  explicit BoundLink(LinkConfig linkConfig) : config(linkConfig), link(host, config, NoSleep()) {
-    frame = host.AddFrame(L"frame", config);
-    link.SetOwner(&owner);
-  }
-  LinkConfig config;
-  FakeHidHost host;
-  std::vector<std::shared_ptr<FakeInterface>> frame;
-  RecordingOwner owner;
-  Link link;
-};
-
-LinkConfig WithWait(LinkConfig config, milliseconds wait) {
-  config.replyWait = wait;
-  return config;
-}
-
 TEST(LinkWriteTest, StateZeroTouchesNothing) {
   BoundLink b(ConsoleLinkConfig());
   ASSERT_TRUE(b.link.Start());

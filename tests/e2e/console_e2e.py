@@ -424,6 +424,53 @@ def scenario_plug_unplug(env):
         return "'%s' / '%s', also at new paths" % (connected, disconnected)
 
 
+def scenario_staggered_arrival(env):
+    # A frame plugged into a new port: its six collections come one by one, a second apart. The
+    # console says connected only once it can talk to the frame, and then it can, without a
+    # re-plug: the calibration page reads option and mode and shows them.
+    with console_up(env) as (frame, console):
+        connected = console.status()
+        frame.ctl("unplug", "--new-paths")
+        wait_until(lambda: console.status() != connected, 10, "the status did not change on removal")
+        frame.ctl("plug", "--staggered", "1000")
+        wait_until(lambda: console.status() == connected, 20, "never connected")
+        seen = len(frame.dump().get("present", []) or [])
+        before = frame.mark()
+        console.probe("tab", "2")
+        wait_until(lambda: len(frame.since(before)) >= 2, 10, "the calibration page read nothing")
+        time.sleep(0.5)
+        options, modes, enabled = calibration_page(console)
+        check(modes == [3] and all(enabled.values()), "the page shows %s %s" % (modes, enabled))
+        close_with_escape(console)
+    return "connected once bound (%s collections present then), the page answered" % (seen or "?")
+
+
+def scenario_stalled_channel(env):
+    # The frame stops taking reports on its settings channel: the calibration page's option read
+    # costs its wait, the mode is still read on the other channel; once the frame takes reports
+    # again the next refresh goes out and is answered, without a re-plug.
+    with console_up(env) as (frame, console):
+        frame.ctl("fault", "ch5", "stall")
+        open_calibration_page(console, frame)
+        time.sleep(2.5)
+        options, modes, enabled = calibration_page(console)
+        check(modes == [3] and not enabled[OPTION_BUTTONS[0]], "stalled: %s %s" % (modes, enabled))
+        frame.ctl("fault", "ch5", "none")
+        time.sleep(3.0)  # a write the system still holds ends by then
+        console.probe("tab", "0")
+        time.sleep(0.5)
+        before = frame.mark()
+        console.probe("tab", "2")
+        wait_until(lambda: any(b[:2] == bytes([7, 0x13]) for b in frame.received(SETTINGS_CHANNEL)), 15,
+                   "the option read never reached the frame")
+        time.sleep(0.8)
+        options, modes, enabled = calibration_page(console)
+        check(all(enabled.values()), "after the stall: %s %s" % (options, enabled))
+        check(len(frame.since(before)) >= 2, "the refresh did not go out")
+        close_with_escape(console)
+    return "the stalled read cost its wait; answered again after the stall"
+
+
 def scenario_options_and_next_start(env):
     reset_registry(env, 0)
     frame = Frame(env, 3)
@@ -1030,6 +1077,8 @@ SCENARIOS = [
     ("first start", scenario_first_start, BOTH),
     ("start without a frame", scenario_no_frame),
     ("plug and unplug, new paths", scenario_plug_unplug),
+    ("collections arriving one by one", scenario_staggered_arrival, BOTH),
+    ("a channel that stops taking reports", scenario_stalled_channel, BOTH),
     ("options Apply and next start", scenario_options_and_next_start),
     ("tray icon and minimise", scenario_tray),
     ("Chinese by argument", scenario_chinese_by_argument),

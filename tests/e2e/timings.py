@@ -81,39 +81,44 @@ def measure_export(env):
     return "file on disk after the dialog went: %s" % spread(taken)
 
 
-def measure_console_startup(env):
-    shares = []
-    for i in range(STARTS):
-        reset_registry(env, 0)
-        frame = Frame(env, 3)
-        log = os.path.join(env.artifacts, "timing-console-%d.log" % i)
-        console = Console(env, frame.port, startup_log=log)
-        try:
-            check(console.wait_ready(), "the console did not come up")
-            time.sleep(0.3)
-            shares.append(startup_overhead(log, "information-shown", FIXED_PAUSES_MS) -
-                          (startup_overhead(log, "winmain", 0) or 0))
-        finally:
-            console.kill()
-            frame.stop()
-    return "WinMain to the information shown, less pauses: %s" % spread(shares)
-
-
-def measure_kelvane_startup(env):
+def startup_shares(env, name, start, shown, step, pauses_ms):
+    """The program's own share of STARTS start-ups: from WinMain to `step`, less its pauses.
+    `start(frame, log)` starts the program, `shown(program)` waits until it shows `step`."""
     shares = []
     for i in range(STARTS):
         frame = Frame(env, 3, touch="manual")
-        log = os.path.join(env.artifacts, "timing-kelvane-%d.log" % i)
-        program = Kelvane(env, frame.port, startup_log=log)
+        log = os.path.join(env.artifacts, "timing-%s-%d.log" % (name, i))
+        program = start(frame, log)
         try:
-            program.window()
-            time.sleep(1.0)
-            shares.append(startup_overhead(log, "first-target", KELVANE_PAUSES_MS) -
-                          (startup_overhead(log, "winmain", 0) or 0))
+            shown(program)
+            shares.append(startup_overhead(log, step, pauses_ms) - (startup_overhead(log, "winmain", 0) or 0))
         finally:
             program.kill()
             frame.stop()
-    return "WinMain to the first target, less pauses: %s" % spread(shares)
+    return spread(shares)
+
+
+def measure_console_startup(env):
+    def start(frame, log):
+        reset_registry(env, 0)
+        return Console(env, frame.port, startup_log=log)
+
+    def shown(console):
+        check(console.wait_ready(), "the console did not come up")
+        time.sleep(0.3)
+
+    return "WinMain to the information shown, less pauses: %s" % startup_shares(
+        env, "console", start, shown, "information-shown", FIXED_PAUSES_MS)
+
+
+def measure_kelvane_startup(env):
+    def shown(program):
+        program.window()
+        time.sleep(1.0)
+
+    return "WinMain to the first target, less pauses: %s" % startup_shares(
+        env, "kelvane", lambda frame, log: Kelvane(env, frame.port, startup_log=log), shown, "first-target",
+        KELVANE_PAUSES_MS)
 
 
 MEASUREMENTS = [

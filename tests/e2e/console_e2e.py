@@ -318,7 +318,11 @@ def apply_config(console, frame, writes):
 
 def close_with_escape(console):
     console.key_to(console.wait_window(lambda w, h, t: t == TITLE, 10), "Escape")
+    asked = time.time()
     check(console.wait_exit(15), "Escape did not end the console")
+    # Its link's end has no pause: a second is plenty, seconds mean something waited in vain.
+    taken = time.time() - asked
+    check(taken < 1.5, "the console took %.1f s to end after Escape" % taken)
 
 
 @contextlib.contextmanager

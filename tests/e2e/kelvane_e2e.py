@@ -106,7 +106,11 @@ def full_run(env, mode, key, language_args=(), shots=None, exe="Kelvane.exe", cw
             screenshot(env, shots + "-complete.png")
         title = program.title()
         program.key(key)
+        asked = time.time()
         check(program.wait_exit(20), "the program did not end after %s" % key)
+        # Its 500 ms pause, then nothing that waits: seconds more mean something waited in vain.
+        taken = time.time() - asked
+        check(taken < 2.0, "the program took %.1f s to end after %s" % (taken, key))
         commands = frame.calibration_commands()
         codes = [c for c, _ in commands]
         check(codes == [GET_MODE, BEGIN, WRITE_RESULT, END], "commands %s" % codes)

@@ -131,5 +131,36 @@ TEST_F(SimWineTest, UnplugAndPlugReachTheNoticeHandling) {
   link.End();
 }
 
+// A program that closes ends its workers and its notice thread at once: each ends as soon as it
+// is told, never because the wait for it ran out. Both programs' links, after a conversation.
+TEST_F(SimWineTest, WorkersAndNoticeThreadEndAsSoonAsTheyAreTold) {
+  using Clock = std::chrono::steady_clock;
+  const auto since = [](Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  };
+  for (const bool console : {true, false}) {
+    SCOPED_TRACE(console ? "console" : "calibration program");
+    std::unique_ptr<HidHost> host = CreateSimHidHostFromEnvironment();
+    Owner owner;
+    Link link(*host, console ? ConsoleLinkConfig() : CalibrationLinkConfig(), NoSleep);
+    link.SetOwner(&owner);
+    Notices notices;
+    auto registration = link.RegisterArrivalNotifications(nullptr, notices.Callback());
+    ASSERT_NE(registration, nullptr);
+    ASSERT_TRUE(link.Start());
+    ReportBuffer command;
+    BuildCommand(command, kCalibrationReportId, CMD_CAL_GET_MODE, nullptr, 0);
+    ASSERT_TRUE(link.Transact(kCalibrationChannel, command.data(), 48));
+
+    Clock::time_point start = Clock::now();
+    link.StopWorkers();
+    EXPECT_LT(since(start), kWorkerStopWait / 2) << "a worker did not end when told";
+    start = Clock::now();
+    registration.reset();
+    EXPECT_LT(since(start), kWorkerStopWait / 2) << "the notice thread did not end when told";
+    link.End();
+  }
+}
+
 }  // namespace
 }  // namespace tactra::sim

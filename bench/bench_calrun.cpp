@@ -36,6 +36,7 @@ class NullPort : public calib::RunPort {
   void Pause(std::chrono::milliseconds) override {}
   void PostCompletion() override {}
   void PostRefusal() override {}
+  void RedrawTargets() override {}
 };
 
 class NullMessages : public Messages {

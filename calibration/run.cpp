@@ -52,8 +52,10 @@ void CalibrationRun::OpenConversation() {
   Send(proto::CMD_CAL_GET_MODE, nullptr, 0);
   // A mode reply after the wait, a second one or one to another program's request is not ours.
   modeAsked_.store(false);
-  // Answered or not, the mode is what it is now.
+  // Answered or not, the mode is what it is now, and the first target shows without waiting
+  // for the next blink.
   modeSettled_.store(true);
+  port_.RedrawTargets();
   if (port_.Interrupted()) return;
   port_.Pause(proto::pacing::kAfterGetMode);
   if (port_.Interrupted()) return;

@@ -53,6 +53,8 @@ class RunPort {
   virtual bool Interrupted() const { return false; }
   // Reader worker: the frame refused a command; the window's thread says so (message 1066).
   virtual void PostRefusal() = 0;
+  // Window thread: the targets' marks changed (the mode is known); they are drawn anew at once.
+  virtual void RedrawTargets() = 0;
 };
 
 // The measured points of the targets in the order they were taken.

@@ -186,7 +186,7 @@ void CCalibrationDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
 void CCalibrationDlg::OnTimer() {
   if (closing_) return;
   const TickAction action = run_.OnTimer();
-  for (const RECT& rect : targets_) InvalidateRect(hwnd(), &rect, FALSE);
+  RedrawTargets();
   if (action == TickAction::Cancel) {
     timer_.Stop();
     CancelPath();
@@ -213,7 +213,7 @@ void CCalibrationDlg::OnCompletion() {
   // The cursor count belongs to this thread, so the cursor comes back here, not on the worker.
   cursor_.Show();
   run_.WriteResult();
-  for (const RECT& rect : targets_) InvalidateRect(hwnd(), &rect, FALSE);
+  RedrawTargets();
 }
 
 void CCalibrationDlg::OnOK() {
@@ -325,6 +325,10 @@ void CCalibrationDlg::Pause(std::chrono::milliseconds duration) {
 }
 
 void CCalibrationDlg::PostCompletion() { PostMessageW(hwnd(), WM_CALIBRATION_COMPLETE, 0, 0); }
+
+void CCalibrationDlg::RedrawTargets() {
+  for (const RECT& rect : targets_) InvalidateRect(hwnd(), &rect, FALSE);
+}
 
 RunResult CCalibrationDlg::Compute(int mode, const MeasuredTargets& targets) {
   CalibrationInput input;

@@ -54,6 +54,7 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   void PostCompletion() override;
   bool Interrupted() const override { return closeRequest_ != CloseRequest::None || noticeStops_; }
   void PostRefusal() override;
+  void RedrawTargets() override;
   // RunComputer.
   RunResult Compute(int mode, const MeasuredTargets& targets) override;
   // LinkOwner (reader workers).

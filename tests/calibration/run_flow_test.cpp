@@ -11,7 +11,7 @@ namespace {
 TEST(Conversation, OpensWithModeThenBeginAndTheFixedPauses) {
   RunRig rig;
   rig.run.OpenConversation();
-  EXPECT_EQ(rig.Log(), (std::vector<std::string>{"send 1", "pause 50", "send 3", "pause 500"}));
+  EXPECT_EQ(rig.Log(), (std::vector<std::string>{"send 1", "redraw", "pause 50", "send 3", "pause 500"}));
   ASSERT_EQ(rig.link.Sent().size(), 2u);
   const std::vector<uint8_t> getMode{6, 1, 0, 0xFF};
   EXPECT_EQ(rig.link.Sent()[0].bytes.size(), 48u);
@@ -24,7 +24,7 @@ TEST(Conversation, WithoutAFrameEachCommandShowsNotConnectedAndThePausesStay) {
   rig.run.OpenConversation();
   rig.run.Finish(true);
   EXPECT_TRUE(rig.link.Sent().empty());
-  EXPECT_EQ(rig.Log(), (std::vector<std::string>{"pause 50", "pause 500", "pause 500"}));
+  EXPECT_EQ(rig.Log(), (std::vector<std::string>{"redraw", "pause 50", "pause 500", "pause 500"}));
   EXPECT_EQ(rig.messages.Shown(), (std::vector<std::pair<int, int>>(3, {IDS_NOT_CONNECTED, IDS_CAPTION})));
 }
 

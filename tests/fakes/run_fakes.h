@@ -23,6 +23,7 @@ class FakeRunPort : public RunPort {
   void PostCompletion() override { ++posts; }
   bool Interrupted() const override { return interrupted.load(); }
   void PostRefusal() override { ++refusals; }
+  void RedrawTargets() override { log_.Add("redraw"); }
 
   std::atomic<int> posts{0};
   std::atomic<int> refusals{0};  // handed to the window's thread

@@ -46,6 +46,7 @@ class RunHarness : public LinkOwner, public calib::RunPort, public calib::RunCom
   void Pause(milliseconds) override {}
   void PostCompletion() override { completed_.set_value(); }
   void PostRefusal() override { ++refusals_; }
+  void RedrawTargets() override {}
 
   calib::RunResult Compute(int, const calib::MeasuredTargets& targets) override {
     std::array<int32_t, 9> bx{}, by{};

@@ -11,14 +11,20 @@
 //   window_probe WINDOW settext PAGE ID TEXT      sets a control's text (a file dialog's name box)
 //   window_probe WINDOW tray                      whether its notification-area icon 128 is there
 //   window_probe WINDOW taskbar-created           tells it the shell's notification area restarted
+//   window_probe WINDOW resources                 what the window's process holds: handles, GDI and
+//                                                 USER objects, windows, private bytes ("-" where
+//                                                 the system does not tell)
 // A page is named by what it holds: info, config, calibration, options, about.
 // Exit 0 when done, 1 when the window or control was not found, 2 on bad arguments.
 #include <windows.h>
 // clang-format off
 #include <commctrl.h>
+#include <psapi.h>
 #include <shellapi.h>
 // clang-format on
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "common/win32/handles_win32.h"
 #include "tests/e2e/probe_text.h"
 
 namespace {
@@ -137,6 +144,120 @@ bool TrayIconThere(HWND window) {
   return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
+// A count GetGuiResources gives, or "-" when the system does not keep it (a 0 with an error set:
+// a process without objects gives 0 and no error).
+std::string GuiCount(HANDLE process, DWORD kind) {
+  SetLastError(ERROR_SUCCESS);
+  const DWORD count = GetGuiResources(process, kind);
+  if (count == 0 && GetLastError() != ERROR_SUCCESS) return "-";
+  return std::to_string(count);
+}
+
+// One entry of the system's list of open handles (information class 64).
+struct SystemHandleEntry {
+  void* object;
+  ULONG_PTR processId;
+  ULONG_PTR handleValue;
+  ULONG grantedAccess;
+  USHORT creatorBackTraceIndex;
+  USHORT objectTypeIndex;
+  ULONG handleAttributes;
+  ULONG reserved;
+};
+
+struct SystemHandleList {
+  ULONG_PTR count;
+  ULONG_PTR reserved;
+  SystemHandleEntry entries[1];
+};
+
+// How many handles the process holds by the system's list of every open handle: where
+// GetProcessHandleCount answers 0 (as under Wine), this list is still kept. -1 when neither tells.
+long long HandlesInSystemList(DWORD pid) {
+  using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto query = ntdll ? reinterpret_cast<Query>(
+                                 reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")))
+                           : nullptr;
+  if (!query) return -1;
+  constexpr ULONG kExtendedHandleInformation = 64;
+  constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004L);
+  std::vector<ULONG_PTR> buffer(1 << 16);  // ULONG_PTR: the list's alignment
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    ULONG needed = 0;
+    const ULONG size = static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR));
+    const LONG status = query(kExtendedHandleInformation, buffer.data(), size, &needed);
+    if (status == kLengthMismatch) {
+      // The list grows while it is read: room for more than it asked.
+      buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed / sizeof(ULONG_PTR) * 2));
+      continue;
+    }
+    if (status < 0) return -1;
+    const auto* list = reinterpret_cast<const SystemHandleList*>(buffer.data());
+    const std::size_t room = (size - offsetof(SystemHandleList, entries)) / sizeof(SystemHandleEntry);
+    long long count = 0;
+    for (std::size_t i = 0; i < list->count && i < room; ++i) {
+      if (list->entries[i].processId == pid) ++count;
+    }
+    return count;
+  }
+  return -1;
+}
+
+struct WindowCount {
+  DWORD pid;
+  long long count;
+};
+
+BOOL CALLBACK CountChild(HWND window, LPARAM data) {
+  auto* c = reinterpret_cast<WindowCount*>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == c->pid) ++c->count;
+  return TRUE;
+}
+
+BOOL CALLBACK CountTopLevel(HWND window, LPARAM data) {
+  CountChild(window, data);
+  EnumChildWindows(window, CountChild, data);
+  return TRUE;
+}
+
+// One line a soak compares over time: the window's process's handles, GDI and USER objects,
+// windows (top-level and child, a part of its USER objects that every system lists) and private
+// bytes.
+bool Resources(HWND window) {
+  DWORD pid = 0;
+  if (!GetWindowThreadProcessId(window, &pid) || pid == 0) return false;
+  tactra::win32::UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+  if (!process) return false;
+  DWORD counted = 0;
+  long long handles = GetProcessHandleCount(process.get(), &counted) ? static_cast<long long>(counted) : 0;
+  // A process holds handles from its first moment: 0 means the call is not implemented.
+  const char* handleSource = "process";
+  if (handles == 0) {
+    handles = HandlesInSystemList(pid);
+    handleSource = "system-list";
+  }
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  std::string privateText = "-";
+  if (GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                           sizeof memory)) {
+    // A system that fills only the short form says so in cb; its PagefileUsage is the same
+    // figure, the process's private commit.
+    const SIZE_T bytes = memory.cb >= sizeof memory ? memory.PrivateUsage : memory.PagefileUsage;
+    privateText = std::to_string(static_cast<unsigned long long>(bytes));
+  }
+  WindowCount windows{pid, 0};
+  EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
+  std::printf("pid=%lu handles=%s handles-from=%s gdi=%s user=%s windows=%lld private=%s\n",
+              static_cast<unsigned long>(pid), handles < 0 ? "-" : std::to_string(handles).c_str(),
+              handleSource, GuiCount(process.get(), GR_GDIOBJECTS).c_str(),
+              GuiCount(process.get(), GR_USEROBJECTS).c_str(), windows.count, privateText.c_str());
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,6 +274,8 @@ int main(int argc, char** argv) {
     PostMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   } else if (command == "show") {
     Show(window);
+  } else if (command == "resources") {
+    if (!Resources(window)) return 1;
   } else if (command == "post" && argc == 6) {
     PostMessageW(window, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)),
                  static_cast<WPARAM>(std::strtoull(argv[4], nullptr, 0)),

@@ -304,7 +304,8 @@ class Program:
     def key_to(self, wid, name):
         # Without a window manager the window needs the input focus before it gets keys.
         subprocess.run(["xdotool", "windowfocus", "--sync", wid], check=False, timeout=10)
-        subprocess.run(["xdotool", "key", "--window", wid, name], check=False, timeout=10)
+        # Press and release at once: a program that ends on the press must not leave the key down.
+        subprocess.run(["xdotool", "key", "--delay", "0", "--window", wid, name], check=False, timeout=10)
 
     def wait_exit(self, timeout):
         try:

@@ -104,8 +104,6 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
   // alone would double the start-up's own time).
   CreatePage(kTabInfo);
   options_.model().Load();
-  AddTrayIcon();
-  if (options_.model().minimizeAfterStart()) MinimizeToTray();
 
   ui::SelectTab(tabs, kTabInfo);
   ShowPage(kTabInfo);
@@ -147,14 +145,15 @@ void CTactraConsoleDlg::AddTrayIcon() {
   tray_.Add(hwnd(), IDR_MAINFRAME, WM_TRAYICON, icon_.smallIcon(), kTrayTip);
 }
 
-void CTactraConsoleDlg::MinimizeToTray() {
+void CTactraConsoleDlg::OnFirstShown() {
+  // The minimisation is asked before the icon is there, so that a click on the icon comes after it.
+  const bool minimize = options_.model().minimizeAfterStart();
+  if (minimize) PostMessageW(hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  AddTrayIcon();
   // Off the taskbar only while the icon is there to bring the window back.
-  if (tray_.added()) {
+  if (minimize && tray_.added()) {
     SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, GetWindowLongPtrW(hwnd(), GWL_EXSTYLE) & ~WS_EX_APPWINDOW);
   }
-  // The dialog's loop shows the window when its queue first runs empty; minimised before that,
-  // it would be shown again. So the minimisation follows the first showing.
-  minimizeWhenShown_ = true;
 }
 
 void CTactraConsoleDlg::ShowPage(int tab) {
@@ -250,11 +249,17 @@ bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
   }
   switch (message) {
     case WM_SHOWWINDOW:
-      if (wParam && minimizeWhenShown_) {
-        minimizeWhenShown_ = false;
-        PostMessageW(hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+      // The dialog's loop shows the window when its queue first runs empty; the tray icon (a
+      // conversation with the shell) and a minimisation (which must follow the showing, or the
+      // loop would show the window again) wait until then.
+      if (wParam && !shown_) {
+        shown_ = true;
+        PostMessageW(hwnd(), WM_FIRST_SHOWN, 0, 0);
       }
       return false;
+    case WM_FIRST_SHOWN:
+      OnFirstShown();
+      return true;
     case WM_WINDOW_TASKS:
       tasks_.RunPending();
       return true;

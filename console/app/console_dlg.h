@@ -31,6 +31,8 @@ namespace tactra::console {
 constexpr UINT WM_TRAYICON = WM_USER + 100;
 // Work handed over by the link's workers and a host's notice thread.
 constexpr UINT WM_WINDOW_TASKS = WM_APP + 1;
+// Once the window is first on screen: what need not delay its showing.
+constexpr UINT WM_FIRST_SHOWN = WM_APP + 2;
 
 // The pages' queue to the window's thread, over the window's tasks.
 class WindowTaskQueue : public WindowQueue {
@@ -64,7 +66,7 @@ class CTactraConsoleDlg : public ui::Dialog {
   void LayOutTabs();
   void CreatePage(int tab);
   void AddTrayIcon();
-  void MinimizeToTray();
+  void OnFirstShown();
   void ShowPage(int tab);
   void RefreshPage(int tab);
   void OnNotice(DeviceNotice notice, const std::wstring& path);
@@ -90,7 +92,7 @@ class CTactraConsoleDlg : public ui::Dialog {
   win32::UniqueFont statusFont_;
   std::unique_ptr<NoticeRegistration> notices_;
   ui::TrayIcon tray_;
-  bool minimizeWhenShown_ = false;
+  bool shown_ = false;
   // Notices that came while a sequence of requests was under way, taken once it is over.
   std::vector<std::pair<DeviceNotice, std::wstring>> deferredNotices_;
 };

@@ -2,7 +2,8 @@
 """Measures, under Wine against the simulated frame, what the programs cost a user in time:
 how long each ends after its window is asked to close, how long an export takes from the file
 dialog's OK to the file, and each program's own share of its start-up (WinMain to what the user
-first sees, less the fixed pauses). Prints figures; it fails only when a program does not work.
+first sees, less the fixed pauses), beside what Wine itself takes to a process's first dialog.
+Prints figures; it fails only when a program does not work.
 
 Run by hand: scripts/measure-timings [--starts N]
 """
@@ -15,7 +16,7 @@ import time
 
 from console_e2e import (CAL, DIALOG_OK, EXPORT, FILE_NAME_BOX, FIXED_PAUSES_MS, SAVE_TITLE, Console, console_up,
                          open_calibration_page, reset_registry)
-from harness import Frame, check, run_scenarios, startup_overhead, wait_until, windows_path
+from harness import Frame, check, run_scenarios, run_windows, startup_overhead, wait_until, windows_path
 from kelvane_e2e import FIXED_PAUSES_MS as KELVANE_PAUSES_MS
 from kelvane_e2e import Kelvane
 
@@ -124,7 +125,17 @@ def measure_kelvane_startup(env):
         KELVANE_PAUSES_MS)
 
 
+def measure_first_dialog(env):
+    taken = []
+    for _ in range(STARTS):
+        code, out = run_windows(env, ["first_dialog_probe.exe"])
+        check(code == 0 and "first-dialog-ms=" in out, "the probe did not run: %r" % out)
+        taken.append(float(out.split("first-dialog-ms=")[1].split()[0]))
+    return "main to the first, empty dialog (Wine's own share in both): %s" % spread(taken)
+
+
 MEASUREMENTS = [
+    ("Wine's first dialog", measure_first_dialog),
     ("console close", measure_console_close),
     ("calibration program close", measure_kelvane_close),
     ("export", measure_export),

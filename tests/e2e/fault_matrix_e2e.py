@@ -22,8 +22,11 @@ import subprocess
 import sys
 import time
 
-from console_e2e import (CAL, CONFIG_IDS, CONFIG_READS, FRAME_INFO, GREYED_SHOWN, MODE_BUTTONS, MODULE_EN,
-                         OPTION_BUTTONS, PLACEHOLDERS, APPLY, FACTORY, Console, calibration_page, report,
+import tempfile
+
+from console_e2e import (APPLY, CAL, CONFIG_IDS, CONFIG_READS, EXPORT, FACTORY, FRAME_INFO, GREYED_SHOWN, HAND_POINTS,
+                         IMPORT, MODE_BUTTONS, MODULE_EN, OPEN_TITLE, OPTION_BUTTONS, PLACEHOLDERS, SAVE_FAILED,
+                         SAVE_TITLE, Console, answer_file_dialog, calibration_file, calibration_page, report,
                          reset_registry, settings_report, wine_version)
 from harness import CAL_CHANNEL, SETTINGS_CHANNEL, Failure, Frame, check, poll, run_scenarios, run_windows
 
@@ -52,7 +55,7 @@ STALL_GAP_MS, UNPLUG_HOLD_MS = 600, 1500
 TABLE_A = [3, 5, 10, 20, 30, 45, 60, 90, 120, 180]
 TABLE_B = [100, 200, 300, 500, 750, 1000, 1500, 2000]
 # The controls of each setting of the configuration page (the edit box goes with 1044).
-SETTING_CONTROLS = {0x11: [1022], 0x12: [1023, 1024, 1025], 0x16: [1032, 1044], 0x17: [1059, 1060],
+SETTING_CONTROLS = {0x11: [1022], 0x12: [1023, 1024, 1025], 0x16: [1032, 1044], 0x17: [1059, 1060, 1045, 1046],
                     0x21: [1047, 1048, 1049], 0x15: [1026, 1027, 1028], 0x14: [1029, 1031, 1030]}
 # A read the frame refuses carries 0 as its first value: what the setting's controls show then
 # ((item or position, enabled); None: as before).
@@ -107,15 +110,17 @@ class Matrix:
         check(poll(lambda: self.console.status() == self.connected, 10, 0.1), "the frame was not found again")
 
     def boxes(self, expected):
-        """Closes every message box that comes; their text ids."""
+        """Closes every message box that comes; their text ids, or the text of one that is not a
+        string of the language module."""
         ids = []
         wait = 3000 if expected else 600
         while len(ids) < 6:
             code, out = run_windows(self.env, ["msgbox_probe.exe", str(wait), MODULE_EN])
             if code != 0:
                 return ids
-            ids.append(next((int(p.split("=")[1]) for line in out.splitlines() for p in line.split()
-                             if p.startswith("text-id=")), 0))
+            fields = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+            text_id = next((int(p.split("=")[1]) for p in out.split() if p.startswith("text-id=")), 0)
+            ids.append(text_id or fields.get("text"))
             wait = 400
         return ids
 
@@ -313,7 +318,8 @@ class ConfigRefresh(Sequence):
             if code == 0x16 and reply != "normal":
                 expected_edit = (expected_edit[0], expected[1044][1])
             wrong = {c: (view[c], expected[c]) for c in expected if view[c] != expected[c]}
-            check(not wrong and edit == expected_edit, "(shown, expected) %s, edit %s %s" % (wrong, edit, expected_edit))
+            check(not wrong and edit == expected_edit,
+                  "(shown, expected) %s, edit %s %s" % (wrong, edit, expected_edit))
         check(after["settings"] == before["settings"], "the frame's settings changed")
 
 
@@ -528,6 +534,68 @@ class CalibrationFactory(Sequence):
             check_calibration(m, state["option"], state["mode"], "the page")
 
 
+class CalibrationExport(Sequence):
+    name = "calibration export"
+    steps = [Step(CAL_CHANNEL, 0x07, 0.0, "export")]
+
+    def prepare(self, m, i):
+        m.tab(3)
+        m.tab(2, 2)
+        self.path = os.path.join(m.folder, "export-%d.ini" % len(os.listdir(m.folder)))
+        return {}
+
+    def requests(self, m, state):
+        return [report(CAL_CHANNEL, [6, 0x07, 0])[1]]
+
+    def trigger(self, m):
+        m.console.probe("click", CAL, str(EXPORT))
+        answer_file_dialog(m.console, SAVE_TITLE, self.path)
+
+    def boxes(self, i, kind):
+        # Only a record that came within the wait is written.
+        return [SAVE_FAILED] if fate(kind) == "lost" else []
+
+    def check(self, m, state, i, kind, before, after):
+        record = bytes.fromhex(before["record"])
+        if fate(kind) == "lost":
+            check(not os.path.exists(self.path), "a file was written")
+        else:
+            if kind == "refuse":
+                record = b"\0" + record[1:]  # the refusal's first value is 0
+            with open(self.path, "rb") as f:
+                check(f.read() == calibration_file(record), "the file is not the record the frame sent")
+        check(after["record"] == before["record"], "the frame's record changed")
+
+
+class CalibrationImport(Sequence):
+    name = "calibration import"
+    steps = [Step(CAL_CHANNEL, 0x06, 0.0, "import")]
+
+    def prepare(self, m, i):
+        m.tab(3)
+        m.tab(2, 2)
+        # A record the frame does not hold yet, in a file the user chose.
+        n = len(os.listdir(m.folder))
+        record = bytes([4, n % 10, 1, 0, 1]) + b"".join(
+            (x + n).to_bytes(2, "little", signed=True) + y.to_bytes(2, "little", signed=True) for x, y in HAND_POINTS)
+        self.path = os.path.join(m.folder, "import-%d.ini" % n)
+        with open(self.path, "wb") as f:
+            f.write(calibration_file(record))
+        return {"record": record}
+
+    def requests(self, m, state):
+        return [report(CAL_CHANNEL, [6, 0x06, 41] + list(state["record"]))[1]]
+
+    def trigger(self, m):
+        m.console.probe("click", CAL, str(IMPORT))
+        answer_file_dialog(m.console, OPEN_TITLE, self.path)
+
+    def check(self, m, state, i, kind, before, after):
+        done = KINDS[KIND_NAMES.index(kind)][3]
+        expected = state["record"].hex() if done else before["record"]
+        check(after["record"] == expected, "the frame holds the record %s" % after["record"])
+
+
 def fate(kind):
     return KINDS[KIND_NAMES.index(kind)][2]
 
@@ -553,9 +621,10 @@ def run_cell(m, seq, i, kind):
     else:
         m.ctl("fault", stall_channel, "stall")
 
-    m_began = time.time()
     seq.trigger(m)
-    stalled = m_began if kind == "stall" and i == 0 else None
+    # The sequence begins once the trigger is done (a file dialog may come first).
+    began = time.time()
+    stalled = began if kind == "stall" and i == 0 else None
     arrivals = {}
     for n, j in enumerate(logged):
         if stalled is not None and j > i:
@@ -587,7 +656,7 @@ def run_cell(m, seq, i, kind):
         return wait + steps[j].pause
 
     ends = [t + sum(cost(k) for k in range(j, len(steps))) for j, t in arrivals.items()]
-    end = max(ends) if ends else m_began + sum(cost(k) for k in range(len(steps)))
+    end = max(ends) if ends else began + sum(cost(k) for k in range(len(steps)))
     code, _ = m.console.probe("show")
     answered = time.time()
     check(code == 0, "the window is gone")
@@ -623,7 +692,7 @@ def run_cell(m, seq, i, kind):
 def all_rows():
     rows = []
     for seq in (InfoRefresh(), ConfigRefresh(), ConfigApply(), ConfigDefault(), CalibrationRefresh(),
-                CalibrationApply(), CalibrationFactory()):
+                CalibrationApply(), CalibrationFactory(), CalibrationExport(), CalibrationImport()):
         rows += [(seq, i) for i in range(len(seq.steps)) if not isinstance(seq, (ConfigDefault, CalibrationFactory))
                  or i == 0]
     return rows
@@ -638,11 +707,12 @@ SHORT = {("info", 0x02), ("config read", 0x14), ("config write", 0x12), ("config
 def run_matrix(env, rows, form):
     reset_registry(env, 0)
     frame = Frame(env, 3)
-    with wine_version(env, "win7"):
+    with wine_version(env, "win7"), tempfile.TemporaryDirectory(prefix="fault-matrix-") as folder:
         console = Console(env, frame.port)
         try:
             check(console.wait_ready(), "the console did not come up")
             m = Matrix(env, frame, console)
+            m.folder = folder
             # An option other than 0, so that a refused read (which carries 0) shows.
             m.tab(2, 2)
             console.probe("click", CAL, str(OPTION_BUTTONS[2]))

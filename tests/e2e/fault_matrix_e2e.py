@@ -3,7 +3,7 @@
 (harness.py, console_e2e.py).
 
 Rows are the commands the sequences of the three device pages send (a tab's reads, Apply,
-Default, the factory calibration); columns are the ways the frame fails that one command: it
+Default, the factory calibration, export and import); columns are the ways the frame fails that one command: it
 keeps silent, refuses, breaks the reply's terminator or its length, answers 2.5 s late, answers
 twice, stops taking reports on that command's channel, or is unplugged while that command waits.
 Each cell runs the sequence once and checks that
@@ -20,9 +20,8 @@ CI; the full form: fault_matrix_e2e.py ... --only "full".
 import os
 import subprocess
 import sys
-import time
-
 import tempfile
+import time
 
 from console_e2e import (APPLY, CAL, CONFIG_IDS, CONFIG_READS, EXPORT, FACTORY, FRAME_INFO, GREYED_SHOWN, HAND_POINTS,
                          IMPORT, MODE_BUTTONS, MODULE_EN, OPEN_TITLE, OPTION_BUTTONS, PLACEHOLDERS, SAVE_FAILED,
@@ -82,10 +81,12 @@ class Step:
 class Matrix:
     """The frame, the console and what the cells share."""
 
-    def __init__(self, env, frame, console):
+    def __init__(self, env, frame, console, folder):
         self.env, self.frame, self.console = env, frame, console
+        self.folder = folder  # the calibration files of export and import
         self.connected = console.status()
-        self.factory = frame.dump()["settings"]
+        dump = frame.dump()
+        self.factory, self.factory_record = dump["settings"], dump["record"]
 
     def ctl(self, *argv):
         return subprocess.run([self.env.framesim, "ctl", "--port", str(self.frame.port), *argv],
@@ -361,7 +362,7 @@ class ConfigApply(Sequence):
     def check(self, m, state, i, kind, before, after):
         code = self.steps[i].code
         expected = before["settings"]
-        if KINDS[KIND_NAMES.index(kind)][3]:
+        if done(kind):
             expected = taken(expected, code, state["values"][code])
         check(after["settings"] == expected, "the frame holds %s, not %s" % (
             after["settings"][SETTING_KEYS[code]], expected[SETTING_KEYS[code]]))
@@ -402,7 +403,7 @@ class ConfigDefault(Sequence):
 
     def check(self, m, state, i, kind, before, after):
         expected = dict(before["settings"])
-        if KINDS[KIND_NAMES.index(kind)][3]:
+        if done(kind):
             # Everything but the calibration option.
             expected = dict(m.factory, option13=before["settings"]["option13"])
         check(after["settings"] == expected, "the frame holds %s" % after["settings"])
@@ -497,9 +498,9 @@ class CalibrationApply(Sequence):
         return [1085] if kind == "refuse" else []
 
     def check(self, m, state, i, kind, before, after):
-        done = KINDS[KIND_NAMES.index(kind)][3]
-        option = state["chosen"][0] if i == 1 or done else state["option"]
-        mode = state["chosen"][1] if (i == 0 and kind != "unplug") or (i == 1 and done) else state["mode"]
+        carried = done(kind)
+        option = state["chosen"][0] if i == 1 or carried else state["option"]
+        mode = state["chosen"][1] if (i == 0 and kind != "unplug") or (i == 1 and carried) else state["mode"]
         check((after["option13"], after["mode"]) == (option, mode), "the frame holds option %s, mode %s; not %s, %s" % (
             after["option13"], after["mode"], option, mode))
         if kind == "unplug":
@@ -515,8 +516,13 @@ class CalibrationFactory(Sequence):
     steps = [Step(CAL_CHANNEL, 0x09, REREAD_PAUSE, "factory")] + CAL_READ_STEPS
 
     def prepare(self, m, i):
+        # The frame holds a record the user imported, so that the factory one shows.
         m.tab(3)
         m.tab(2, 2)
+        path, record = record_file(m)
+        m.console.probe("click", CAL, str(IMPORT))
+        answer_file_dialog(m.console, OPEN_TITLE, path)
+        check(poll(lambda: m.frame.dump()["record"] == record.hex(), 10, 0.1), "the import did not reach the frame")
         dump = m.frame.dump()
         return {"option": dump["option13"], "mode": dump["mode"]}
 
@@ -528,6 +534,8 @@ class CalibrationFactory(Sequence):
 
     def check(self, m, state, i, kind, before, after):
         check((after["option13"], after["mode"]) == (before["option13"], before["mode"]), "option or mode changed")
+        expected = m.factory_record if done(kind) else before["record"]
+        check(after["record"] == expected, "the frame holds the record %s" % after["record"])
         if kind == "unplug":
             check_calibration(m, [], [], "the page")
         else:
@@ -567,6 +575,17 @@ class CalibrationExport(Sequence):
         check(after["record"] == before["record"], "the frame's record changed")
 
 
+def record_file(m):
+    """A calibration file of a record the frame does not hold yet: (its path, the record)."""
+    n = len(os.listdir(m.folder))
+    record = bytes([4, n % 10, 1, 0, 1]) + b"".join(
+        (x + n).to_bytes(2, "little", signed=True) + y.to_bytes(2, "little", signed=True) for x, y in HAND_POINTS)
+    path = os.path.join(m.folder, "import-%d.ini" % n)
+    with open(path, "wb") as f:
+        f.write(calibration_file(record))
+    return path, record
+
+
 class CalibrationImport(Sequence):
     name = "calibration import"
     steps = [Step(CAL_CHANNEL, 0x06, 0.0, "import")]
@@ -574,13 +593,7 @@ class CalibrationImport(Sequence):
     def prepare(self, m, i):
         m.tab(3)
         m.tab(2, 2)
-        # A record the frame does not hold yet, in a file the user chose.
-        n = len(os.listdir(m.folder))
-        record = bytes([4, n % 10, 1, 0, 1]) + b"".join(
-            (x + n).to_bytes(2, "little", signed=True) + y.to_bytes(2, "little", signed=True) for x, y in HAND_POINTS)
-        self.path = os.path.join(m.folder, "import-%d.ini" % n)
-        with open(self.path, "wb") as f:
-            f.write(calibration_file(record))
+        self.path, record = record_file(m)
         return {"record": record}
 
     def requests(self, m, state):
@@ -591,13 +604,16 @@ class CalibrationImport(Sequence):
         answer_file_dialog(m.console, OPEN_TITLE, self.path)
 
     def check(self, m, state, i, kind, before, after):
-        done = KINDS[KIND_NAMES.index(kind)][3]
-        expected = state["record"].hex() if done else before["record"]
+        expected = state["record"].hex() if done(kind) else before["record"]
         check(after["record"] == expected, "the frame holds the record %s" % after["record"])
 
 
 def fate(kind):
     return KINDS[KIND_NAMES.index(kind)][2]
+
+
+def done(kind):
+    return KINDS[KIND_NAMES.index(kind)][3]
 
 
 # One cell ---------------------------------------------------------------------------------------
@@ -692,7 +708,7 @@ def run_cell(m, seq, i, kind):
 def all_rows():
     rows = []
     for seq in (InfoRefresh(), ConfigRefresh(), ConfigApply(), ConfigDefault(), CalibrationRefresh(),
-                CalibrationApply(), CalibrationFactory(), CalibrationExport(), CalibrationImport()):
+                CalibrationApply(), CalibrationExport(), CalibrationImport(), CalibrationFactory()):
         rows += [(seq, i) for i in range(len(seq.steps)) if not isinstance(seq, (ConfigDefault, CalibrationFactory))
                  or i == 0]
     return rows
@@ -711,8 +727,7 @@ def run_matrix(env, rows, form):
         console = Console(env, frame.port)
         try:
             check(console.wait_ready(), "the console did not come up")
-            m = Matrix(env, frame, console)
-            m.folder = folder
+            m = Matrix(env, frame, console, folder)
             # An option other than 0, so that a refused read (which carries 0) shows.
             m.tab(2, 2)
             console.probe("click", CAL, str(OPTION_BUTTONS[2]))

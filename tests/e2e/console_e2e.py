@@ -16,8 +16,7 @@ import time
 
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, Frame, Program, check, compare_across_transports,
                      dismiss_box, free_port, grid_points_payload, poll, probe_box, program_alone, run_scenarios,
-                     run_windows,
-                     screenshot, startup_overhead, wait_until, windows_path)
+                     run_windows, screenshot, startup_overhead, tools_present, wait_until, windows_path)
 
 TITLE = "TactraConsole"
 MODULE_EN = "TactraConsoleLangEN.dll"
@@ -1111,11 +1110,7 @@ SCENARIOS = [
 
 
 def prepare(env):
-    for tool in ("window_probe.exe", "msgbox_probe.exe", "TactraConsole.exe", MODULE_EN, MODULE_ZH):
-        if not os.path.exists(os.path.join(env.bin, tool)):
-            print("missing %s in %s" % (tool, env.bin))
-            return False
-    return True
+    return tools_present(env, "window_probe.exe", "msgbox_probe.exe", "TactraConsole.exe", MODULE_EN, MODULE_ZH)
 
 
 if __name__ == "__main__":

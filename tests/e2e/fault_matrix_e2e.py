@@ -27,7 +27,8 @@ from console_e2e import (APPLY, CAL, CONFIG_IDS, CONFIG_READS, EXPORT, FACTORY, 
                          IMPORT, MODE_BUTTONS, MODULE_EN, OPEN_TITLE, OPTION_BUTTONS, PLACEHOLDERS, SAVE_FAILED,
                          SAVE_TITLE, Console, answer_file_dialog, calibration_file, calibration_page, report,
                          reset_registry, settings_report, wine_version)
-from harness import CAL_CHANNEL, SETTINGS_CHANNEL, Failure, Frame, check, poll, run_scenarios, run_windows
+from harness import (CAL_CHANNEL, SETTINGS_CHANNEL, Failure, Frame, check, poll, run_scenarios, run_windows,
+                     tools_present)
 
 WAIT_S = 2.0  # the console's wait for a reply
 READ_PAUSE, WRITE_PAUSE, REREAD_PAUSE = 0.02, 0.03, 0.1
@@ -796,11 +797,7 @@ SCENARIOS = [
 
 
 def prepare(env):
-    for tool in ("window_probe.exe", "msgbox_probe.exe", "TactraConsole.exe", MODULE_EN):
-        if not os.path.exists(os.path.join(env.bin, tool)):
-            print("missing %s in %s" % (tool, env.bin))
-            return False
-    return True
+    return tools_present(env, "window_probe.exe", "msgbox_probe.exe", "TactraConsole.exe", MODULE_EN)
 
 
 if __name__ == "__main__":

@@ -413,6 +413,15 @@ def compare_across_transports(env, name, reports, built_from):
     return ""
 
 
+def tools_present(env, *tools):
+    """Whether every program named is in the build's bin folder; says which one is not."""
+    for tool in tools:
+        if not os.path.exists(os.path.join(env.bin, tool)):
+            print("missing %s in %s" % (tool, env.bin))
+            return False
+    return True
+
+
 def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
     """Runs every scenario (name, run[, transports]) of the chosen transport (or those whose name
     contains --only), each on its own; the exit code. `finish(env, code)` runs after them."""

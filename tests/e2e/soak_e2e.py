@@ -20,7 +20,8 @@ import sys
 import time
 
 from console_e2e import CONFIG_READS, FRAME_INFO, INFO_REQUESTS, Console, close_with_escape, reset_registry
-from harness import BOTH, CAL_CHANNEL, Frame, check, grid_points_payload, run_scenarios, run_windows, wait_until
+from harness import (BOTH, CAL_CHANNEL, Frame, check, grid_points_payload, run_scenarios, run_windows, tools_present,
+                     wait_until)
 from kelvane_e2e import BEGIN, BUTTON_FILL, END, GET_MODE, SCREEN, WRITE_RESULT, Kelvane, wait_colour
 
 Form = collections.namedtuple("Form", "refreshes cycles runs")
@@ -219,10 +220,8 @@ SCENARIOS = [
 
 
 def prepare(env):
-    for tool in ("window_probe.exe", "TactraConsole.exe", "Kelvane.exe"):
-        if not os.path.exists(os.path.join(env.bin, tool)):
-            print("missing %s in %s" % (tool, env.bin))
-            return False
+    if not tools_present(env, "window_probe.exe", "TactraConsole.exe", "Kelvane.exe"):
+        return False
     env.reg_add_dword(r"HKLM\Software\Tactra\GlobalSettings", "Language", 0)
     env.settle()
     return True

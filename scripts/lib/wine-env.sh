@@ -57,3 +57,32 @@ tactra_prefix_arch() {
   [ -f "$1/system.reg" ] || return 0
   sed -n 's/^#arch=//p;/^#arch=/q' "$1/system.reg"
 }
+
+# The headless display (Xvfb on :99) that with-wine starts when no display is set, kept for the
+# calls that follow. A script that runs many of them (the demo, the suite) ends it afterwards if
+# it was not there before: tactra_headless_up first, tactra_headless_stop at the end.
+tactra_headless_pidfile=/tmp/.tactra-xvfb-99.pid
+
+tactra_headless_up() { xdpyinfo -display :99 >/dev/null 2>&1; }
+
+tactra_headless_start() {
+  tactra_headless_up && return 0
+  # A server that died leaves its lock behind and would keep a new one from starting.
+  rm -f /tmp/.X99-lock /tmp/.X11-unix/X99
+  (
+    Xvfb :99 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    echo $! >"$tactra_headless_pidfile"
+  )
+  for _ in $(seq 100); do tactra_headless_up && break; sleep 0.1; done
+}
+
+# Ends the Wine processes of the tree's prefixes (they hold the display), then the display.
+tactra_headless_stop() {
+  [ -f "$tactra_headless_pidfile" ] || return 0
+  local prefix
+  for prefix in "${WINEPREFIX:-}" "${TACTRA_VFRAME_PREFIX:-}"; do
+    [ -n "$prefix" ] && [ -n "${WINESERVER:-}" ] && WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true
+  done
+  kill "$(cat "$tactra_headless_pidfile")" 2>/dev/null || true
+  rm -f "$tactra_headless_pidfile"
+}

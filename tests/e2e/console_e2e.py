@@ -179,17 +179,19 @@ def owned_text_box(env):
 
 def answer_file_dialog(console, title, path, replace=False):
     """Answers the console's Save or Open dialog with a file (its Windows name), or Cancel; and
-    with Yes the question whether to replace the file."""
+    with Yes the question whether to replace the file. When the button was pressed."""
     wait_until(lambda: console.probe("show", window=title)[0] == 0, 20, "no %s dialog" % title)
     if path is None:
         console.probe("click", "main", str(DIALOG_CANCEL), window=title)
     else:
         console.probe("settext", "main", str(FILE_NAME_BOX), windows_path(path), window=title)
         console.probe("click", "main", str(DIALOG_OK), window=title)
+    pressed = time.time()
     if replace:
         wait_until(lambda: console.probe("show", window=REPLACE_TITLE)[0] == 0, 20, "not asked to replace")
         console.probe("post", str(WM_COMMAND), str(IDYES), "0", window=REPLACE_TITLE)
     wait_until(lambda: console.probe("show", window=title)[0] != 0, 20, "the %s dialog stayed open" % title)
+    return pressed
 
 
 def calibration_file(record):

@@ -104,6 +104,11 @@ class Matrix:
             check(self.wait_received(mark + reads, 10), "tab %d did not read" % tab)
         time.sleep(0.3)
 
+    def open_page(self, tab, reads):
+        """Comes to a page from the options tab, so that its sequence runs anew, and waits for it."""
+        self.tab(3)
+        self.tab(tab, reads)
+
     def replug(self):
         """The frame out and in again: the console forgets what it told."""
         self.ctl("unplug")
@@ -290,8 +295,7 @@ class ConfigRefresh(Sequence):
     def prepare(self, m, i):
         # What the page shows of the frame when every read is answered; the cell before may have
         # left other values in the page's fields.
-        m.tab(3)
-        m.tab(1, len(self.steps))
+        m.open_page(1, len(self.steps))
         self.normal = m.config_view()
         shows_frame(*self.normal, m.frame.dump()["settings"], "answered")
         m.tab(3)
@@ -340,8 +344,7 @@ class ConfigApply(Sequence):
     steps = CONFIG_WRITE_STEPS
 
     def prepare(self, m, i):
-        m.tab(3)
-        m.tab(1, len(self.steps))
+        m.open_page(1, len(self.steps))
         view, _ = m.config_view()
         command, control, argument = user_change(self.steps[i].code, view)
         check(view[control][1], "control %d cannot be changed" % control)
@@ -381,8 +384,7 @@ class ConfigDefault(Sequence):
 
     def prepare(self, m, i):
         # A frame whose settings are not its defaults: the user changed one and applied it.
-        m.tab(3)
-        m.tab(1, 7)
+        m.open_page(1, 7)
         view, _ = m.config_view()
         m.console.probe("select", "config", "1049", str(2 if view[1049][0] != 2 else 3))
         time.sleep(0.3)
@@ -477,8 +479,7 @@ class CalibrationApply(Sequence):
     steps = CAL_WRITE_STEPS
 
     def prepare(self, m, i):
-        m.tab(3)
-        m.tab(2, 2)
+        m.open_page(2, 2)
         dump = m.frame.dump()
         option, mode = dump["option13"], dump["mode"]
         chosen = (1 if option == 2 else 2, 4 if mode == 3 else 3)
@@ -518,8 +519,7 @@ class CalibrationFactory(Sequence):
 
     def prepare(self, m, i):
         # The frame holds a record the user imported, so that the factory one shows.
-        m.tab(3)
-        m.tab(2, 2)
+        m.open_page(2, 2)
         path, record = record_file(m)
         m.console.probe("click", CAL, str(IMPORT))
         answer_file_dialog(m.console, OPEN_TITLE, path)
@@ -548,8 +548,7 @@ class CalibrationExport(Sequence):
     steps = [Step(CAL_CHANNEL, 0x07, 0.0, "export")]
 
     def prepare(self, m, i):
-        m.tab(3)
-        m.tab(2, 2)
+        m.open_page(2, 2)
         self.path = os.path.join(m.folder, "export-%d.ini" % len(os.listdir(m.folder)))
         return {}
 
@@ -592,8 +591,7 @@ class CalibrationImport(Sequence):
     steps = [Step(CAL_CHANNEL, 0x06, 0.0, "import")]
 
     def prepare(self, m, i):
-        m.tab(3)
-        m.tab(2, 2)
+        m.open_page(2, 2)
         self.path, record = record_file(m)
         return {"record": record}
 

@@ -14,9 +14,9 @@ import sys
 import tempfile
 import time
 
-from console_e2e import (CAL, DIALOG_OK, EXPORT, FILE_NAME_BOX, FIXED_PAUSES_MS, SAVE_TITLE, Console, console_up,
+from console_e2e import (CAL, EXPORT, FIXED_PAUSES_MS, SAVE_TITLE, Console, answer_file_dialog, console_up,
                          open_calibration_page, reset_registry)
-from harness import Frame, check, run_scenarios, run_windows, startup_overhead, wait_until, windows_path
+from harness import Frame, check, run_scenarios, run_windows, startup_overhead
 from kelvane_e2e import FIXED_PAUSES_MS as KELVANE_PAUSES_MS
 from kelvane_e2e import Kelvane
 
@@ -73,11 +73,8 @@ def measure_export(env):
             folder = tempfile.mkdtemp(prefix="timing-", dir=env.artifacts)
             path = os.path.join(folder, "export%d.ini" % i)
             console.probe("click", CAL, str(EXPORT))
-            wait_until(lambda: console.probe("show", window=SAVE_TITLE)[0] == 0, 20, "no Save dialog")
-            console.probe("settext", "main", str(FILE_NAME_BOX), windows_path(path), window=SAVE_TITLE)
             # From the OK, as the user sees it: the dialog going is part of the wait.
-            console.probe("click", "main", str(DIALOG_OK), window=SAVE_TITLE)
-            pressed = time.time()
+            pressed = answer_file_dialog(console, SAVE_TITLE, path)
             while not os.path.exists(path) and time.time() - pressed < 10:
                 time.sleep(0.005)
             check(os.path.exists(path), "no file written")

@@ -14,10 +14,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -226,6 +228,20 @@ TEST(VirtualFrameHostTest, WritesMustHaveTheOutputLengthAndReadsGetWholeReports)
   }
 }
 
+// Sets an event when it goes out of scope. Declared after a future whose task waits on that
+// event, it ends the task before the future's end waits for it, so a failed assertion returns
+// instead of hanging.
+class SetOnExit {
+ public:
+  explicit SetOnExit(Event& event) : event_(event) {}
+  ~SetOnExit() { event_.Set(); }
+  SetOnExit(const SetOnExit&) = delete;
+  SetOnExit& operator=(const SetOnExit&) = delete;
+
+ private:
+  Event& event_;
+};
+
 // A message-only window that keeps the interface notices it receives.
 class NoticeWindow {
  public:
@@ -315,6 +331,7 @@ TEST(VirtualFrameHostTest, UnplugAndPlugReachTheWindowAsNoticesAndEndPendingRead
     const ReadResult result = read->Read(buffer, sizeof buffer, count, stop);
     return std::make_pair(result, count);
   });
+  SetOnExit endRead(stop);
   std::this_thread::sleep_for(200ms);
 
   const auto unplugged = std::chrono::steady_clock::now();
@@ -435,8 +452,9 @@ TEST(VirtualFrameHostTest, AStalledChannelHoldsTheWriteAndTheLinkRecoversAfterwa
   });
   EXPECT_FALSE(write->WaitWriteDone(stop)) << "a stalled channel's write ended at once";
   timer.join();
-  Event never;
-  std::future<bool> ended = std::async(std::launch::async, [&] { return write->WaitWriteDone(never); });
+  Event giveUp;
+  std::future<bool> ended = std::async(std::launch::async, [&] { return write->WaitWriteDone(giveUp); });
+  SetOnExit endWait(giveUp);
   ASSERT_EQ(ended.wait_for(4s), std::future_status::ready) << "the held write never ended";
   EXPECT_TRUE(ended.get());
   EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
@@ -496,6 +514,7 @@ TEST(VirtualFrameHostTest, ABridgeThatGoesAwayLeavesTheDevicesSilentUntilAnother
     std::size_t count = 0;
     return read->Read(buffer, sizeof buffer, count, stop);
   });
+  SetOnExit endRead(stop);
   EXPECT_EQ(pending.wait_for(500ms), std::future_status::timeout);
   stop.Set();
   ASSERT_EQ(pending.wait_for(10s), std::future_status::ready);
@@ -540,5 +559,64 @@ TEST(VirtualFrameHostTest, ABridgeThatGoesAwayLeavesTheDevicesSilentUntilAnother
   EXPECT_TRUE(FrameInterfaces().empty());
 }
 
+// Ends the program when a test outlives its limit, naming the test: a wait that never ends shows
+// as that test's failure in the log, not as the whole program's time-out without a word.
+class HangGuard : public ::testing::EmptyTestEventListener {
+ public:
+  explicit HangGuard(std::chrono::seconds limit) : limit_(limit), thread_([this] { Watch(); }) {}
+  ~HangGuard() override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ending_ = true;
+    }
+    changed_.notify_one();
+    thread_.join();
+  }
+
+  void OnTestStart(const ::testing::TestInfo& info) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = std::string(info.test_suite_name()) + "." + info.name();
+    deadline_ = std::chrono::steady_clock::now() + limit_;
+    changed_.notify_one();
+  }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_.clear();
+    changed_.notify_one();
+  }
+
+ private:
+  void Watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!ending_) {
+      if (running_.empty()) {
+        changed_.wait(lock);
+      } else if (changed_.wait_until(lock, deadline_) == std::cv_status::timeout &&
+                 std::chrono::steady_clock::now() >= deadline_ && !running_.empty()) {
+        std::fprintf(stderr, "%s did not end within %lld s: ended\n", running_.c_str(),
+                     static_cast<long long>(limit_.count()));
+        std::fflush(stdout);
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+      }
+    }
+  }
+
+  const std::chrono::seconds limit_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string running_;
+  std::chrono::steady_clock::time_point deadline_;
+  bool ending_ = false;
+  std::thread thread_;
+};
+
 }  // namespace
 }  // namespace tactra
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // Well inside the suite's limit for the whole program, well beyond any one test's waits.
+  ::testing::UnitTest::GetInstance()->listeners().Append(new tactra::HangGuard(std::chrono::seconds(90)));
+  return RUN_ALL_TESTS();
+}

@@ -65,6 +65,7 @@ int Link::Open() {
   state_.store(kLinkNone);
   ReleaseBindings();
   ForgetRequests();  // nothing the old binding was asked is answered any more
+  openedPaths_.clear();
   int accepted = 0;
   for (const HidInterface& device : host_.Enumerate()) {
     if (device.outcome == EnumOutcome::AllocationFailed) {
@@ -75,6 +76,7 @@ int Link::Open() {
     if (device.outcome != EnumOutcome::Ok) continue;
     if (!IsAcceptedDevice(device.vendorId, device.productId)) continue;
     state_.store(kLinkBound);
+    openedPaths_.push_back(device.path);
     BindInterface(device);
     ++accepted;  // also when no channel matched
   }
@@ -101,6 +103,7 @@ void Link::BindInterface(const HidInterface& device) {
 
 bool Link::Start() {
   deviceCount_ = Open();
+  if (openedHook_) openedHook_();
   if (deviceCount_ < 1) {
     if (config_.stateFromStart) state_.store(kLinkNone);
     return false;
@@ -212,6 +215,30 @@ NoticeOutcome Link::OnDeviceNotice(DeviceNotice notice, const std::wstring& path
     return NoticeOutcome::Removed;
   }
   return NoticeOutcome::Nothing;
+}
+
+std::vector<std::pair<DeviceNotice, std::wstring>> Link::ChangesSinceOpen() const {
+  const auto among = [](const std::vector<std::wstring>& paths, const std::wstring& path) {
+    for (const std::wstring& p : paths) {
+      if (SamePathIgnoringCase(p, path)) return true;
+    }
+    return false;
+  };
+  std::vector<std::wstring> now;
+  for (const HidInterface& device : host_.Enumerate()) {
+    if (device.outcome == EnumOutcome::AllocationFailed) return {};  // nothing to tell from a part
+    if (device.outcome == EnumOutcome::Ok && IsAcceptedDevice(device.vendorId, device.productId)) {
+      now.push_back(device.path);
+    }
+  }
+  std::vector<std::pair<DeviceNotice, std::wstring>> changes;
+  for (const std::wstring& path : openedPaths_) {
+    if (!among(now, path)) changes.emplace_back(DeviceNotice::Removal, path);
+  }
+  for (const std::wstring& path : now) {
+    if (!among(openedPaths_, path)) changes.emplace_back(DeviceNotice::Arrival, path);
+  }
+  return changes;
 }
 
 std::unique_ptr<NoticeRegistration> Link::RegisterArrivalNotifications(void* window,

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "device/event.h"
@@ -106,6 +107,8 @@ class Link : public LinkPort {
   // first, because it replaces the handles they use.
   int Open();
   bool Start();
+  // Called by Start on its thread once the devices are open, before the workers' pauses.
+  void SetOpenedHook(std::function<void()> hook) { openedHook_ = std::move(hook); }
   // Signals the stop event, waits for the workers and re-arms the stop event. A worker still
   // busy after the waits (an owner handler that does not return) is waited for until it ends:
   // it uses the link, so it must not outlive its handles.
@@ -135,6 +138,9 @@ class Link : public LinkPort {
   // WM_DEVICECHANGE at `window`; other hosts call `callback` on a thread of their own, which
   // must hand the notice to the window's thread before it reaches OnDeviceNotice.
   std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* window, NoticeCallback callback);
+  // The arrivals and removals since the last Open looked at the devices, as the notices that
+  // would have told them: for a program that registers for notices after its start began.
+  std::vector<std::pair<DeviceNotice, std::wstring>> ChangesSinceOpen() const;
 
   const LinkConfig& config() const { return config_; }
   // Worker threads started and not yet waited for.
@@ -164,10 +170,12 @@ class Link : public LinkPort {
   HidHost& host_;
   LinkConfig config_;
   Sleeper sleep_;
+  std::function<void()> openedHook_;
   ReplyWaiter waiter_;
   std::atomic<LinkOwner*> owner_{nullptr};
   std::atomic<int> state_{kLinkNone};
   int deviceCount_ = 0;
+  std::vector<std::wstring> openedPaths_;  // the frame's interfaces the last Open found
   Event stop_;
   Event reply_;
   std::array<std::unique_ptr<Channel>, kChannelCount> channels_;

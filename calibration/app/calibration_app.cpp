@@ -22,6 +22,7 @@ bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
   HINSTANCE module = resources_.get();
   ResourceMessages messages(module, ResourceMessages::Variant::Calibration);
   CCalibrationDlg dialog(module, messages, *store, ChooseHidHost(CreateWin32HidHost));
+  dialog.BeginLinkStart();
   dialog.RunModal(nullptr);
   return false;
 }

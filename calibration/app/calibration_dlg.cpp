@@ -28,11 +28,13 @@ CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages
       settings_(settings),
       host_(host ? std::move(host) : CreateAbsentHidHost()),
       link_(*host_, CalibrationLinkConfig()),
+      linkStart_(link_, *this, [this] { return link_.Start(); }),
       run_(link_, *this, messages, *this),
       icon_(resources, IDR_MAINFRAME) {}
 
 CCalibrationDlg::~CCalibrationDlg() {
   // The window normally ended the link already; this covers a dialog that never opened.
+  linkStart_.Wait();
   notices_.reset();
   link_.End();
 }
@@ -68,16 +70,21 @@ BOOL CCalibrationDlg::OnInitDialog() {
   NoteStartupStep("display-read");
   AdjustDoubleClick(settings_, messages_);
 
-  link_.SetOwner(this);
-  // From the first moment: a frame unplugged or plugged again while the run starts is seen.
+  // From the first moment: a frame unplugged or plugged again while the run starts is seen,
+  // also before the window listened for notices.
   RegisterNotices();
   NoteStartupStep("link-start");
-  const bool started = link_.Start();
+  std::vector<std::pair<DeviceNotice, std::wstring>> missed;
+  const bool started = linkStart_.Finish(
+      [&missed](DeviceNotice notice, const std::wstring& path) { missed.emplace_back(notice, path); });
   NoteStartupStep("link-started");
   if (!started) {
     messages_.ShowResourceMessage(IDS_NO_FRAME, IDS_NO_FRAME_CAPTION, L"");
     CancelPath();
     return FALSE;
+  }
+  for (const auto& [notice, path] : missed) {
+    noticeTasks_.Post([this, notice = notice, path = path] { OnNotice(notice, path); });
   }
   // The first target and its countdown run from now on, also while the frame takes its time
   // to answer the opening conversation, which starts once the window is on screen.

@@ -16,6 +16,7 @@
 #include "common/win32/message_box_win32.h"
 #include "device/hid_host.h"
 #include "device/link.h"
+#include "device/link_start.h"
 #include "ui/dialog.h"
 #include "ui/program_icon.h"
 #include "ui/scopes.h"
@@ -39,6 +40,8 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
                   std::unique_ptr<HidHost> host);
   ~CCalibrationDlg() override;
+  // Before the window is made: the link starts meanwhile, on a thread of its own.
+  void BeginLinkStart() { linkStart_.Begin(); }
 
  protected:
   void FieldsToControls() override;
@@ -85,6 +88,7 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   SettingsStore& settings_;
   std::unique_ptr<HidHost> host_;
   Link link_;  // after the host it uses
+  LinkStart linkStart_;
   std::unique_ptr<NoticeRegistration> notices_;
   CalibrationRun run_;
   ui::WindowTasks tasks_{WM_WINDOW_TASKS};

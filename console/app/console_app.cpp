@@ -37,6 +37,7 @@ bool CTactraConsoleApp::InitInstance(const std::wstring& commandLine) {
   HINSTANCE module = resources_.get();
   ResourceMessages messages(module, ResourceMessages::Variant::Console);
   CTactraConsoleDlg dialog(module, messages, *store);
+  dialog.BeginLinkStart();
   dialog.RunModal(nullptr);
   return false;
 }

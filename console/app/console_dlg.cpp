@@ -42,6 +42,7 @@ CTactraConsoleDlg::CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& mess
       config_(resources, context_, model_),
       calibration_(resources, context_, model_),
       model_(usb_.link(), messages, {&info_.model(), &config_.model(), &calibration_.model()}),
+      linkStart_(usb_.link(), model_, [this] { return model_.UpdateConnectionStatus(); }),
       options_(resources, model_, settings, messages),
       about_(resources, IDD_PAGE_ABOUT),
       icon_(resources, IDR_MAINFRAME) {
@@ -55,6 +56,7 @@ CTactraConsoleDlg::CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& mess
 
 CTactraConsoleDlg::~CTactraConsoleDlg() {
   // A window that never opened still must not leave workers calling into its pages.
+  linkStart_.Wait();
   usb_.SetOwner(nullptr);
 }
 
@@ -84,18 +86,15 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
   icon_.SetOn(hwnd());
   CreateStatusFont();
 
-  // Notices first, so that a frame plugged in while the link starts is not missed.
+  // Notices, then the start's outcome with what changed before they were listened for, so that
+  // a frame plugged in or out while the link starts is not missed.
   HWND window = hwnd();
-  notices_ = usb_.RegisterArrivalNotifications(window, [this](DeviceNotice notice, const std::wstring& path) {
-    tasks_.Post([this, notice, path] { OnNotice(notice, path); });
-  });
-  usb_.SetOwner(&model_);
-  NoteStartupStep("link-start");
-  model_.UpdateConnectionStatus();
-  NoteStartupStep("link-started");
-  statusText_ = messages_.LoadText(model_.statusText());
-  FieldsToControls();
+  const NoticeCallback notice = [this](DeviceNotice kind, const std::wstring& path) {
+    tasks_.Post([this, kind, path] { OnNotice(kind, path); });
+  };
+  notices_ = usb_.RegisterArrivalNotifications(window, notice);
 
+  // The windows are made while the link's start goes on; none of them asks the link.
   HWND tabs = Item(IDC_TABS);
   for (int tab = 0; tab < kTabCount; ++tab) ui::InsertTab(tabs, tab, messages_.LoadText(IDS_TAB_INFO + tab));
   LayOutTabs();
@@ -104,10 +103,15 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
   // alone would double the start-up's own time).
   CreatePage(kTabInfo);
   options_.model().Load();
-
   ui::SelectTab(tabs, kTabInfo);
   ShowPage(kTabInfo);
   NoteStartupStep("pages-created");
+
+  NoteStartupStep("link-start");
+  linkStart_.Finish(notice);
+  NoteStartupStep("link-started");
+  statusText_ = messages_.LoadText(model_.statusText());
+  FieldsToControls();
   model_.RunSequence([this] { RefreshPage(kTabInfo); });
   NoteStartupStep("information-shown");
   return TRUE;

@@ -19,6 +19,7 @@
 #include "console/app/info_dlg.h"
 #include "console/app/options_dlg.h"
 #include "console/console_model.h"
+#include "device/link_start.h"
 #include "device/usb_transfer.h"
 #include "ui/dialog.h"
 #include "ui/program_icon.h"
@@ -48,6 +49,8 @@ class CTactraConsoleDlg : public ui::Dialog {
  public:
   CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings);
   ~CTactraConsoleDlg() override;
+  // Before the window is made: the link starts meanwhile, on a thread of its own.
+  void BeginLinkStart() { linkStart_.Begin(); }
 
  protected:
   void FieldsToControls() override;
@@ -84,6 +87,7 @@ class CTactraConsoleDlg : public ui::Dialog {
   CConfigDlg config_;
   CCalibrationDlg calibration_;
   ConsoleModel model_;
+  LinkStart linkStart_;
   COptionsDlg options_;
   ConsolePage about_;
 

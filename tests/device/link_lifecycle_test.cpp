@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "device/link_start.h"
 #include "tests/device/link_test_support.h"
 
 namespace tactra::test {
@@ -249,6 +250,77 @@ TEST(LinkNoticeTest, NoticesReachTheRegisteredCallbackUntilTheRegistrationEnds) 
   EXPECT_EQ(seen[0].second, L"frame&col04");
   registration.reset();
   EXPECT_EQ(n.host.LiveRegistrations(), 0);
+}
+
+// A start on a thread of its own while the window is made: what changes between its look at the
+// devices and the window's registration for notices reaches the window as notices, and what the
+// link reports meanwhile waits for the window's thread.
+TEST(LinkNoticeTest, AStartAheadOfTheWindowMissesNothing) {
+  using Notices = std::vector<std::pair<DeviceNotice, std::wstring>>;
+  using Change = std::function<void(FakeHidHost&, NoticeLink&)>;
+  struct Case {
+    const char* name;
+    bool frameAtStart;
+    bool ahead;  // Begin before Finish, as the programs do
+    Change meanwhile;
+    bool started;
+    Notices missed;
+    int stateAfter;  // once the window took the missed notices
+  };
+  const auto notices = [](DeviceNotice kind, int from, int to) {
+    Notices n;
+    for (int i = from; i <= to; ++i) n.emplace_back(kind, L"frame&col0" + std::to_wstring(i));
+    return n;
+  };
+  const Change nothing = [](FakeHidHost&, NoticeLink&) {};
+  const Change oneWent = [](FakeHidHost& h, NoticeLink&) { h.Unplug(L"frame&col04"); };
+  const Change frameWent = [](FakeHidHost& h, NoticeLink&) {
+    for (int i = 0; i < kChannelCount; ++i) h.Unplug(L"frame&col0" + std::to_wstring(i));
+  };
+  const Change frameCame = [](FakeHidHost& h, NoticeLink& n) { h.AddFrame(L"frame", n.config); };
+  const Change mouseCame = [](FakeHidHost& h, NoticeLink&) {
+    h.Add(HidInterface{L"usb-mouse", EnumOutcome::Ok, 0x046D, 0xC077, true, 8, 0});
+  };
+  const DeviceNotice removal = DeviceNotice::Removal;
+  const Case cases[] = {
+      {"nothing changed", true, true, nothing, true, {}, kLinkBound},
+      {"one collection went", true, true, oneWent, true, notices(removal, 4, 4), kLinkNone},
+      {"the frame went", true, true, frameWent, true, notices(removal, 0, 5), kLinkNone},
+      {"the frame came after an empty start", false, true, frameCame, false,
+       notices(DeviceNotice::Arrival, 0, 5), kLinkBound},
+      {"another device came", true, true, mouseCame, true, {}, kLinkBound},
+      // Without Begin the start runs after the registration: the notices themselves tell.
+      {"started on the window's thread", true, false, oneWent, true, {}, kLinkBound},
+  };
+  for (const Case& c : cases) {
+    NoticeLink n;
+    if (c.frameAtStart) n.host.AddFrame(L"frame", n.config);
+    // The start's enumeration runs out of memory after the frame: a link event, for the window.
+    n.host.Add(HidInterface{L"broken", EnumOutcome::AllocationFailed, 0, 0, false, 0, 0});
+    RecordingOwner owner;
+    Event startDone;
+    LinkStart start(n.link, owner, [&] {
+      const bool ok = n.link.Start();
+      n.host.Unplug(L"broken");
+      c.meanwhile(n.host, n);
+      startDone.Set();
+      return ok;
+    });
+    if (c.ahead) {
+      start.Begin();
+      ASSERT_TRUE(startDone.Wait(milliseconds(5000))) << c.name;
+      EXPECT_TRUE(owner.Events().empty()) << c.name << ": reported on the starting thread";
+    }
+    Notices missed;
+    const auto keep = [&](DeviceNotice notice, const std::wstring& path) {
+      missed.emplace_back(notice, path);
+    };
+    EXPECT_EQ(start.Finish(keep), c.started) << c.name;
+    EXPECT_EQ(missed, c.missed) << c.name;
+    EXPECT_EQ(owner.Events(), std::vector<LinkEvent>{LinkEvent::EnumerationOutOfMemory}) << c.name;
+    for (const auto& [notice, path] : missed) n.link.OnDeviceNotice(notice, path);
+    EXPECT_EQ(n.link.GetLinkState(), c.stateAfter) << c.name;
+  }
 }
 
 // Leaks: cycles of StopWorkers/Start and of removal/arrival leave the counts where they were.

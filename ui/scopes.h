@@ -56,8 +56,6 @@ class WindowTimer {
     if (window_) KillTimer(window_, id_);
     window_ = nullptr;
   }
-  bool running() const { return window_ != nullptr; }
-  UINT_PTR id() const { return id_; }
 
  private:
   HWND window_ = nullptr;
@@ -82,7 +80,6 @@ class CursorHider {
     ShowCursor(TRUE);
     hidden_ = false;
   }
-  bool hidden() const { return hidden_; }
 
  private:
   bool hidden_ = false;

@@ -14,6 +14,9 @@
 
 namespace tactra::ui {
 
+// The message both programs reserve for the work their windows are handed.
+constexpr UINT WM_WINDOW_TASKS = WM_APP + 1;
+
 class WindowTasks {
  public:
   // More than this waiting means the other side floods the window: later tasks are dropped.
@@ -23,7 +26,6 @@ class WindowTasks {
   WindowTasks(const WindowTasks&) = delete;
   WindowTasks& operator=(const WindowTasks&) = delete;
 
-  UINT message() const { return message_; }
   // The window's thread, once the window exists.
   void Attach(HWND window);
   // The window's thread, before the window or what the tasks use goes: drops what is queued.
@@ -31,7 +33,7 @@ class WindowTasks {
   // Any thread. False when no window is attached or the task could not be queued (the queue
   // is full, or out of memory).
   bool Post(std::function<void()> task) noexcept;
-  // The window's thread, on message(): runs what is queued, in order; nothing when called from
+  // The window's thread, on the tasks' message: runs what is queued, in order; nothing when called from
   // inside a task (the outer call goes on once that task returns).
   void RunPending();
   std::size_t queued();

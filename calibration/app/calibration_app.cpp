@@ -14,7 +14,6 @@ bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
   std::unique_ptr<SettingsStore> store = CreateRegistryStore();
   win32::ProgramLanguage start =
       win32::StartInLanguage(commandLine, *store, L"" KELVANE_MODULE_EN, L"" KELVANE_MODULE_ZH, L"");
-  language_ = start.language;
   resources_ = std::move(start.module);
   if (!resources_) return false;
 

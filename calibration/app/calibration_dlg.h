@@ -28,7 +28,7 @@ namespace tactra::calib {
 constexpr UINT WM_CALIBRATION_COMPLETE = WM_USER + 101;
 // Work handed over by other threads: the run's refusals, and the notices of a host with a
 // thread of its own (a queue of their own, so that they are not held with the refusals).
-constexpr UINT WM_WINDOW_TASKS = WM_APP + 1;
+using ui::WM_WINDOW_TASKS;
 constexpr UINT WM_NOTICE_TASKS = WM_APP + 3;
 // Posted to itself at start: the opening conversation runs once the window is on screen.
 constexpr UINT WM_OPEN_CONVERSATION = WM_APP + 2;

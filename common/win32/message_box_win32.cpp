@@ -1,5 +1,7 @@
 #include "common/win32/message_box_win32.h"
 
+#include "ui/controls.h"
+
 namespace tactra {
 
 ResourceMessages::ResourceMessages(HINSTANCE module, Variant variant) : module_(module), variant_(variant) {}
@@ -7,11 +9,7 @@ ResourceMessages::ResourceMessages(HINSTANCE module, Variant variant) : module_(
 void ResourceMessages::SetOwner(HWND owner) { owner_.store(owner); }
 
 std::wstring ResourceMessages::LoadText(int id) {
-  if (!module_) return {};
-  const wchar_t* text = nullptr;
-  const int length = LoadStringW(module_, static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
-  if (length <= 0 || !text) return {};
-  return std::wstring(text, static_cast<std::size_t>(length));
+  return module_ ? ui::LoadResourceString(module_, id) : std::wstring();
 }
 
 void ResourceMessages::ShowResourceMessage(int textId, int captionId, const std::wstring& suffix) {

@@ -5,8 +5,8 @@
 #include "common/win32/language_module_win32.h"
 #include "common/win32/message_box_win32.h"
 #include "common/win32/registry_store_win32.h"
-#include "common/win32/startup_probe_win32.h"
 #include "console/app/console_dlg.h"
+#include "console/app/startup_steps.h"
 #include "device/usb_transfer.h"
 #include "device/win32/hid_host_win32.h"
 #include "resources/console_ids.h"
@@ -18,15 +18,12 @@ namespace {
 
 std::unique_ptr<HidHost> CreateConsoleHost() { return ChooseHidHost(CreateWin32HidHost); }
 
-void NoteStartupStep(const char* step) { win32::NoteStartupStep(L"TACTRA_CONSOLE_STARTUP_LOG", step); }
-
 }  // namespace
 
 bool CTactraConsoleApp::InitInstance(const std::wstring& commandLine) {
   std::unique_ptr<SettingsStore> store = CreateRegistryStore();
   win32::ProgramLanguage start =
       win32::StartInLanguage(commandLine, *store, L"" CONSOLE_MODULE_EN, L"" CONSOLE_MODULE_ZH, L"!");
-  language_ = start.language;
   resources_ = std::move(start.module);
   if (!resources_) return false;
   NoteStartupStep("module-loaded");

@@ -19,10 +19,7 @@ class CTactraConsoleApp {
   // The instance initialisation: always false, so the process ends after the window.
   bool InitInstance(const std::wstring& commandLine);
 
-  int language() const { return language_; }
-
  private:
-  int language_ = 2;
   win32::UniqueModule resources_;  // released when the application object ends
 };
 

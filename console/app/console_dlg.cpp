@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "common/win32/startup_probe_win32.h"
+#include "console/app/startup_steps.h"
 #include "device/win32/hid_host_win32.h"
 #include "resources/console_ids.h"
 #include "ui/about_dlg.h"
@@ -27,8 +27,6 @@ constexpr int kTabsLeft = 10;
 constexpr int kTabsTop = 70;
 constexpr int kTabsMarginX = 20;
 constexpr int kTabsMarginY = 120;
-
-void NoteStartupStep(const char* step) { win32::NoteStartupStep(L"TACTRA_CONSOLE_STARTUP_LOG", step); }
 
 }  // namespace
 

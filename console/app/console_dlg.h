@@ -31,7 +31,7 @@ namespace tactra::console {
 // The notification-area icon's callback.
 constexpr UINT WM_TRAYICON = WM_USER + 100;
 // Work handed over by the link's workers and a host's notice thread.
-constexpr UINT WM_WINDOW_TASKS = WM_APP + 1;
+using ui::WM_WINDOW_TASKS;
 // Once the window is first on screen: what need not delay its showing.
 constexpr UINT WM_FIRST_SHOWN = WM_APP + 2;
 

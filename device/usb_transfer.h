@@ -4,7 +4,7 @@
 #pragma once
 
 #include <memory>
-#include <string>
+#include <utility>
 
 #include "device/hid_host.h"
 #include "device/link.h"
@@ -21,24 +21,9 @@ class CUSBTransfer {
   CUSBTransfer(const CUSBTransfer&) = delete;
   CUSBTransfer& operator=(const CUSBTransfer&) = delete;
 
+  // What the console's window does with the link itself; the pages go through link().
   void SetOwner(LinkOwner* owner) { link_.SetOwner(owner); }
-  int Open() { return link_.Open(); }
-  bool Start() { return link_.Start(); }
   void StopWorkers() { link_.StopWorkers(); }
-  int GetLinkState() const { return link_.GetLinkState(); }
-  void SetLinkState(int state) { link_.SetLinkState(state); }
-  bool HasDevices() const { return link_.HasDevices(); }
-  int GetOutputLength(int channel) const { return link_.GetOutputLength(channel); }
-  bool IsBoundPath(const std::wstring& path) const { return link_.IsBoundPath(path); }
-  bool Write(int channel, const uint8_t* buffer, std::size_t length) {
-    return link_.Write(channel, buffer, length);
-  }
-  bool Transact(int channel, const uint8_t* buffer, std::size_t length) {
-    return link_.Transact(channel, buffer, length);
-  }
-  NoticeOutcome OnDeviceNotice(DeviceNotice notice, const std::wstring& path) {
-    return link_.OnDeviceNotice(notice, path);
-  }
   std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* window, NoticeCallback callback) {
     return link_.RegisterArrivalNotifications(window, std::move(callback));
   }

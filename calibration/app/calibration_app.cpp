@@ -5,8 +5,8 @@
 #include "common/win32/language_module_win32.h"
 #include "common/win32/registry_store_win32.h"
 #include "device/win32/hid_host_win32.h"
+#include "programs/host_choice.h"
 #include "resources/kelvane_ids.h"
-#include "sim/host_choice.h"
 
 namespace tactra::calib {
 

@@ -9,8 +9,8 @@
 #include "console/app/startup_steps.h"
 #include "device/usb_transfer.h"
 #include "device/win32/hid_host_win32.h"
+#include "programs/host_choice.h"
 #include "resources/console_ids.h"
-#include "sim/host_choice.h"
 
 namespace tactra::console {
 

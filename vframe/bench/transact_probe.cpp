@@ -13,7 +13,7 @@
 #include "device/link.h"
 #include "device/protocol.h"
 #include "device/win32/hid_host_win32.h"
-#include "sim/host_choice.h"
+#include "programs/host_choice.h"
 
 namespace {
 

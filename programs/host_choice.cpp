@@ -1,4 +1,4 @@
-#include "sim/host_choice.h"
+#include "programs/host_choice.h"
 
 #include "sim/sim_hid_host.h"
 

@@ -1,68 +1,16 @@
+// The sockets as every system has them; what differs is in net_posix.cpp and
+// win32/net_win32.cpp (net_native.h), and the headers come through socket_api.h.
 #include "sim/net.h"
-
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 
+#include "sim/net_native.h"
+#include "sim/socket_api.h"
+
 namespace tactra::sim::net {
-
-#ifdef _WIN32
-const NativeSocket Socket::kInvalid = INVALID_SOCKET;
-#else
-const NativeSocket Socket::kInvalid = -1;
-#endif
-
-namespace {
-
-#ifdef _WIN32
-bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
-void CloseNative(NativeSocket s) { closesocket(s); }
-bool ConnectPending() { return WSAGetLastError() == WSAEWOULDBLOCK; }
-#else
-bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
-void CloseNative(NativeSocket s) { ::close(s); }
-bool ConnectPending() { return errno == EINPROGRESS; }
-#endif
-
-// Waits until a non-blocking connect has ended; true when it succeeded in time.
-bool WaitConnected(const Socket& s, int timeoutMs) {
-#ifdef _WIN32
-  // select, not WSAPoll: WSAPoll does not report every failed connect.
-  fd_set writable, failed;
-  FD_ZERO(&writable);
-  FD_ZERO(&failed);
-  FD_SET(s.native(), &writable);
-  FD_SET(s.native(), &failed);
-  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  if (select(0, nullptr, &writable, &failed, timeoutMs < 0 ? nullptr : &limit) <= 0) return false;
-#else
-  std::vector<PollItem> wait{{s.native(), false, true}};
-  if (Poll(wait, timeoutMs) <= 0) return false;
-#endif
-  int error = 0;
-  socklen_t length = sizeof error;
-  return getsockopt(s.native(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
-         error == 0;
-}
-
-}  // namespace
 
 Socket& Socket::operator=(Socket&& o) noexcept {
   if (this != &o) {
@@ -79,30 +27,16 @@ NativeSocket Socket::Release() {
 }
 
 void Socket::Close() {
-  if (s_ != kInvalid) CloseNative(Release());
+  if (s_ != kInvalid) native::Close(Release());
 }
 
-bool Startup() {
-#ifdef _WIN32
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  return started;
-#else
-  return true;
-#endif
-}
+bool Startup() { return native::Startup(); }
 
 Socket ListenLoopback(uint16_t port, uint16_t& bound) {
   if (!Startup()) return {};
   Socket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!s.valid()) return {};
-#ifndef _WIN32
-  // A restarted simulator may take its port again at once.
-  int yes = 1;
-  setsockopt(s.native(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-#endif
+  native::AllowAddressReuse(s);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -118,7 +52,7 @@ Socket ListenLoopback(uint16_t port, uint16_t& bound) {
 
 Socket Accept(const Socket& listener, bool* failed) {
   Socket s(::accept(listener.native(), nullptr, nullptr));
-  if (failed != nullptr) *failed = !s.valid() && !WouldBlock();
+  if (failed != nullptr) *failed = !s.valid() && !native::WouldBlock();
   if (!s.valid()) return {};
   // Accepted sockets inherit nothing useful on every platform: set what the server needs.
   if (!SetNonBlocking(s, true)) return {};
@@ -141,7 +75,7 @@ Socket Connect(const std::string& host, uint16_t port, int timeoutMs) {
     if (!candidate.valid() || !SetNonBlocking(candidate, true)) continue;
     const bool connected =
         ::connect(candidate.native(), a->ai_addr, static_cast<socklen_t>(a->ai_addrlen)) == 0 ||
-        (ConnectPending() && WaitConnected(candidate, timeoutMs));
+        (native::ConnectPending() && native::WaitConnected(candidate, timeoutMs));
     if (connected && SetNonBlocking(candidate, false)) {
       s = std::move(candidate);
       break;
@@ -152,62 +86,21 @@ Socket Connect(const std::string& host, uint16_t port, int timeoutMs) {
   return s;
 }
 
-bool SetNonBlocking(const Socket& s, bool on) {
-#ifdef _WIN32
-  u_long mode = on ? 1 : 0;
-  return ioctlsocket(s.native(), FIONBIO, &mode) == 0;
-#else
-  const int flags = fcntl(s.native(), F_GETFL, 0);
-  if (flags < 0) return false;
-  return fcntl(s.native(), F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0;
-#endif
-}
-
 void SetNoDelay(const Socket& s) {
   int yes = 1;
   setsockopt(s.native(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
 }
 
-void ShutdownSend(const Socket& s) {
-#ifdef _WIN32
-  shutdown(s.native(), SD_SEND);
-#else
-  shutdown(s.native(), SHUT_WR);
-#endif
-}
-
-void SetReceiveTimeout(const Socket& s, int milliseconds) {
-#ifdef _WIN32
-  DWORD value = static_cast<DWORD>(milliseconds);
-  setsockopt(s.native(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value), sizeof value);
-#else
-  timeval value{};
-  value.tv_sec = milliseconds / 1000;
-  value.tv_usec = (milliseconds % 1000) * 1000;
-  setsockopt(s.native(), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
-#endif
-}
-
 long Send(const Socket& s, const uint8_t* data, std::size_t length) {
-#ifdef _WIN32
-  const int chunk = length > 1u << 30 ? 1 << 30 : static_cast<int>(length);
-  const int n = ::send(s.native(), reinterpret_cast<const char*>(data), chunk, 0);
-#else
-  const ssize_t n = ::send(s.native(), data, length, MSG_NOSIGNAL);
-#endif
-  if (n >= 0) return static_cast<long>(n);
-  return WouldBlock() ? kWouldBlock : kError;
+  const long n = native::Send(s, data, length);
+  if (n >= 0) return n;
+  return native::WouldBlock() ? kWouldBlock : kError;
 }
 
 long Recv(const Socket& s, uint8_t* data, std::size_t capacity) {
-#ifdef _WIN32
-  const int chunk = capacity > 1u << 30 ? 1 << 30 : static_cast<int>(capacity);
-  const int n = ::recv(s.native(), reinterpret_cast<char*>(data), chunk, 0);
-#else
-  const ssize_t n = ::recv(s.native(), data, capacity, 0);
-#endif
-  if (n >= 0) return static_cast<long>(n);
-  return WouldBlock() ? kWouldBlock : kError;
+  const long n = native::Recv(s, data, capacity);
+  if (n >= 0) return n;
+  return native::WouldBlock() ? kWouldBlock : kError;
 }
 
 long RecvWithin(const Socket& s, uint8_t* data, std::size_t capacity, int timeoutMs) {
@@ -242,24 +135,13 @@ int Poll(std::vector<PollItem>& items, int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
     return 0;
   }
-#ifdef _WIN32
-  std::vector<WSAPOLLFD> fds(items.size());
-#else
-  std::vector<pollfd> fds(items.size());
-#endif
+  std::vector<native::PollFd> fds(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
     fds[i].fd = items[i].socket;
     fds[i].events = static_cast<short>((items[i].wantRead ? POLLIN : 0) | (items[i].wantWrite ? POLLOUT : 0));
     fds[i].revents = 0;
   }
-#ifdef _WIN32
-  const int n = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs < 0 ? -1 : timeoutMs);
-#else
-  int n;
-  do {
-    n = ::poll(fds.data(), fds.size(), timeoutMs < 0 ? -1 : timeoutMs);
-  } while (n < 0 && errno == EINTR);
-#endif
+  const int n = native::PollSystem(fds.data(), fds.size(), timeoutMs < 0 ? -1 : timeoutMs);
   if (n < 0) return -1;
   for (std::size_t i = 0; i < items.size(); ++i) {
     const short r = fds[i].revents;

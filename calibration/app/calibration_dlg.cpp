@@ -26,7 +26,7 @@ CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages
     : ui::Dialog(resources, IDD_CALIBRATION),
       messages_(messages),
       settings_(settings),
-      host_(host ? std::move(host) : CreateAbsentHidHost()),
+      host_(std::move(host)),
       link_(*host_, CalibrationLinkConfig()),
       linkStart_(link_, *this, [this] { return link_.Start(); }),
       run_(link_, *this, messages, *this),

@@ -37,6 +37,7 @@ constexpr UINT kBlinkPeriodMs = 500;
 
 class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer, private LinkOwner {
  public:
+  // `host` is the one ChooseHidHost gives: never null.
   CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
                   std::unique_ptr<HidHost> host);
   ~CCalibrationDlg() override;

@@ -23,14 +23,13 @@ constexpr int kTextHeight = 24;
 
 CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
                                  std::unique_ptr<HidHost> host)
-    : ui::Dialog(resources, IDD_CALIBRATION),
+    : ProgramWindow(resources, IDD_CALIBRATION, IDR_MAINFRAME),
       messages_(messages),
       settings_(settings),
       host_(std::move(host)),
       link_(*host_, CalibrationLinkConfig()),
       linkStart_(link_, *this, [this] { return link_.Start(); }),
-      run_(link_, *this, messages, *this),
-      icon_(resources, IDR_MAINFRAME) {}
+      run_(link_, *this, messages, *this) {}
 
 CCalibrationDlg::~CCalibrationDlg() {
   // The window normally ended the link already; this covers a dialog that never opened.
@@ -52,7 +51,7 @@ BOOL CCalibrationDlg::OnInitDialog() {
   noticeTasks_.Attach(hwnd());
   SetWindowTextW(hwnd(), UnescapePercent(messages_.LoadText(IDS_CAPTION)).c_str());
   ui::AddAboutItem(hwnd(), UnescapePercent(messages_.LoadText(IDS_ABOUTBOX)));
-  icon_.SetOn(hwnd());
+  icon().SetOn(hwnd());
   background_.reset(CreateSolidBrush(kBackground));
 
   LayOut();
@@ -163,7 +162,7 @@ void CCalibrationDlg::RegisterNotices() {
       });
 }
 
-void CCalibrationDlg::RunTasks() {
+void CCalibrationDlg::OnWindowTasks() {
   if (conversing_) {
     tasksHeld_ = true;
     return;
@@ -268,7 +267,7 @@ void CCalibrationDlg::OnDestroy() {
   messages_.SetOwner(nullptr);
 }
 
-bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
   switch (message) {
     case WM_TIMER:
       if (wParam != kBlinkTimer) return false;
@@ -291,28 +290,15 @@ bool CCalibrationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
       result = TRUE;
       return true;
     }
-    case WM_SYSCOMMAND:
-      return ui::OpenAboutOnCommand(wParam, resources(), hwnd());
-    case WM_QUERYDRAGICON:
-      result = reinterpret_cast<INT_PTR>(icon_.bigIcon());
-      return true;
     case WM_CALIBRATION_COMPLETE:
       OnCompletion();
       result = 1;
-      return true;
-    case WM_WINDOW_TASKS:
-      RunTasks();
       return true;
     case WM_NOTICE_TASKS:
       noticeTasks_.RunPending();
       return true;
     case WM_OPEN_CONVERSATION:
       OnOpenConversation();
-      return true;
-    case WM_DEVICECHANGE:
-      result =
-          OnDeviceChange(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam),
-                         [this](DeviceNotice notice, const std::wstring& path) { OnNotice(notice, path); });
       return true;
     default:
       return false;

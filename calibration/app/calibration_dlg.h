@@ -17,6 +17,7 @@
 #include "device/hid_host.h"
 #include "device/link.h"
 #include "device/link_start.h"
+#include "programs/win32/program_window_win32.h"
 #include "ui/dialog.h"
 #include "ui/program_icon.h"
 #include "ui/scopes.h"
@@ -35,7 +36,7 @@ constexpr UINT WM_OPEN_CONVERSATION = WM_APP + 2;
 constexpr UINT_PTR kBlinkTimer = 1;
 constexpr UINT kBlinkPeriodMs = 500;
 
-class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer, private LinkOwner {
+class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComputer, private LinkOwner {
  public:
   // `host` is the one ChooseHidHost gives: never null.
   CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
@@ -50,7 +51,11 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   void OnOK() override;
   void OnCancel() override;
   void OnDestroy() override;
-  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  bool OnProgramMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  // What other threads handed over; held while the opening conversation waits, so that no box
+  // opens inside its wait.
+  void OnWindowTasks() override;
+  void OnNotice(DeviceNotice notice, const std::wstring& path) override;
 
  private:
   // RunPort.
@@ -74,10 +79,6 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   void DrawTarget(HDC target, int slot);
   void OnCompletion();
   void OnOpenConversation();
-  void OnNotice(DeviceNotice notice, const std::wstring& path);
-  // What other threads handed over; held while the opening conversation waits, so that no box
-  // opens inside its wait.
-  void RunTasks();
   void OkPath();
   void CancelPath();
   // Tells the frame to keep or drop the result (the run's Finish), then the dialog ends.
@@ -111,7 +112,6 @@ class CCalibrationDlg : public ui::Dialog, private RunPort, private RunComputer,
   std::vector<std::pair<DeviceNotice, std::wstring>> heldNotices_;
   bool noticeStops_ = false;
 
-  ui::ProgramIcon icon_;
   win32::UniqueIcon okIcon_;
   win32::UniqueIcon cancelIcon_;
   win32::UniqueBrush background_;

@@ -18,7 +18,7 @@ constexpr COLORREF kTakenPen = RGB(128, 128, 128);
 void CCalibrationDlg::OnPaint() {
   ui::PaintScope paint(hwnd());
   if (IsIconic(hwnd())) {
-    icon_.DrawCentred(hwnd(), paint.dc());
+    icon().DrawCentred(hwnd(), paint.dc());
     return;
   }
   const int generation = run_.generation();

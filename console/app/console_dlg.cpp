@@ -31,7 +31,7 @@ constexpr int kTabsMarginY = 120;
 }  // namespace
 
 CTactraConsoleDlg::CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings)
-    : ui::Dialog(resources, IDD_CONSOLE),
+    : ProgramWindow(resources, IDD_CONSOLE, IDR_MAINFRAME),
       usb_(CUSBTransfer::GetInstance()),
       messages_(messages),
       context_{usb_.link(), messages,
@@ -42,8 +42,7 @@ CTactraConsoleDlg::CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& mess
       model_(usb_.link(), messages, {&info_.model(), &config_.model(), &calibration_.model()}),
       linkStart_(usb_.link(), model_, [this] { return model_.UpdateConnectionStatus(); }),
       options_(resources, model_, settings, messages),
-      about_(resources, IDD_PAGE_ABOUT),
-      icon_(resources, IDR_MAINFRAME) {
+      about_(resources, IDD_PAGE_ABOUT) {
   // Notices that came during a sequence are taken when it is over.
   model_.SetAfterSequence([this] {
     std::vector<std::pair<DeviceNotice, std::wstring>> waiting;
@@ -81,7 +80,7 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
   NoteStartupStep("dialog-init");
   tasks_.Attach(hwnd());
   ui::AddAboutItem(hwnd(), messages_.LoadText(IDS_ABOUTBOX));
-  icon_.SetOn(hwnd());
+  icon().SetOn(hwnd());
   CreateStatusFont();
 
   // Notices, then the start's outcome with what changed before they were listened for, so that
@@ -143,8 +142,8 @@ void CTactraConsoleDlg::CreatePage(int tab) {
 }
 
 void CTactraConsoleDlg::AddTrayIcon() {
-  if (!icon_.smallIcon()) ShowMessage(messages_, IDS_TRAY_ICON_FAILED);
-  tray_.Add(hwnd(), IDR_MAINFRAME, WM_TRAYICON, icon_.smallIcon(), kTrayTip);
+  if (!icon().smallIcon()) ShowMessage(messages_, IDS_TRAY_ICON_FAILED);
+  tray_.Add(hwnd(), IDR_MAINFRAME, WM_TRAYICON, icon().smallIcon(), kTrayTip);
 }
 
 void CTactraConsoleDlg::OnFirstShown() {
@@ -237,10 +236,10 @@ void CTactraConsoleDlg::OnSize(WPARAM type) {
 void CTactraConsoleDlg::OnPaint() {
   ui::PaintScope paint(hwnd());
   SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.dc()), 0);
-  icon_.DrawCentred(hwnd(), paint.dc());
+  icon().DrawCentred(hwnd(), paint.dc());
 }
 
-bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+bool CTactraConsoleDlg::OnProgramMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
   if (message == ui::TrayIcon::TaskbarCreatedMessage()) {
     // The shell (re)started: the icon is gone from it, or was never added.
     if (tray_.AddAgain() && IsIconic(hwnd())) {
@@ -262,9 +261,6 @@ bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
     case WM_FIRST_SHOWN:
       OnFirstShown();
       return true;
-    case WM_WINDOW_TASKS:
-      tasks_.RunPending();
-      return true;
     case WM_TRAYICON:
       OnTrayIcon(wParam, lParam);
       result = wParam == IDR_MAINFRAME ? 0 : 1;
@@ -272,19 +268,9 @@ bool CTactraConsoleDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, IN
     case WM_SIZE:
       OnSize(wParam);
       return false;  // the dialog's own handling as well
-    case WM_SYSCOMMAND:
-      return ui::OpenAboutOnCommand(wParam, resources(), hwnd());
     case WM_PAINT:
       if (!IsIconic(hwnd())) return false;
       OnPaint();
-      return true;
-    case WM_QUERYDRAGICON:
-      result = reinterpret_cast<INT_PTR>(icon_.bigIcon());
-      return true;
-    case WM_DEVICECHANGE:
-      result =
-          OnDeviceChange(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam),
-                         [this](DeviceNotice notice, const std::wstring& path) { OnNotice(notice, path); });
       return true;
     default:
       return false;

@@ -21,6 +21,7 @@
 #include "console/console_model.h"
 #include "device/link_start.h"
 #include "device/usb_transfer.h"
+#include "programs/win32/program_window_win32.h"
 #include "ui/dialog.h"
 #include "ui/program_icon.h"
 #include "ui/tray_icon.h"
@@ -45,7 +46,7 @@ class WindowTaskQueue : public WindowQueue {
   ui::WindowTasks& tasks_;
 };
 
-class CTactraConsoleDlg : public ui::Dialog {
+class CTactraConsoleDlg : public ProgramWindow {
  public:
   CTactraConsoleDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings);
   ~CTactraConsoleDlg() override;
@@ -61,7 +62,9 @@ class CTactraConsoleDlg : public ui::Dialog {
   void OnCancel() override;
   bool OnNotify(const NMHDR& header, LPARAM lParam, INT_PTR& result) override;
   void OnDestroy() override;
-  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  bool OnProgramMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  void OnWindowTasks() override { tasks_.RunPending(); }
+  void OnNotice(DeviceNotice notice, const std::wstring& path) override;
 
  private:
   ConsolePage* Page(int tab);
@@ -72,7 +75,6 @@ class CTactraConsoleDlg : public ui::Dialog {
   void OnFirstShown();
   void ShowPage(int tab);
   void RefreshPage(int tab);
-  void OnNotice(DeviceNotice notice, const std::wstring& path);
   void OnTrayIcon(WPARAM id, LPARAM mouse);
   void OnSize(WPARAM type);
   void OnPaint();
@@ -92,7 +94,6 @@ class CTactraConsoleDlg : public ui::Dialog {
   ConsolePage about_;
 
   std::wstring statusText_;
-  ui::ProgramIcon icon_;
   win32::UniqueFont statusFont_;
   std::unique_ptr<NoticeRegistration> notices_;
   ui::TrayIcon tray_;

@@ -3,17 +3,8 @@
 
 #include "calibration/app/calibration_app.h"
 #include "calibration/app/startup_steps.h"
+#include "programs/win32/program_main_win32.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  int result = 0;
-  tactra::calib::NoteStartupStep("winmain");
-  try {
-    tactra::calib::CCalibrationApp app;
-    app.InitInstance(GetCommandLineW());
-  } catch (...) {
-    result = 1;
-  }
-  // The end is timed too: what a user waits for after closing the window.
-  tactra::calib::NoteStartupStep("winmain-end");
-  return result;
+  return tactra::RunProgram<tactra::calib::CCalibrationApp>(tactra::calib::NoteStartupStep);
 }

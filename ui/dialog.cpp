@@ -124,6 +124,48 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool& handl
       OnDestroy();
       handled = false;
       return 0;
+    case WM_TIMER:
+      handled = OnTimer(static_cast<UINT_PTR>(wParam));
+      return 0;
+    case WM_SIZE:
+      OnSize(wParam);
+      handled = false;
+      return 0;
+    case WM_SYSCOMMAND:
+      handled = OnSysCommand(wParam);
+      return 0;
+    case WM_PAINT:
+      handled = OnPaint();
+      return 0;
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORMSGBOX: {
+      HBRUSH brush = nullptr;
+      handled =
+          OnControlColour(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), brush);
+      return reinterpret_cast<INT_PTR>(brush);
+    }
+    case WM_DRAWITEM:
+      handled = lParam != 0 && OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+      return TRUE;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      handled = OnScroll(message, wParam, reinterpret_cast<HWND>(lParam));
+      return 0;
+    case WM_QUERYDRAGICON: {
+      const HICON icon = OnQueryDragIcon();
+      handled = icon != nullptr;
+      return reinterpret_cast<INT_PTR>(icon);
+    }
+    case WM_DEVICECHANGE: {
+      INT_PTR result = 0;
+      handled = OnDeviceChange(wParam, lParam, result);
+      return result;
+    }
     default: {
       INT_PTR result = 0;
       handled = OnMessage(message, wParam, lParam, result);

@@ -43,6 +43,23 @@ class Dialog {
   virtual bool OnNotify(const NMHDR& /*header*/, LPARAM /*lParam*/, INT_PTR& /*result*/) { return false; }
   // WM_DESTROY, while the window and its controls still exist.
   virtual void OnDestroy() {}
+  // One hook per kind of message the programs handle; true when handled. A hook that returns
+  // false leaves the message to the system's dialog handling.
+  virtual bool OnTimer(UINT_PTR /*id*/) { return false; }
+  // WM_SIZE: the dialog's own handling follows in every case.
+  virtual void OnSize(WPARAM /*type*/) {}
+  virtual bool OnSysCommand(WPARAM /*command*/) { return false; }
+  virtual bool OnPaint() { return false; }
+  // WM_CTLCOLOR*: `brush` is what the control is painted with.
+  virtual bool OnControlColour(UINT /*message*/, HDC /*dc*/, HWND /*control*/, HBRUSH& /*brush*/) {
+    return false;
+  }
+  virtual bool OnDrawItem(const DRAWITEMSTRUCT& /*item*/) { return false; }
+  // WM_HSCROLL and WM_VSCROLL; `bar` is the control's window, null for the dialog's own bars.
+  virtual bool OnScroll(UINT /*message*/, WPARAM /*request*/, HWND /*bar*/) { return false; }
+  virtual HICON OnQueryDragIcon() { return nullptr; }
+  // WM_DEVICECHANGE; `result` is what the window answers.
+  virtual bool OnDeviceChange(WPARAM /*event*/, LPARAM /*data*/, INT_PTR& /*result*/) { return false; }
   // Any other message; true when handled, `result` then being the message's result.
   virtual bool OnMessage(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/, INT_PTR& /*result*/) {
     return false;

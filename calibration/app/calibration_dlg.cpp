@@ -189,7 +189,7 @@ void CCalibrationDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
   CancelPath();
 }
 
-void CCalibrationDlg::OnTimer() {
+void CCalibrationDlg::OnBlink() {
   if (closing_) return;
   const TickAction action = run_.OnTimer();
   RedrawTargets();
@@ -267,29 +267,28 @@ void CCalibrationDlg::OnDestroy() {
   messages_.SetOwner(nullptr);
 }
 
-bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+bool CCalibrationDlg::OnTimer(UINT_PTR id) {
+  if (id != kBlinkTimer) return false;
+  OnBlink();
+  return true;
+}
+
+bool CCalibrationDlg::OnControlColour(UINT message, HDC dc, HWND control, HBRUSH& brush) {
+  const bool ours = message == WM_CTLCOLORDLG || message == WM_CTLCOLORSTATIC || message == WM_CTLCOLOREDIT ||
+                    message == WM_CTLCOLORBTN;
+  if (!ours || !background_) return false;
+  brush = ControlColour(message, dc, control);
+  return true;
+}
+
+bool CCalibrationDlg::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  if (item.CtlID != IDOK && item.CtlID != IDCANCEL) return false;
+  ui::DrawIconButton(item, item.CtlID == IDOK ? okIcon_.get() : cancelIcon_.get());
+  return true;
+}
+
+bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
   switch (message) {
-    case WM_TIMER:
-      if (wParam != kBlinkTimer) return false;
-      OnTimer();
-      return true;
-    case WM_PAINT:
-      OnPaint();
-      return true;
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORBTN:
-      if (!background_) return false;
-      result = OnControlColour(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
-      return true;
-    case WM_DRAWITEM: {
-      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-      if (item->CtlID != IDOK && item->CtlID != IDCANCEL) return false;
-      ui::DrawIconButton(*item, item->CtlID == IDOK ? okIcon_.get() : cancelIcon_.get());
-      result = TRUE;
-      return true;
-    }
     case WM_CALIBRATION_COMPLETE:
       OnCompletion();
       result = 1;

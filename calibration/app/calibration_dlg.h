@@ -52,6 +52,13 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   void OnCancel() override;
   void OnDestroy() override;
   bool OnProgramMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  bool OnTimer(UINT_PTR id) override;
+  bool OnPaint() override {
+    Paint();
+    return true;
+  }
+  bool OnControlColour(UINT message, HDC dc, HWND control, HBRUSH& brush) override;
+  bool OnDrawItem(const DRAWITEMSTRUCT& item) override;
   // What other threads handed over; held while the opening conversation waits, so that no box
   // opens inside its wait.
   void OnWindowTasks() override;
@@ -74,8 +81,8 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   void LayOut();
   void CreateTextFont();
   void RegisterNotices();
-  void OnTimer();
-  void OnPaint();
+  void OnBlink();
+  void Paint();
   void DrawTarget(HDC target, int slot);
   void OnCompletion();
   void OnOpenConversation();
@@ -84,7 +91,7 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   // Tells the frame to keep or drop the result (the run's Finish), then the dialog ends.
   void ClosePath(bool keep);
   void ShowButtons();
-  INT_PTR OnControlColour(UINT message, HDC dc, HWND control);
+  HBRUSH ControlColour(UINT message, HDC dc, HWND control);
 
   ResourceMessages& messages_;
   SettingsStore& settings_;

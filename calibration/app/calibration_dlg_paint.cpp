@@ -15,7 +15,7 @@ constexpr COLORREF kTakenPen = RGB(128, 128, 128);
 
 }  // namespace
 
-void CCalibrationDlg::OnPaint() {
+void CCalibrationDlg::Paint() {
   ui::PaintScope paint(hwnd());
   if (IsIconic(hwnd())) {
     icon().DrawCentred(hwnd(), paint.dc());
@@ -63,7 +63,7 @@ void CCalibrationDlg::DrawTarget(HDC target, int slot) {
   BitBlt(target, r.left, r.top, w, h, memory.get(), 0, 0, SRCCOPY);
 }
 
-INT_PTR CCalibrationDlg::OnControlColour(UINT message, HDC dc, HWND control) {
+HBRUSH CCalibrationDlg::ControlColour(UINT message, HDC dc, HWND control) {
   const int id = GetDlgCtrlID(control);
   const bool text = message == WM_CTLCOLOREDIT ||
                     (message == WM_CTLCOLORSTATIC && (id == IDC_INSTRUCTION || id == IDC_COUNTDOWN));
@@ -71,7 +71,7 @@ INT_PTR CCalibrationDlg::OnControlColour(UINT message, HDC dc, HWND control) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, kTextColour);
   }
-  return reinterpret_cast<INT_PTR>(background_.get());
+  return background_.get();
 }
 
 }  // namespace tactra::calib

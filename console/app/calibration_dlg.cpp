@@ -106,13 +106,6 @@ bool CCalibrationDlg::OnCommand(int id, int code, HWND) {
   }
 }
 
-bool CCalibrationDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
-  if (message != WM_PAINT) return false;
-  Paint();
-  result = 0;
-  return true;
-}
-
 void CCalibrationDlg::Paint() {
   ui::PaintScope paint(hwnd());
   SetMapMode(paint.dc(), MM_TEXT);

@@ -21,7 +21,10 @@ class CCalibrationDlg : public ConsolePage {
   void FieldsToControls() override;
   BOOL OnInitDialog() override;
   bool OnCommand(int id, int code, HWND control) override;
-  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  bool OnPaint() override {
+    Paint();
+    return true;
+  }
 
  private:
   void Paint();

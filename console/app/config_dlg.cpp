@@ -103,15 +103,13 @@ bool CConfigDlg::OnNotify(const NMHDR& header, LPARAM lParam, INT_PTR& result) {
   return true;
 }
 
-bool CConfigDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR& result) {
+bool CConfigDlg::OnScroll(UINT message, WPARAM, HWND slider) {
   // The sliders' level changes only when the user moves one, never when one is drawn.
-  if (message != WM_HSCROLL || lParam == 0) return false;
-  HWND slider = reinterpret_cast<HWND>(lParam);
+  if (message != WM_HSCROLL || slider == nullptr) return false;
   const int id = GetDlgCtrlID(slider);
   if (id != IDC_CFG_17A && id != IDC_CFG_17B) return false;
   model_.OnSlider(id, static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0)));
   FieldsToControls();
-  result = 0;
   return true;
 }
 

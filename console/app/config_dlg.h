@@ -20,7 +20,7 @@ class CConfigDlg : public ConsolePage {
   BOOL OnInitDialog() override;
   bool OnCommand(int id, int code, HWND control) override;
   bool OnNotify(const NMHDR& header, LPARAM lParam, INT_PTR& result) override;
-  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  bool OnScroll(UINT message, WPARAM request, HWND bar) override;
 
  private:
   ConsoleModel& console_;

@@ -233,7 +233,7 @@ void CTactraConsoleDlg::OnSize(WPARAM type) {
   if (type == SIZE_MINIMIZED && tray_.added()) ShowWindow(hwnd(), SW_HIDE);
 }
 
-void CTactraConsoleDlg::OnPaint() {
+void CTactraConsoleDlg::PaintIcon() {
   ui::PaintScope paint(hwnd());
   SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.dc()), 0);
   icon().DrawCentred(hwnd(), paint.dc());
@@ -264,13 +264,6 @@ bool CTactraConsoleDlg::OnProgramMessage(UINT message, WPARAM wParam, LPARAM lPa
     case WM_TRAYICON:
       OnTrayIcon(wParam, lParam);
       result = wParam == IDR_MAINFRAME ? 0 : 1;
-      return true;
-    case WM_SIZE:
-      OnSize(wParam);
-      return false;  // the dialog's own handling as well
-    case WM_PAINT:
-      if (!IsIconic(hwnd())) return false;
-      OnPaint();
       return true;
     default:
       return false;

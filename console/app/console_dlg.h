@@ -63,6 +63,13 @@ class CTactraConsoleDlg : public ProgramWindow {
   bool OnNotify(const NMHDR& header, LPARAM lParam, INT_PTR& result) override;
   void OnDestroy() override;
   bool OnProgramMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+  void OnSize(WPARAM type) override;
+  // Only the minimised window's icon is drawn here; the rest is the dialog's own.
+  bool OnPaint() override {
+    if (!IsIconic(hwnd())) return false;
+    PaintIcon();
+    return true;
+  }
   void OnWindowTasks() override { tasks_.RunPending(); }
   void OnNotice(DeviceNotice notice, const std::wstring& path) override;
 
@@ -76,8 +83,7 @@ class CTactraConsoleDlg : public ProgramWindow {
   void ShowPage(int tab);
   void RefreshPage(int tab);
   void OnTrayIcon(WPARAM id, LPARAM mouse);
-  void OnSize(WPARAM type);
-  void OnPaint();
+  void PaintIcon();
 
   CUSBTransfer& usb_;
   ResourceMessages& messages_;

@@ -11,23 +11,20 @@ ProgramWindow::ProgramWindow(HINSTANCE resources, int templateId, int iconId)
 
 bool ProgramWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
   if (OnProgramMessage(message, wParam, lParam, result)) return true;
-  switch (message) {
-    case ui::WM_WINDOW_TASKS:
-      OnWindowTasks();
-      return true;
-    case WM_SYSCOMMAND:
-      return ui::OpenAboutOnCommand(wParam, resources(), hwnd());
-    case WM_QUERYDRAGICON:
-      result = reinterpret_cast<INT_PTR>(icon_.bigIcon());
-      return true;
-    case WM_DEVICECHANGE:
-      result =
-          OnDeviceChange(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam),
-                         [this](DeviceNotice notice, const std::wstring& path) { OnNotice(notice, path); });
-      return true;
-    default:
-      return false;
-  }
+  if (message != ui::WM_WINDOW_TASKS) return false;
+  OnWindowTasks();
+  return true;
+}
+
+bool ProgramWindow::OnSysCommand(WPARAM command) {
+  return ui::OpenAboutOnCommand(command, resources(), hwnd());
+}
+
+bool ProgramWindow::OnDeviceChange(WPARAM event, LPARAM data, INT_PTR& result) {
+  result = tactra::OnDeviceChange(
+      static_cast<uintptr_t>(event), static_cast<intptr_t>(data),
+      [this](DeviceNotice notice, const std::wstring& path) { OnNotice(notice, path); });
+  return true;
 }
 
 }  // namespace tactra

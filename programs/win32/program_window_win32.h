@@ -31,6 +31,9 @@ class ProgramWindow : public ui::Dialog {
 
  private:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) final;
+  bool OnSysCommand(WPARAM command) final;
+  HICON OnQueryDragIcon() final { return icon_.bigIcon(); }
+  bool OnDeviceChange(WPARAM event, LPARAM data, INT_PTR& result) final;
 
   ui::ProgramIcon icon_;
 };

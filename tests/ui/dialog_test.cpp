@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "common/win32/handles_win32.h"
 #include "common/win32/language_module_win32.h"
@@ -86,6 +88,82 @@ TEST_F(DialogTest, MessagesReachHandlersAndExceptionsStayInside) {
   EXPECT_EQ(SendMessageW(window, kThrowMessage, 0, 0), 0);
   EXPECT_TRUE(IsWindow(window)) << "the dialog survives a throwing handler";
   EXPECT_EQ(SendMessageW(window, kEchoMessage, 5, 0), 10);
+}
+
+// Each kind of message reaches its own hook with its arguments, and its answer goes back the
+// way the system expects it: directly for colours and the drag icon, through the message result
+// otherwise; a hook that declines leaves the message to the system.
+TEST_F(DialogTest, TypedHooksGetTheirMessagesAndAnswerAsTheSystemExpects) {
+  static HBRUSH const kBrush = reinterpret_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+  static HICON const kIcon = LoadIconW(nullptr, IDI_APPLICATION);
+  class Hooked : public Dialog {
+   public:
+    explicit Hooked(HINSTANCE m) : Dialog(m, IDD_CALIBRATION) {}
+    std::vector<std::string> seen;
+    bool OnTimer(UINT_PTR id) override {
+      seen.push_back("timer " + std::to_string(id));
+      return id == 7;
+    }
+    void OnSize(WPARAM type) override { seen.push_back("size " + std::to_string(type)); }
+    bool OnSysCommand(WPARAM command) override {
+      seen.push_back("syscommand " + std::to_string(command));
+      return true;
+    }
+    bool OnControlColour(UINT message, HDC, HWND, HBRUSH& brush) override {
+      seen.push_back(message == WM_CTLCOLORSTATIC ? "colour static" : "colour other");
+      brush = kBrush;
+      return message == WM_CTLCOLORSTATIC;
+    }
+    bool OnDrawItem(const DRAWITEMSTRUCT& item) override {
+      seen.push_back("draw " + std::to_string(item.CtlID));
+      return true;
+    }
+    bool OnScroll(UINT message, WPARAM, HWND bar) override {
+      seen.push_back(std::string(message == WM_HSCROLL ? "hscroll" : "vscroll") + (bar ? " bar" : " own"));
+      return true;
+    }
+    HICON OnQueryDragIcon() override { return kIcon; }
+    bool OnDeviceChange(WPARAM event, LPARAM, INT_PTR& result) override {
+      seen.push_back("device " + std::to_string(event));
+      result = 0x1234;
+      return true;
+    }
+  } dialog(module_.get());
+  ASSERT_TRUE(dialog.CreateModeless(nullptr));
+  HWND window = dialog.hwnd();
+  HWND control = GetDlgItem(window, IDC_INSTRUCTION);
+  DRAWITEMSTRUCT item{};
+  item.CtlID = IDOK;
+  struct Case {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    LRESULT answer;
+    const char* seen;
+  };
+  const Case cases[] = {
+      {WM_TIMER, 7, 0, 0, "timer 7"},
+      {WM_SYSCOMMAND, 0xF123, 0, 0, "syscommand 61731"},
+      {WM_CTLCOLORSTATIC, 0, reinterpret_cast<LPARAM>(control), reinterpret_cast<LRESULT>(kBrush),
+       "colour static"},
+      {WM_DRAWITEM, IDOK, reinterpret_cast<LPARAM>(&item), TRUE, "draw 1"},
+      {WM_HSCROLL, 0, reinterpret_cast<LPARAM>(control), 0, "hscroll bar"},
+      {WM_VSCROLL, 0, 0, 0, "vscroll own"},
+      {WM_QUERYDRAGICON, 0, 0, reinterpret_cast<LRESULT>(kIcon), nullptr},
+      {WM_DEVICECHANGE, 0x8000, 0, 0x1234, "device 32768"},
+  };
+  for (const Case& c : cases) {
+    dialog.seen.clear();
+    EXPECT_EQ(SendMessageW(window, c.message, c.wParam, c.lParam), c.answer) << std::hex << c.message;
+    if (c.seen) {
+      EXPECT_EQ(dialog.seen, std::vector<std::string>{c.seen}) << std::hex << c.message;
+    }
+  }
+  // Declined, or always left to the system as well.
+  dialog.seen.clear();
+  SendMessageW(window, WM_TIMER, 8, 0);
+  SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(100, 100));
+  EXPECT_EQ(dialog.seen, (std::vector<std::string>{"timer 8", "size 0"}));
 }
 
 TEST_F(DialogTest, ObjectEndingFirstClosesItsModelessWindow) {

@@ -19,7 +19,7 @@ bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
 
   NoteStartupStep("module-loaded");
   HINSTANCE module = resources_.get();
-  ResourceMessages messages(module, ResourceMessages::Variant::Calibration);
+  ResourceMessages messages(module);
   CCalibrationDlg dialog(module, messages, *store, ChooseHidHost(CreateWin32HidHost));
   dialog.BeginLinkStart();
   dialog.RunModal(nullptr);

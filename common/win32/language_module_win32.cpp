@@ -18,7 +18,7 @@ UniqueModule LoadLanguageModule(const std::wstring& fileName) {
 ProgramLanguage StartInLanguage(const std::wstring& commandLine, SettingsStore& store, const wchar_t* english,
                                 const wchar_t* chinese, const wchar_t* missingEnd) {
   // Before any module the messages are fixed English texts.
-  ResourceMessages fixedMessages(nullptr, ResourceMessages::Variant::Calibration);
+  ResourceMessages fixedMessages(nullptr);
   ProgramLanguage start{SelectLanguage(CommandLineArguments(commandLine), store, fixedMessages),
                         UniqueModule()};
   const wchar_t* name = IsChinese(start.language) ? chinese : english;

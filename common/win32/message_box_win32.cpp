@@ -4,7 +4,7 @@
 
 namespace tactra {
 
-ResourceMessages::ResourceMessages(HINSTANCE module, Variant variant) : module_(module), variant_(variant) {}
+ResourceMessages::ResourceMessages(HINSTANCE module, BoxStyle style) : module_(module), style_(style) {}
 
 void ResourceMessages::SetOwner(HWND owner) { owner_.store(owner); }
 
@@ -13,11 +13,10 @@ std::wstring ResourceMessages::LoadText(int id) {
 }
 
 void ResourceMessages::ShowResourceMessage(int textId, int captionId, const std::wstring& suffix) {
-  const bool console = variant_ == Variant::Console;
   // The texts are shown as they are, never used as format strings.
   const std::wstring text = UnescapePercent(LoadText(textId)) + suffix;
-  const std::wstring caption = UnescapePercent(LoadText(console ? kConsoleCaption : captionId));
-  HWND owner = console ? nullptr : owner_.load();
+  const std::wstring caption = UnescapePercent(LoadText(style_.caption != 0 ? style_.caption : captionId));
+  HWND owner = style_.owned ? owner_.load() : nullptr;
   if (owner && !IsWindow(owner)) owner = nullptr;
   // The same message again while its box is open says nothing new; a frame that repeats itself
   // must not stack boxes.

@@ -15,16 +15,19 @@
 
 namespace tactra {
 
-constexpr int kConsoleCaption = 1080;
+// How a program's boxes look. By default each carries the caption its message names and sits
+// over the owner window; a program may give every box one caption of its own, and no owner.
+struct BoxStyle {
+  int caption = 0;    // a string of the module that every box carries; 0: the message's own
+  bool owned = true;  // over the window SetOwner names
+};
 
 class ResourceMessages : public Messages {
  public:
-  enum class Variant { Calibration, Console };
-
   // `module` may be null before a language module is loaded: only fixed messages then.
-  ResourceMessages(HINSTANCE module, Variant variant);
+  explicit ResourceMessages(HINSTANCE module, BoxStyle style = {});
 
-  // The owner window of the calibration program's boxes (its dialog once it exists).
+  // The owner window of the boxes (the program's window once it exists), when they are owned.
   void SetOwner(HWND owner);
 
   std::wstring LoadText(int id) override;
@@ -33,7 +36,7 @@ class ResourceMessages : public Messages {
 
  private:
   HINSTANCE module_;
-  Variant variant_;
+  BoxStyle style_;
   std::atomic<HWND> owner_{nullptr};
   std::mutex openMutex_;
   std::set<int> open_;  // the texts whose boxes are open

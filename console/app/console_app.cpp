@@ -32,7 +32,8 @@ bool CTactraConsoleApp::InitInstance(const std::wstring& commandLine) {
   InitCommonControlsEx(&controls);
   CUSBTransfer::SetHostFactory(CreateConsoleHost);
   HINSTANCE module = resources_.get();
-  ResourceMessages messages(module, ResourceMessages::Variant::Console);
+  // Every box of the console carries its caption and stands on its own.
+  ResourceMessages messages(module, BoxStyle{IDS_CAPTION, false});
   CTactraConsoleDlg dialog(module, messages, *store);
   dialog.BeginLinkStart();
   dialog.RunModal(nullptr);

@@ -7,8 +7,8 @@
 
 #include "common/win32/handles_win32.h"
 #include "common/win32/language_module_win32.h"
-#include "common/win32/program_path_win32.h"
 #include "common/win32/message_box_win32.h"
+#include "common/win32/program_path_win32.h"
 #include "resources/kelvane_ids.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
@@ -119,10 +119,10 @@ TEST(LanguageModules, IconsLoad) {
 TEST(ResourceMessages, TextsComeFromTheModule) {
   win32::UniqueModule module = win32::LoadLanguageModule(L"KelvaneLangZH.dll");
   ASSERT_TRUE(module);
-  ResourceMessages messages(module.get(), ResourceMessages::Variant::Calibration);
+  ResourceMessages messages(module.get());
   EXPECT_EQ(messages.LoadText(IDS_COUNTDOWN_AFTER), L"秒");
   EXPECT_EQ(messages.LoadText(4321), L"");
-  ResourceMessages none(nullptr, ResourceMessages::Variant::Console);
+  ResourceMessages none(nullptr, BoxStyle{IDS_CAPTION, false});
   EXPECT_EQ(none.LoadText(IDS_CAPTION), L"");
 }
 

@@ -14,7 +14,7 @@ import sys
 import tempfile
 import time
 
-from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, Frame, Program, check, compare_across_transports,
+from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, Failure, Frame, Program, check, compare_across_transports,
                      dismiss_box, free_port, grid_points_payload, poll, probe_box, program_alone, run_scenarios,
                      run_windows, screenshot, startup_overhead, tools_present, wait_until, windows_path)
 
@@ -80,7 +80,8 @@ class Console(Program):
     def show(self):
         """(window fields, {(page, id): control fields}) of the console as it is now."""
         code, out = self.probe("show")
-        check(code == 0, "no console window")
+        if code != 0:
+            raise Failure("no console window (%s)" % self.state())
         window, controls = {}, {}
         for line in out.splitlines():
             kind, _, rest = line.partition(" ")

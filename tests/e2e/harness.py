@@ -256,6 +256,7 @@ class Program:
 
     # The variable that names the file the program notes its start-up steps in.
     STARTUP_LOG_VARIABLE = None
+    _runs = 0
 
     def __init__(self, env, exe, port, args=(), extra_env=None, cwd=None, startup_log=None):
         """The program, finding the frame served on `port` (None: there is none); its start-up
@@ -265,6 +266,12 @@ class Program:
         self.classname = ntpath.basename(exe).lower()
         run_env = env.transport.program_env(port)
         run_env.update(extra_env or {})
+        # Every run notes its start-up steps, so that a run that never showed its window says
+        # how far it came.
+        if not startup_log and self.STARTUP_LOG_VARIABLE:
+            Program._runs += 1
+            startup_log = os.path.join(env.artifacts, "steps-%s-%d.log" % (self.classname, Program._runs))
+        self.startup_log = startup_log
         if startup_log:
             if os.path.exists(startup_log):
                 os.remove(startup_log)
@@ -300,6 +307,19 @@ class Program:
             if time.time() >= deadline:
                 return None
             time.sleep(0.2)
+
+    def state(self):
+        """What a failure should tell of the program: its end or its last start-up step, and the
+        titles of its visible windows."""
+        code = self.proc.poll()
+        said = ["ended with exit code %d" % code if code is not None else "running"]
+        if self.startup_log and os.path.exists(self.startup_log):
+            with open(self.startup_log) as f:
+                steps = [line.split("-ms=")[0] for line in f if "-ms=" in line]
+            said.append("last start-up step %s" % (steps[-1] if steps else "none"))
+        windows = ["%dx%d %r" % (w, h, t) for _, w, h, t in self.visible_windows()]
+        said.append("windows: %s" % (", ".join(windows) or "none"))
+        return "; ".join(said)
 
     def key_to(self, wid, name):
         # Without a window manager the window needs the input focus before it gets keys.

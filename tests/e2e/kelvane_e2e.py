@@ -38,7 +38,7 @@ class Kelvane(Program):
     def window(self, timeout=15):
         wid = self.wait_visible(timeout=timeout)
         if not wid:
-            raise Failure("no visible Kelvane window")
+            raise Failure("no visible Kelvane window (%s)" % self.state())
         return wid
 
     def title(self):

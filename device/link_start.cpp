@@ -70,11 +70,20 @@ bool LinkStart::Finish(const NoticeCallback& missed) {
     link_.SetOwner(&owner_);
     return start_();
   }
+  // The window listens already, so what changed since the opening can be looked up while the
+  // start still pauses rather than after it (without an event, only once it is over).
+  std::vector<std::pair<DeviceNotice, std::wstring>> changes;
+  const bool whilePausing = opened_.valid();
+  if (whilePausing) {
+    opened_.Wait();
+    changes = link_.ChangesSinceOpen();
+  }
   Wait();
   link_.SetOpenedHook(nullptr);
   link_.SetOwner(&owner_);
   holder_->HandOver();
-  for (const auto& [notice, path] : link_.ChangesSinceOpen()) missed(notice, path);
+  if (!whilePausing) changes = link_.ChangesSinceOpen();
+  for (const auto& [notice, path] : changes) missed(notice, path);
   return started_;
 }
 

@@ -22,6 +22,7 @@ bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
   ResourceMessages messages(module);
   CCalibrationDlg dialog(module, messages, *store, ChooseHidHost(CreateWin32HidHost));
   dialog.BeginLinkStart();
+  NoteStartupStep("link-opened");
   dialog.RunModal(nullptr);
   return false;
 }

@@ -36,6 +36,7 @@ bool CTactraConsoleApp::InitInstance(const std::wstring& commandLine) {
   ResourceMessages messages(module, BoxStyle{IDS_CAPTION, false});
   CTactraConsoleDlg dialog(module, messages, *store);
   dialog.BeginLinkStart();
+  NoteStartupStep("link-opened");
   dialog.RunModal(nullptr);
   return false;
 }

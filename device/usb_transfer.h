@@ -11,11 +11,13 @@
 
 namespace tactra {
 
+// Defined by the program that uses the instance: the host it talks to the frame through, never
+// null.
+std::unique_ptr<HidHost> CreateProcessHost();
+
 class CUSBTransfer {
  public:
-  // The host of the instance, called once by the first GetInstance. A program sets it before
-  // then; without one the link finds nothing.
-  static void SetHostFactory(HidHostFactory factory);
+  // Made by the first call over the host the program chooses (CreateProcessHost).
   static CUSBTransfer& GetInstance();
   virtual ~CUSBTransfer();
   CUSBTransfer(const CUSBTransfer&) = delete;

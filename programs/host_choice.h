@@ -8,7 +8,7 @@
 namespace tactra {
 
 // The simulated frame when TACTRA_FRAME_SIM=host:port is set, otherwise the host `system`
-// makes (a host without devices when there is none).
+// makes; never null (a host without devices when there is none), so nothing after it checks.
 std::unique_ptr<HidHost> ChooseHidHost(HidHostFactory system);
 
 }  // namespace tactra

@@ -12,13 +12,13 @@
 #include "programs/host_choice.h"
 #include "resources/console_ids.h"
 
+namespace tactra {
+
+std::unique_ptr<HidHost> CreateProcessHost() { return ChooseHidHost(CreateWin32HidHost); }
+
+}  // namespace tactra
+
 namespace tactra::console {
-
-namespace {
-
-std::unique_ptr<HidHost> CreateConsoleHost() { return ChooseHidHost(CreateWin32HidHost); }
-
-}  // namespace
 
 bool CTactraConsoleApp::InitInstance(const std::wstring& commandLine) {
   std::unique_ptr<SettingsStore> store = CreateRegistryStore();
@@ -30,7 +30,6 @@ bool CTactraConsoleApp::InitInstance(const std::wstring& commandLine) {
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&controls);
-  CUSBTransfer::SetHostFactory(CreateConsoleHost);
   HINSTANCE module = resources_.get();
   // Every box of the console carries its caption and stands on its own.
   ResourceMessages messages(module, BoxStyle{IDS_CAPTION, false});

@@ -28,35 +28,32 @@ void ConsoleModel::OnLinkEvent(LinkEvent event) {
 
 bool ConsoleModel::UpdateConnectionStatus() {
   const bool started = link_.Start();
+  SetStatusAfterStart(started);
+  return started;
+}
+
+void ConsoleModel::SetStatusAfterStart(bool started) {
   // Connected means the pages can talk to the frame: its calibration and settings channels.
   statusText_ = started && link_.NeededChannelsBound() ? IDS_CONNECTED : IDS_NOT_CONNECTED;
-  return started;
 }
 
 bool ConsoleModel::OnDeviceNotice(DeviceNotice notice, const std::wstring& path) {
   const int before = statusText_;
-  if (notice == DeviceNotice::Arrival) {
-    // While no frame is bound any arrival looks for it again: a frame plugged into another
-    // port comes back at other paths.
-    if (!link_.HasDevices()) {
-      UpdateConnectionStatus();
-    } else if (link_.GetLinkState() == kLinkNone) {
-      link_.StopWorkers();
-      UpdateConnectionStatus();
-    } else if (!link_.NeededChannelsBound()) {
-      // A frame whose collections arrive one by one: bound again as each comes, in the state
-      // it had (the calibration program may have been started).
-      const int state = link_.GetLinkState();
-      link_.StopWorkers();
-      if (UpdateConnectionStatus()) link_.SetLinkState(state);
-    }
-  } else if (link_.IsBoundPath(path) && link_.GetLinkState() != kLinkNone) {
-    // The workers keep waiting in their reads until the next start stops them.
-    link_.SetLinkState(kLinkNone);
-    statusText_ = IDS_NOT_CONNECTED;
-    for (ReplySink* page : pages_) {
-      if (page) page->Forget();
-    }
+  switch (link_.OnDeviceNotice(notice, path)) {
+    case NoticeOutcome::Started:
+      SetStatusAfterStart(true);
+      break;
+    case NoticeOutcome::StartFailed:
+      SetStatusAfterStart(false);
+      break;
+    case NoticeOutcome::Removed:
+      statusText_ = IDS_NOT_CONNECTED;
+      for (ReplySink* page : pages_) {
+        if (page) page->Forget();
+      }
+      break;
+    case NoticeOutcome::Nothing:
+      break;
   }
   return statusText_ != before;
 }

@@ -68,6 +68,8 @@ class ConsoleModel : public LinkOwner {
   void SetAfterSequence(std::function<void()> hook) { afterSequence_ = std::move(hook); }
 
  private:
+  void SetStatusAfterStart(bool started);
+
   Link& link_;
   Messages& messages_;
   std::array<ReplySink*, 3> pages_;

@@ -23,6 +23,7 @@ LinkConfig ConsoleLinkConfig() {
   config.framing = ReplyFraming::Console;
   config.stateFromStart = false;
   config.takesFrameSamples = false;
+  config.anyArrivalFindsAgain = true;
   config.neededChannels = (1u << 4) | (1u << 5);  // the calibration and settings channels
   return config;
 }
@@ -36,6 +37,7 @@ LinkConfig CalibrationLinkConfig() {
   config.framing = ReplyFraming::Calibration;
   config.stateFromStart = true;
   config.takesFrameSamples = true;
+  config.anyArrivalFindsAgain = false;
   config.neededChannels = (1u << 0) | (1u << 4);  // the touch reports and the calibration channel
   return config;
 }
@@ -194,7 +196,7 @@ void Link::ForgetRequests() {
 NoticeOutcome Link::OnDeviceNotice(DeviceNotice notice, const std::wstring& path) {
   if (notice == DeviceNotice::Arrival) {
     if (!HasDevices()) return Start() ? NoticeOutcome::Started : NoticeOutcome::StartFailed;
-    if (IsBoundPath(path) && GetLinkState() == kLinkNone) {
+    if (GetLinkState() == kLinkNone && (config_.anyArrivalFindsAgain || IsBoundPath(path))) {
       StopWorkers();
       return Start() ? NoticeOutcome::Started : NoticeOutcome::StartFailed;
     }

@@ -47,6 +47,9 @@ struct LinkConfig {
   ReplyFraming framing;
   bool stateFromStart;     // calibration program: Start marks the link bound (unbound when none found)
   bool takesFrameSamples;  // calibration program: the samples the frame sends on its own reach the owner
+  // Console: while no frame is bound any arrival looks for it again, since a frame plugged into
+  // another port comes back at other paths; otherwise only an arrival of a bound path does.
+  bool anyArrivalFindsAgain;
   // The channels without which the program cannot work (bit i: channel i). A frame whose
   // collections arrive one by one is bound again as each arrives until these are bound.
   uint8_t neededChannels;

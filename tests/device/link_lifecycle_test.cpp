@@ -143,55 +143,88 @@ TEST(LinkStopTest, AWorkerBusyBeyondTheWaitsIsStillWaitedFor) {
 }
 
 struct NoticeLink {
-  NoticeLink() : config(ConsoleLinkConfig()), link(host, config, NoSleep()) {}
+  explicit NoticeLink(LinkConfig c = ConsoleLinkConfig()) : config(c), link(host, config, NoSleep()) {}
   LinkConfig config;
   FakeHidHost host;
   Link link;
 };
 
+// Each case under both programs' rules: they differ only where no frame is bound and something
+// other than a bound path arrives, which the console takes as a reason to look again.
 TEST(LinkNoticeTest, ArrivalAndRemovalRules) {
+  struct Outcome {
+    NoticeOutcome outcome;
+    int stateAfter;
+    int enumerations;  // Enumerate calls after the notice
+  };
   struct Case {
     const char* name;
     bool frameAtStart;
     int state;  // set after the first Start
     DeviceNotice notice;
     const wchar_t* path;
-    NoticeOutcome outcome;
-    int stateAfter;
-    int enumerations;  // Enumerate calls after the notice
+    Outcome boundPathsOnly;
+    Outcome anyArrival;
   };
+  constexpr Outcome kNothingUnbound{NoticeOutcome::Nothing, kLinkNone, 1};
+  constexpr Outcome kFoundAgain{NoticeOutcome::Started, kLinkBound, 2};
   const Case cases[] = {
-      {"arrival, nothing found yet", false, kLinkNone, DeviceNotice::Arrival, L"frame&col05",
-       NoticeOutcome::Started, kLinkBound, 2},
+      {"arrival, nothing found yet", false, kLinkNone, DeviceNotice::Arrival, L"frame&col05", kFoundAgain,
+       kFoundAgain},
       {"arrival of a bound path in state 0", true, kLinkNone, DeviceNotice::Arrival, L"FRAME&COL05",
-       NoticeOutcome::Started, kLinkBound, 2},
-      {"second arrival while bound", true, kLinkBound, DeviceNotice::Arrival, L"frame&col05",
-       NoticeOutcome::Nothing, kLinkBound, 1},
-      {"unrelated device", true, kLinkNone, DeviceNotice::Arrival, L"mouse", NoticeOutcome::Nothing,
-       kLinkNone, 1},
-      {"frame at another port", true, kLinkNone, DeviceNotice::Arrival, L"elsewhere&col05",
-       NoticeOutcome::Nothing, kLinkNone, 1},
-      {"removal in state 1", true, kLinkBound, DeviceNotice::Removal, L"frame&col04", NoticeOutcome::Removed,
-       kLinkNone, 1},
-      {"removal in state 2", true, kLinkStarted, DeviceNotice::Removal, L"frame&col00",
-       NoticeOutcome::Removed, kLinkNone, 1},
-      {"removal in state 0", true, kLinkNone, DeviceNotice::Removal, L"frame&col04", NoticeOutcome::Nothing,
-       kLinkNone, 1},
-      {"removal of another device", true, kLinkBound, DeviceNotice::Removal, L"mouse", NoticeOutcome::Nothing,
-       kLinkBound, 1},
+       kFoundAgain, kFoundAgain},
+      {"second arrival while bound",
+       true,
+       kLinkBound,
+       DeviceNotice::Arrival,
+       L"frame&col05",
+       {NoticeOutcome::Nothing, kLinkBound, 1},
+       {NoticeOutcome::Nothing, kLinkBound, 1}},
+      {"unrelated device", true, kLinkNone, DeviceNotice::Arrival, L"mouse", kNothingUnbound, kFoundAgain},
+      {"frame at another port", true, kLinkNone, DeviceNotice::Arrival, L"elsewhere&col05", kNothingUnbound,
+       kFoundAgain},
+      {"removal in state 1",
+       true,
+       kLinkBound,
+       DeviceNotice::Removal,
+       L"frame&col04",
+       {NoticeOutcome::Removed, kLinkNone, 1},
+       {NoticeOutcome::Removed, kLinkNone, 1}},
+      {"removal in state 2",
+       true,
+       kLinkStarted,
+       DeviceNotice::Removal,
+       L"frame&col00",
+       {NoticeOutcome::Removed, kLinkNone, 1},
+       {NoticeOutcome::Removed, kLinkNone, 1}},
+      {"removal in state 0", true, kLinkNone, DeviceNotice::Removal, L"frame&col04", kNothingUnbound,
+       kNothingUnbound},
+      {"removal of another device",
+       true,
+       kLinkBound,
+       DeviceNotice::Removal,
+       L"mouse",
+       {NoticeOutcome::Nothing, kLinkBound, 1},
+       {NoticeOutcome::Nothing, kLinkBound, 1}},
   };
   for (const Case& c : cases) {
-    NoticeLink n;
-    if (c.frameAtStart) n.host.AddFrame(L"frame", n.config);
-    EXPECT_EQ(n.link.Start(), c.frameAtStart) << c.name;
-    n.link.SetLinkState(c.state);
-    if (!c.frameAtStart) n.host.AddFrame(L"frame", n.config);
-    if (std::wstring(c.path) == L"elsewhere&col05") n.host.AddFrame(L"elsewhere", n.config);
-    EXPECT_EQ(n.link.OnDeviceNotice(c.notice, c.path), c.outcome) << c.name;
-    EXPECT_EQ(n.link.GetLinkState(), c.stateAfter) << c.name;
-    EXPECT_EQ(n.host.EnumerateCalls(), c.enumerations) << c.name;
-    // The workers keep running after a removal; one set of six either way.
-    EXPECT_EQ(n.link.WorkerCount(), n.link.HasDevices() ? 6 : 0) << c.name;
+    for (const bool anyArrival : {false, true}) {
+      LinkConfig config = ConsoleLinkConfig();
+      config.anyArrivalFindsAgain = anyArrival;
+      const Outcome& expected = anyArrival ? c.anyArrival : c.boundPathsOnly;
+      const std::string name = std::string(c.name) + (anyArrival ? ", any arrival" : ", bound paths only");
+      NoticeLink n(config);
+      if (c.frameAtStart) n.host.AddFrame(L"frame", n.config);
+      EXPECT_EQ(n.link.Start(), c.frameAtStart) << name;
+      n.link.SetLinkState(c.state);
+      if (!c.frameAtStart) n.host.AddFrame(L"frame", n.config);
+      if (std::wstring(c.path) == L"elsewhere&col05") n.host.AddFrame(L"elsewhere", n.config);
+      EXPECT_EQ(n.link.OnDeviceNotice(c.notice, c.path), expected.outcome) << name;
+      EXPECT_EQ(n.link.GetLinkState(), expected.stateAfter) << name;
+      EXPECT_EQ(n.host.EnumerateCalls(), expected.enumerations) << name;
+      // The workers keep running after a removal; one set of six either way.
+      EXPECT_EQ(n.link.WorkerCount(), n.link.HasDevices() ? 6 : 0) << name;
+    }
   }
 }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "common/win32/resource_string_win32.h"
+
 namespace tactra::ui {
 
 // Fields to controls.
@@ -18,8 +20,7 @@ RECT ItemClientRect(HWND dialog, int id);
 SIZE ItemSize(HWND dialog, int id);
 void MoveItem(HWND dialog, int id, int x, int y);
 
-// A string resource of `module`; "" when missing.
-std::wstring LoadResourceString(HINSTANCE module, int id);
+using win32::LoadResourceString;
 
 // Fills drop-down list `id` with the strings id * 10 + 0, 1, ... of `module`, up to the first
 // missing one; the number of items.

@@ -1,6 +1,6 @@
 #include "common/win32/message_box_win32.h"
 
-#include "ui/controls.h"
+#include "common/win32/resource_string_win32.h"
 
 namespace tactra {
 
@@ -9,7 +9,7 @@ ResourceMessages::ResourceMessages(HINSTANCE module, BoxStyle style) : module_(m
 void ResourceMessages::SetOwner(HWND owner) { owner_.store(owner); }
 
 std::wstring ResourceMessages::LoadText(int id) {
-  return module_ ? ui::LoadResourceString(module_, id) : std::wstring();
+  return module_ ? win32::LoadResourceString(module_, id) : std::wstring();
 }
 
 void ResourceMessages::ShowResourceMessage(int textId, int captionId, const std::wstring& suffix) {

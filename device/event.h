@@ -3,13 +3,9 @@
 // the event set also sees what the setter wrote before it (as with a Win32 event).
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <cstddef>
 #include <initializer_list>
-#ifndef _WIN32
-#include <mutex>
-#endif
+#include <memory>
 
 namespace tactra {
 
@@ -35,27 +31,20 @@ class Event {
   void Wait() const;
 
   bool valid() const;
-  Native native() const { return native_; }
-#ifndef _WIN32
-  // An event without a descriptor (the process had none to spare) cannot wake a poll: a poll
-  // that waits for it looks at its flag this often instead.
-  static constexpr int kFlagCheckMs = 10;
-  // The longest a poll that waits for this event may sleep: -1 (no limit) when it can wake it.
-  int PollLimitMs() const { return valid() ? -1 : kFlagCheckMs; }
-#endif
+  Native native() const;
+  // The longest a poll that waits for this event's descriptor may sleep: -1 (no limit) when the
+  // descriptor wakes it, otherwise how often it must look at the event instead (an event without
+  // a descriptor, the process having none to spare).
+  int PollLimitMs() const;
 
   // Events alive in the process; tests use it to find leaks.
   static long LiveCount();
 
  private:
-  Native native_;
-#ifndef _WIN32
-  // Set and Reset change the flag and the descriptor together, so a waiter never finds a
-  // readable descriptor for a reset event for longer than a Reset takes.
-  std::mutex change_;
-  std::atomic<bool> set_{false};
+  // The platform's object and what Set and the waits need beside it.
+  struct State;
+  std::unique_ptr<State> state_;
   friend int WaitAny(std::initializer_list<const Event*>, std::chrono::milliseconds);
-#endif
 };
 
 constexpr std::chrono::milliseconds kInfinite{-1};

@@ -2,8 +2,10 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <mutex>
 
 #include "device/event.h"
 
@@ -12,6 +14,9 @@ namespace tactra {
 namespace {
 
 std::atomic<long> g_liveEvents{0};
+
+// How often a wait on an event without a descriptor looks at its flag.
+constexpr int kFlagCheckMs = 10;
 
 using Clock = std::chrono::steady_clock;
 
@@ -31,37 +36,62 @@ int PollTimeout(bool infinite, Clock::time_point deadline, int most) {
 
 }  // namespace
 
-Event::Event() : native_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (native_ >= 0) g_liveEvents.fetch_add(1);
+// The descriptor, closed once; -1 when the process had none to give.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+struct Event::State {
+  UniqueFd fd{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  // Set and Reset change the flag and the descriptor together, so a waiter never finds a
+  // readable descriptor for a reset event for longer than a Reset takes.
+  std::mutex change;
+  std::atomic<bool> set{false};
+};
+
+Event::Event() : state_(std::make_unique<State>()) {
+  if (state_->fd.valid()) g_liveEvents.fetch_add(1);
 }
 
 Event::~Event() {
-  if (native_ >= 0) {
-    close(native_);
-    g_liveEvents.fetch_sub(1);
-  }
+  if (state_->fd.valid()) g_liveEvents.fetch_sub(1);
 }
 
-bool Event::valid() const { return native_ >= 0; }
+bool Event::valid() const { return state_->fd.valid(); }
+
+Event::Native Event::native() const { return state_->fd.get(); }
+
+int Event::PollLimitMs() const { return valid() ? -1 : kFlagCheckMs; }
 
 void Event::Set() {
-  std::lock_guard<std::mutex> lock(change_);
-  if (set_.load(std::memory_order_relaxed)) return;
-  set_.store(true, std::memory_order_release);
+  std::lock_guard<std::mutex> lock(state_->change);
+  if (state_->set.load(std::memory_order_relaxed)) return;
+  state_->set.store(true, std::memory_order_release);
   const uint64_t one = 1;
   // The counter cannot overflow: it is drained on every Reset and written once per Set.
-  [[maybe_unused]] ssize_t written = write(native_, &one, sizeof one);
+  [[maybe_unused]] ssize_t written = write(native(), &one, sizeof one);
 }
 
 void Event::Reset() {
-  std::lock_guard<std::mutex> lock(change_);
-  if (!set_.load(std::memory_order_relaxed)) return;
-  set_.store(false, std::memory_order_release);
+  std::lock_guard<std::mutex> lock(state_->change);
+  if (!state_->set.load(std::memory_order_relaxed)) return;
+  state_->set.store(false, std::memory_order_release);
   uint64_t value = 0;
-  [[maybe_unused]] ssize_t got = read(native_, &value, sizeof value);
+  [[maybe_unused]] ssize_t got = read(native(), &value, sizeof value);
 }
 
-bool Event::IsSet() const { return set_.load(std::memory_order_acquire); }
+bool Event::IsSet() const { return state_->set.load(std::memory_order_acquire); }
 
 bool Event::Wait(std::chrono::milliseconds timeout) const { return WaitAny({this}, timeout) == 0; }
 
@@ -80,16 +110,16 @@ int WaitAny(std::initializer_list<const Event*> events, std::chrono::millisecond
     int index = 0;
     bool blind = false;
     for (const Event* event : events) {
-      if (event->set_.load(std::memory_order_acquire)) return index;
-      fds[index].fd = event->native_;
+      if (event->state_->set.load(std::memory_order_acquire)) return index;
+      fds[index].fd = event->native();
       fds[index].events = POLLIN;
       fds[index].revents = 0;
-      blind = blind || event->native_ < 0;
+      blind = blind || !event->valid();
       ++index;
     }
     if (!infinite && Clock::now() >= deadline) return -1;
     const int ready = poll(fds, static_cast<nfds_t>(events.size()),
-                           PollTimeout(infinite, deadline, blind ? Event::kFlagCheckMs : -1));
+                           PollTimeout(infinite, deadline, blind ? kFlagCheckMs : -1));
     if (ready < 0 && errno != EINTR) return -1;
   }
 }

@@ -2,6 +2,9 @@
 // event of an overlapped read.
 #include <windows.h>
 
+#include <atomic>
+
+#include "common/win32/handles_win32.h"
 #include "device/event.h"
 
 namespace tactra {
@@ -19,30 +22,37 @@ DWORD ToWaitTime(std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-Event::Event() : native_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-  if (native_ != nullptr) g_liveEvents.fetch_add(1);
+struct Event::State {
+  win32::UniqueHandle handle;
+};
+
+Event::Event() : state_(std::make_unique<State>()) {
+  state_->handle.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (state_->handle) g_liveEvents.fetch_add(1);
 }
 
 Event::~Event() {
-  if (native_ != nullptr) {
-    CloseHandle(native_);
-    g_liveEvents.fetch_sub(1);
-  }
+  if (state_->handle) g_liveEvents.fetch_sub(1);
 }
 
-bool Event::valid() const { return native_ != nullptr; }
+bool Event::valid() const { return state_->handle.valid(); }
 
-void Event::Set() { SetEvent(native_); }
+Event::Native Event::native() const { return state_->handle.get(); }
 
-void Event::Reset() { ResetEvent(native_); }
+// A wait on the handle itself is never blind.
+int Event::PollLimitMs() const { return -1; }
 
-bool Event::IsSet() const { return WaitForSingleObject(native_, 0) == WAIT_OBJECT_0; }
+void Event::Set() { SetEvent(native()); }
+
+void Event::Reset() { ResetEvent(native()); }
+
+bool Event::IsSet() const { return WaitForSingleObject(native(), 0) == WAIT_OBJECT_0; }
 
 bool Event::Wait(std::chrono::milliseconds timeout) const {
-  return WaitForSingleObject(native_, ToWaitTime(timeout)) == WAIT_OBJECT_0;
+  return WaitForSingleObject(native(), ToWaitTime(timeout)) == WAIT_OBJECT_0;
 }
 
-void Event::Wait() const { WaitForSingleObject(native_, INFINITE); }
+void Event::Wait() const { WaitForSingleObject(native(), INFINITE); }
 
 long Event::LiveCount() { return g_liveEvents.load(); }
 

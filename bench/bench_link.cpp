@@ -54,12 +54,20 @@ class InstantDevice {
   Event ready_;
 };
 
-class InstantHandle : public HidHandle {
+class InstantReader : public HidReader {
  public:
-  explicit InstantHandle(InstantDevice& device) : device_(device) {}
+  explicit InstantReader(InstantDevice& device) : device_(device) {}
   ReadResult Read(uint8_t* buffer, std::size_t capacity, std::size_t& count, const Event& stop) override {
     return device_.Read(buffer, capacity, count, stop);
   }
+
+ private:
+  InstantDevice& device_;
+};
+
+class InstantWriter : public HidWriter {
+ public:
+  explicit InstantWriter(InstantDevice& device) : device_(device) {}
   bool Write(const uint8_t* data, std::size_t length) override { return device_.Write(data, length); }
   // Writes complete at once here; the write-completion worker only waits for the stop.
   bool WaitWriteDone(const Event& stop) override {
@@ -83,8 +91,11 @@ class InstantHost : public HidHost {
     settings.inputLength = settings.outputLength = 64;
     return {settings};
   }
-  std::unique_ptr<HidHandle> Open(const std::wstring&, Access) override {
-    return std::make_unique<InstantHandle>(device_);
+  std::unique_ptr<HidReader> OpenReader(const std::wstring&) override {
+    return std::make_unique<InstantReader>(device_);
+  }
+  std::unique_ptr<HidWriter> OpenWriter(const std::wstring&) override {
+    return std::make_unique<InstantWriter>(device_);
   }
   std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void*, NoticeCallback) override {
     return nullptr;

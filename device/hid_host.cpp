@@ -14,7 +14,8 @@ constexpr uint16_t kAcceptedProducts[] = {0x0008, 0x000A, 0x0013, 0x0010};
 class AbsentHidHost : public HidHost {
  public:
   std::vector<HidInterface> Enumerate() override { return {}; }
-  std::unique_ptr<HidHandle> Open(const std::wstring&, Access) override { return nullptr; }
+  std::unique_ptr<HidReader> OpenReader(const std::wstring&) override { return nullptr; }
+  std::unique_ptr<HidWriter> OpenWriter(const std::wstring&) override { return nullptr; }
   std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void*, NoticeCallback) override {
     return nullptr;
   }

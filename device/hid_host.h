@@ -50,28 +50,33 @@ enum class ReadResult {
   CannotStart,  // the read could not be started
 };
 
-// One path opened in one direction. Destroying it cancels pending I/O and closes it.
-// A read handle is used by one reader worker. A write handle is used by the user-interface
-// thread (Write) and by one write-completion worker (WaitWriteDone) at the same time.
-class HidHandle {
+// One path opened for reading, used by one reader worker. Destroying it cancels a pending read
+// and closes it.
+class HidReader {
  public:
-  virtual ~HidHandle() = default;
+  virtual ~HidReader() = default;
   // Reads one input transfer of up to `capacity` bytes, or returns when `stop` is set. A read
   // left pending by Stopped is the one the next call waits for, so no input is lost.
   virtual ReadResult Read(uint8_t* buffer, std::size_t capacity, std::size_t& count, const Event& stop) = 0;
-  // Starts a write that nobody waits for. True when it completed or is pending. The handle
+};
+
+// One path opened for writing, used by the user-interface thread (Write, CancelWrite) and by one
+// write-completion worker (WaitWriteDone) at the same time. Destroying it cancels a pending write
+// and closes it.
+class HidWriter {
+ public:
+  virtual ~HidWriter() = default;
+  // Starts a write that nobody waits for. True when it completed or is pending. The writer
   // keeps its own copy of the bytes while the write is in flight, so the caller's buffer is
   // free again at once; while that write is still in flight a further Write returns false.
   virtual bool Write(const uint8_t* data, std::size_t length) = 0;
   // Waits for the next completion of a write (true) or until `stop` is set (false).
   virtual bool WaitWriteDone(const Event& stop) = 0;
-  // The user-interface thread, when nobody waits for a write any more: a write still in flight
-  // (a frame that stopped taking reports) is cancelled, so that the next Write can go out.
-  // Nothing when none is in flight.
+  // When nobody waits for a write any more: a write still in flight (a frame that stopped
+  // taking reports) is cancelled, so that the next Write can go out. Nothing when none is in
+  // flight.
   virtual void CancelWrite() = 0;
 };
-
-enum class Access { Read, Write };
 
 enum class DeviceNotice { Arrival, Removal };
 
@@ -89,8 +94,9 @@ class HidHost {
   // The present HID interfaces in enumeration order, each with the outcome of its steps.
   // Enumeration stops after an interface whose outcome is AllocationFailed.
   virtual std::vector<HidInterface> Enumerate() = 0;
-  // Opens a path for overlapped I/O in one direction; null when it cannot be opened.
-  virtual std::unique_ptr<HidHandle> Open(const std::wstring& path, Access access) = 0;
+  // Open a path for overlapped I/O in one direction; null when it cannot be opened.
+  virtual std::unique_ptr<HidReader> OpenReader(const std::wstring& path) = 0;
+  virtual std::unique_ptr<HidWriter> OpenWriter(const std::wstring& path) = 0;
   // Asks for arrival and removal notices of HID interfaces. `window` is the owner window's
   // handle where the platform delivers notices as window messages (the system HID stack);
   // other hosts call `callback` from a thread of their own. Null when registration failed.

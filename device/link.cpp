@@ -86,8 +86,8 @@ int Link::Open() {
 }
 
 void Link::BindInterface(const HidInterface& device) {
-  std::unique_ptr<HidHandle> read = host_.Open(device.path, Access::Read);
-  std::unique_ptr<HidHandle> write = host_.Open(device.path, Access::Write);
+  std::unique_ptr<HidReader> read = host_.OpenReader(device.path);
+  std::unique_ptr<HidWriter> write = host_.OpenWriter(device.path);
   // A failed capability query leaves lengths 0 and 0, which match no channel.
   const uint16_t input = device.capsOk ? device.inputLength : 0;
   const uint16_t output = device.capsOk ? device.outputLength : 0;
@@ -143,7 +143,7 @@ bool Link::NeededChannelsBound() const {
 bool Link::Write(int channel, const uint8_t* buffer, std::size_t length) {
   if (state_.load() == kLinkNone) return false;
   if (channel < 0 || channel >= kChannelCount || buffer == nullptr || length == 0) return false;
-  HidHandle* handle = channels_[channel]->write.get();
+  HidWriter* handle = channels_[channel]->write.get();
   if (handle == nullptr) return false;
   return handle->Write(buffer, length);
 }
@@ -165,7 +165,7 @@ bool Link::Transact(int channel, const uint8_t* buffer, std::size_t length) {
       written && (waiter_ ? waiter_(reply_, config_.replyWait) : reply_.Wait(config_.replyWait));
   // A frame that stopped taking reports costs this command its wait, not every later one.
   if (written && !answered) {
-    if (HidHandle* handle = channels_[channel]->write.get()) handle->CancelWrite();
+    if (HidWriter* handle = channels_[channel]->write.get()) handle->CancelWrite();
   }
   std::lock_guard<std::mutex> lock(awaitMutex_);
   waitingFor_ = 0;

@@ -15,8 +15,8 @@ namespace tactra {
 // Written only by Open, and Open runs only while no worker runs.
 struct Link::Channel {
   std::wstring path;                // empty while unbound
-  std::unique_ptr<HidHandle> read;  // null while unbound or when the open failed
-  std::unique_ptr<HidHandle> write;
+  std::unique_ptr<HidReader> read;  // null while unbound or when the open failed
+  std::unique_ptr<HidWriter> write;
 };
 
 struct Link::Worker {

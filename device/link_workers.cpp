@@ -32,7 +32,7 @@ void Link::StartWorker(bool reader, int channel) {
 }
 
 void Link::ReaderLoop(int channel) {
-  HidHandle* handle = channels_[channel]->read.get();
+  HidReader* handle = channels_[channel]->read.get();
   uint8_t buffer[kReadBufferSize];
   while (!stop_.IsSet()) {
     std::fill(std::begin(buffer), std::end(buffer), uint8_t{0});
@@ -48,7 +48,7 @@ void Link::ReaderLoop(int channel) {
 }
 
 void Link::WriteDoneLoop(int channel) {
-  HidHandle* handle = channels_[channel]->write.get();
+  HidWriter* handle = channels_[channel]->write.get();
   // Nothing waits for a write: this worker only follows their completions.
   if (handle != nullptr) {
     while (!stop_.IsSet() && handle->WaitWriteDone(stop_)) {

@@ -15,26 +15,27 @@ namespace tactra::sim {
 
 namespace {
 
-// A write is pending from its Output message until the frame's acknowledgement of it: a frame
-// that stops taking reports leaves it pending, as the system's HID stack does. Acknowledgements
-// carry the number of the output report they answer, so the late one of a cancelled write never
-// ends a later write.
-class SimHandle : public HidHandle {
-  // How long a write waits for the acknowledgement of the one before; a frame that stopped
-  // taking reports costs it this much, then it is refused.
-  static constexpr std::chrono::milliseconds kLateAcknowledgement{100};
-
- public:
-  SimHandle(net::Socket socket, wire::Decoder decoder, Access access, uint16_t outputLength)
+// One open path over its own connection to the frame.
+class SimConnection {
+ protected:
+  SimConnection(net::Socket socket, wire::Decoder decoder)
       : socket_(std::move(socket)),
         decoder_(std::move(decoder)),
-        access_(access),
-        outputLength_(outputLength),
         waiter_(std::make_unique<SocketWaiter>(socket_)) {}
+
+  net::Socket socket_;
+  wire::Decoder decoder_;
+  std::unique_ptr<SocketWaiter> waiter_;
+};
+
+class SimReader : public HidReader, private SimConnection {
+ public:
+  SimReader(net::Socket socket, wire::Decoder decoder)
+      : SimConnection(std::move(socket), std::move(decoder)) {}
 
   ReadResult Read(uint8_t* buffer, std::size_t capacity, std::size_t& count, const Event& stop) override {
     count = 0;
-    if (access_ != Access::Read || broken_ || !waiter_->valid()) return ReadResult::CannotStart;
+    if (broken_ || !waiter_->valid()) return ReadResult::CannotStart;
     uint8_t chunk[4096];
     for (;;) {
       wire::Message m;
@@ -54,10 +55,33 @@ class SimHandle : public HidHandle {
     }
   }
 
+ private:
+  // The frame went away: this read completes empty, and no later read can start.
+  ReadResult Broken() {
+    broken_ = true;
+    return ReadResult::Completed;
+  }
+
+  bool broken_ = false;
+};
+
+// A write is pending from its Output message until the frame's acknowledgement of it: a frame
+// that stops taking reports leaves it pending, as the system's HID stack does. Acknowledgements
+// carry the number of the output report they answer, so the late one of a cancelled write never
+// ends a later write.
+class SimWriter : public HidWriter, private SimConnection {
+  // How long a write waits for the acknowledgement of the one before; a frame that stopped
+  // taking reports costs it this much, then it is refused.
+  static constexpr std::chrono::milliseconds kLateAcknowledgement{100};
+
+ public:
+  SimWriter(net::Socket socket, wire::Decoder decoder, uint16_t outputLength)
+      : SimConnection(std::move(socket), std::move(decoder)), outputLength_(outputLength) {}
+
   bool Write(const uint8_t* data, std::size_t length) override {
     std::lock_guard<std::mutex> lock(writeMutex_);
     // The system HID stack refuses a buffer of any other length than the output report's.
-    if (access_ != Access::Write || length != outputLength_ || length == 0 || !waiter_->valid()) return false;
+    if (length != outputLength_ || length == 0 || !waiter_->valid()) return false;
     // An acknowledgement that came meanwhile ends the last write, whether or not the
     // write-completion worker has seen it yet.
     TakeAcknowledgements();
@@ -74,7 +98,7 @@ class SimHandle : public HidHandle {
   }
 
   bool WaitWriteDone(const Event& stop) override {
-    if (access_ != Access::Write || !waiter_->valid()) return false;
+    if (!waiter_->valid()) return false;
     for (;;) {
       {
         std::lock_guard<std::mutex> lock(writeMutex_);
@@ -103,12 +127,6 @@ class SimHandle : public HidHandle {
   }
 
  private:
-  // The frame went away: this read completes empty, and no later read can start.
-  ReadResult Broken() {
-    broken_ = true;
-    return ReadResult::Completed;
-  }
-
   // Under writeMutex_: whatever the frame sent on this write connection, without waiting.
   void TakeAcknowledgements() {
     uint8_t chunk[512];
@@ -167,14 +185,10 @@ class SimHandle : public HidHandle {
     changed_.Set();
   }
 
-  net::Socket socket_;
-  wire::Decoder decoder_;
-  Access access_;
   uint16_t outputLength_;
-  std::unique_ptr<SocketWaiter> waiter_;
+  // Guarded by writeMutex_.
   std::mutex writeMutex_;
-  bool broken_ = false;  // guarded by the one reader, or by writeMutex_ for writers
-  // A write handle's state, guarded by writeMutex_.
+  bool broken_ = false;
   bool pending_ = false;        // a write waits for its acknowledgement
   uint32_t pendingNumber_ = 0;  // the number of its output report on this connection
   uint32_t sent_ = 0;           // output reports sent so far
@@ -254,19 +268,17 @@ class SimHidHost : public HidHost {
     return found;
   }
 
-  std::unique_ptr<HidHandle> Open(const std::wstring& path, Access access) override {
-    bool ok = false;
-    wire::OpenRequest request;
-    request.path = NarrowPath(path, ok);
-    if (!ok) return nullptr;
-    request.access = access == Access::Read ? wire::kAccessRead : wire::kAccessWrite;
-    // The request's decoder keeps whatever followed the answer: a reader's first input reports.
-    Request asked(host_, port_, wire::EncodeOpen(request));
-    wire::Message answer;
-    wire::OpenReply reply;
-    if (!asked.Next(answer, kAnswerLimit) || !wire::ParseOpened(answer, reply) || !reply.ok) return nullptr;
-    return std::make_unique<SimHandle>(std::move(asked.socket()), std::move(asked.decoder()), access,
-                                       reply.outputLength);
+  std::unique_ptr<HidReader> OpenReader(const std::wstring& path) override {
+    Opened opened = OpenPath(path, wire::kAccessRead);
+    if (!opened.ok) return nullptr;
+    return std::make_unique<SimReader>(std::move(opened.socket), std::move(opened.decoder));
+  }
+
+  std::unique_ptr<HidWriter> OpenWriter(const std::wstring& path) override {
+    Opened opened = OpenPath(path, wire::kAccessWrite);
+    if (!opened.ok) return nullptr;
+    return std::make_unique<SimWriter>(std::move(opened.socket), std::move(opened.decoder),
+                                       opened.outputLength);
   }
 
   std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* /*window*/,
@@ -277,6 +289,33 @@ class SimHidHost : public HidHost {
   }
 
  private:
+  // The connection of an open request the frame said yes to, and the path's output length.
+  struct Opened {
+    bool ok = false;
+    net::Socket socket;
+    wire::Decoder decoder;
+    uint16_t outputLength = 0;
+  };
+
+  Opened OpenPath(const std::wstring& path, uint8_t access) {
+    Opened opened;
+    bool ok = false;
+    wire::OpenRequest request;
+    request.path = NarrowPath(path, ok);
+    if (!ok) return opened;
+    request.access = access;
+    // The request's decoder keeps whatever followed the answer: a reader's first input reports.
+    Request asked(host_, port_, wire::EncodeOpen(request));
+    wire::Message answer;
+    wire::OpenReply reply;
+    if (!asked.Next(answer, kAnswerLimit) || !wire::ParseOpened(answer, reply) || !reply.ok) return opened;
+    opened.ok = true;
+    opened.socket = std::move(asked.socket());
+    opened.decoder = std::move(asked.decoder());
+    opened.outputLength = reply.outputLength;
+    return opened;
+  }
+
   std::string host_;
   uint16_t port_;
 };

@@ -17,10 +17,10 @@ namespace {
 using win32::UniqueFile;
 using win32::UniqueHandle;
 
-class OverlappedFile : public HidHandle {
+class OverlappedFile {
  public:
   OverlappedFile(UniqueFile file, UniqueHandle event) : file_(std::move(file)), event_(std::move(event)) {}
-  ~OverlappedFile() override {
+  ~OverlappedFile() {
     // The system must be done with the OVERLAPPED and the buffer before they go.
     if (pending_) {
       CancelIoEx(file_.get(), &overlapped_);
@@ -42,7 +42,7 @@ class OverlappedFile : public HidHandle {
   bool pending_ = false;
 };
 
-class ReadHandle : public OverlappedFile {
+class ReadHandle : public HidReader, private OverlappedFile {
  public:
   using OverlappedFile::OverlappedFile;
 
@@ -70,25 +70,16 @@ class ReadHandle : public OverlappedFile {
     return ReadResult::Completed;
   }
 
-  bool Write(const uint8_t*, std::size_t) override { return false; }
-  bool WaitWriteDone(const Event&) override { return false; }
-  void CancelWrite() override {}
-
  private:
   std::array<uint8_t, kReadBufferSize> buffer_{};
 };
 
-class WriteHandle : public OverlappedFile {
+class WriteHandle : public HidWriter, private OverlappedFile {
   // How long a cancelled write may take to come back, in milliseconds.
   static constexpr int kCancelPolls = 200;
 
  public:
   using OverlappedFile::OverlappedFile;
-
-  ReadResult Read(uint8_t*, std::size_t, std::size_t& count, const Event&) override {
-    count = 0;
-    return ReadResult::CannotStart;
-  }
 
   void CancelWrite() override {
     if (!pending_ || HasOverlappedIoCompleted(&overlapped_)) return;
@@ -134,17 +125,25 @@ class WriteHandle : public OverlappedFile {
   std::vector<uint8_t> bytes_;
 };
 
-}  // namespace
-
-std::unique_ptr<HidHandle> OpenHidPath(const std::wstring& path, Access access) {
-  const DWORD rights = access == Access::Read ? GENERIC_READ : GENERIC_WRITE;
+// The file and its event, or nothing when either cannot be had.
+template <typename Handle>
+std::unique_ptr<Handle> OpenOverlapped(const std::wstring& path, DWORD rights) {
   UniqueFile file(CreateFileW(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
   if (!file) return nullptr;
   UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!event) return nullptr;
-  if (access == Access::Read) return std::make_unique<ReadHandle>(std::move(file), std::move(event));
-  return std::make_unique<WriteHandle>(std::move(file), std::move(event));
+  return std::make_unique<Handle>(std::move(file), std::move(event));
+}
+
+}  // namespace
+
+std::unique_ptr<HidReader> OpenHidReader(const std::wstring& path) {
+  return OpenOverlapped<ReadHandle>(path, GENERIC_READ);
+}
+
+std::unique_ptr<HidWriter> OpenHidWriter(const std::wstring& path) {
+  return OpenOverlapped<WriteHandle>(path, GENERIC_WRITE);
 }
 
 }  // namespace tactra

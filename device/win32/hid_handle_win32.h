@@ -9,6 +9,7 @@
 namespace tactra {
 
 // Null when the path cannot be opened in that direction.
-std::unique_ptr<HidHandle> OpenHidPath(const std::wstring& path, Access access);
+std::unique_ptr<HidReader> OpenHidReader(const std::wstring& path);
+std::unique_ptr<HidWriter> OpenHidWriter(const std::wstring& path);
 
 }  // namespace tactra

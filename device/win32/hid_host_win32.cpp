@@ -80,9 +80,8 @@ class Win32HidHost : public HidHost {
     return list;
   }
 
-  std::unique_ptr<HidHandle> Open(const std::wstring& path, Access access) override {
-    return OpenHidPath(path, access);
-  }
+  std::unique_ptr<HidReader> OpenReader(const std::wstring& path) override { return OpenHidReader(path); }
+  std::unique_ptr<HidWriter> OpenWriter(const std::wstring& path) override { return OpenHidWriter(path); }
 
   std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* window, NoticeCallback) override {
     // Notices reach the window as WM_DEVICECHANGE; the window decodes them.

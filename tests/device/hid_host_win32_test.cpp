@@ -159,7 +159,7 @@ class PipeDevice {
 
 TEST(Win32HidHandleTest, PendingReadSurvivesAStopAndDeliversLaterInput) {
   PipeDevice device(L"tactra-link-read-" + std::to_wstring(GetCurrentProcessId()));
-  std::unique_ptr<HidHandle> read = OpenHidPath(device.path(), Access::Read);
+  std::unique_ptr<HidReader> read = OpenHidReader(device.path());
   ASSERT_NE(read, nullptr);
   Event stop;
   stop.Set();
@@ -180,18 +180,18 @@ TEST(Win32HidHandleTest, PendingReadSurvivesAStopAndDeliversLaterInput) {
 
 TEST(Win32HidHandleTest, WritesCarryTheirOwnCopyAndAbsentPathsDoNotOpen) {
   PipeDevice device(L"tactra-link-write-" + std::to_wstring(GetCurrentProcessId()));
-  std::unique_ptr<HidHandle> write = OpenHidPath(device.path(), Access::Write);
+  std::unique_ptr<HidWriter> write = OpenHidWriter(device.path());
   ASSERT_NE(write, nullptr);
   std::vector<uint8_t> command = {6, 0x03, 0, 0xFF};
   ASSERT_TRUE(write->Write(command.data(), command.size()));
   command.assign(command.size(), 0);  // the caller's buffer is free at once
   EXPECT_EQ(device.Receive(), (std::vector<uint8_t>{6, 0x03, 0, 0xFF}));
-  EXPECT_FALSE(OpenHidPath(L"\\\\.\\pipe\\tactra-link-absent", Access::Read));
+  EXPECT_FALSE(OpenHidReader(L"\\\\.\\pipe\\tactra-link-absent"));
 }
 
 TEST(Win32HidHandleTest, AWriteStillInFlightBlocksTheNextOneUntilItCompletes) {
   PipeDevice device(L"tactra-link-stall-" + std::to_wstring(GetCurrentProcessId()));
-  std::unique_ptr<HidHandle> write = OpenHidPath(device.path(), Access::Write);
+  std::unique_ptr<HidWriter> write = OpenHidWriter(device.path());
   ASSERT_NE(write, nullptr);
   // More than the pipe holds: the write stays pending until the device side reads.
   std::vector<uint8_t> big(64 * 1024, 0x5A);
@@ -206,7 +206,7 @@ TEST(Win32HidHandleTest, AWriteStillInFlightBlocksTheNextOneUntilItCompletes) {
 
 TEST(Win32HidHandleTest, ARemovedDeviceEndsThePendingReadWithNothingAndNoNewReadStarts) {
   PipeDevice device(L"tactra-link-gone-" + std::to_wstring(GetCurrentProcessId()));
-  std::unique_ptr<HidHandle> read = OpenHidPath(device.path(), Access::Read);
+  std::unique_ptr<HidReader> read = OpenHidReader(device.path());
   ASSERT_NE(read, nullptr);
   Event stop;
   stop.Set();

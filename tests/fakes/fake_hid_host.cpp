@@ -12,24 +12,35 @@ namespace tactra::test {
 
 namespace {
 
-class FakeHandle : public HidHandle {
- public:
+// Counted while open, so that tests find handles that outlive their binding.
+class FakeHandle {
+ protected:
   FakeHandle(std::shared_ptr<FakeInterface> device, std::shared_ptr<FakeCounters> counters)
       : device_(std::move(device)), counters_(std::move(counters)) {
     counters_->liveHandles.fetch_add(1);
   }
-  ~FakeHandle() override { counters_->liveHandles.fetch_sub(1); }
+  ~FakeHandle() { counters_->liveHandles.fetch_sub(1); }
 
+  std::shared_ptr<FakeInterface> device_;
+  std::shared_ptr<FakeCounters> counters_;
+};
+
+class FakeReader : public HidReader, private FakeHandle {
+ public:
+  FakeReader(std::shared_ptr<FakeInterface> device, std::shared_ptr<FakeCounters> counters)
+      : FakeHandle(std::move(device), std::move(counters)) {}
   ReadResult Read(uint8_t* buffer, std::size_t capacity, std::size_t& count, const Event& stop) override {
     return device_->Read(buffer, capacity, count, stop);
   }
+};
+
+class FakeWriter : public HidWriter, private FakeHandle {
+ public:
+  FakeWriter(std::shared_ptr<FakeInterface> device, std::shared_ptr<FakeCounters> counters)
+      : FakeHandle(std::move(device), std::move(counters)) {}
   bool Write(const uint8_t* data, std::size_t length) override { return device_->Write(data, length); }
   bool WaitWriteDone(const Event& stop) override { return device_->WaitWriteDone(stop); }
   void CancelWrite() override { device_->CancelWrite(); }
-
- private:
-  std::shared_ptr<FakeInterface> device_;
-  std::shared_ptr<FakeCounters> counters_;
 };
 
 class FakeRegistration : public NoticeRegistration {
@@ -212,12 +223,21 @@ std::vector<HidInterface> FakeHidHost::Enumerate() {
   return list;
 }
 
-std::unique_ptr<HidHandle> FakeHidHost::Open(const std::wstring& path, Access access) {
+std::shared_ptr<FakeInterface> FakeHidHost::FindToOpen(const std::wstring& path, bool reading) {
   counters_->openCalls.fetch_add(1);
   std::shared_ptr<FakeInterface> device = Find(path);
-  if (!device) return nullptr;
-  if (access == Access::Read ? device->readOpenFails : device->writeOpenFails) return nullptr;
-  return std::make_unique<FakeHandle>(device, counters_);
+  if (!device || (reading ? device->readOpenFails : device->writeOpenFails)) return nullptr;
+  return device;
+}
+
+std::unique_ptr<HidReader> FakeHidHost::OpenReader(const std::wstring& path) {
+  std::shared_ptr<FakeInterface> device = FindToOpen(path, true);
+  return device ? std::make_unique<FakeReader>(device, counters_) : nullptr;
+}
+
+std::unique_ptr<HidWriter> FakeHidHost::OpenWriter(const std::wstring& path) {
+  std::shared_ptr<FakeInterface> device = FindToOpen(path, false);
+  return device ? std::make_unique<FakeWriter>(device, counters_) : nullptr;
 }
 
 std::unique_ptr<NoticeRegistration> FakeHidHost::RegisterArrivalNotifications(void* /*window*/,

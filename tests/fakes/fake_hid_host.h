@@ -113,11 +113,15 @@ class FakeHidHost : public HidHost {
   int EnumerateCalls() const { return enumerateCalls_.load(); }
 
   std::vector<HidInterface> Enumerate() override;
-  std::unique_ptr<HidHandle> Open(const std::wstring& path, Access access) override;
+  std::unique_ptr<HidReader> OpenReader(const std::wstring& path) override;
+  std::unique_ptr<HidWriter> OpenWriter(const std::wstring& path) override;
   std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* window,
                                                                    NoticeCallback callback) override;
 
  private:
+  // The present interface at `path` unless its open in that direction is set to fail.
+  std::shared_ptr<FakeInterface> FindToOpen(const std::wstring& path, bool reading);
+
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<FakeInterface>> present_;
   std::shared_ptr<FakeCounters> counters_;

@@ -67,12 +67,12 @@ auto Within(milliseconds limit, Wait wait) {
   return result;
 }
 
-bool DoneWithin(HidHandle& handle, milliseconds limit) {
+bool DoneWithin(HidWriter& handle, milliseconds limit) {
   return Within(limit, [&](const Event& stop) { return handle.WaitWriteDone(stop); });
 }
 
 // One input report read within `limit`; empty when none came.
-Bytes ReadWithin(HidHandle& handle, milliseconds limit) {
+Bytes ReadWithin(HidReader& handle, milliseconds limit) {
   return Within(limit, [&](const Event& stop) {
     uint8_t buffer[kReadBufferSize];
     std::size_t count = 0;
@@ -118,9 +118,9 @@ TEST(SimStaggeredPlugTest, CollectionsArriveOneByOneAndEnumerationSeesOnlyThoseT
       if (k < 6) {
         // A collection still to come cannot be opened yet.
         const std::wstring later = c.newPaths ? L"" : before[k].path;
-        if (!later.empty()) EXPECT_EQ(host->Open(later, Access::Write), nullptr) << k;
+        if (!later.empty()) EXPECT_EQ(host->OpenWriter(later), nullptr) << k;
       }
-      EXPECT_NE(host->Open(found[k - 1].path, Access::Read), nullptr) << k;
+      EXPECT_NE(host->OpenReader(found[k - 1].path), nullptr) << k;
     }
     arrivals = notices.Take();
     ASSERT_EQ(arrivals.size(), 6u);
@@ -187,12 +187,12 @@ struct ChannelHandles {
   ChannelHandles(const ServedFrame& frame, int channel) : host(frame.Host()) {
     const std::vector<HidInterface> found = host->Enumerate();
     if (found.size() != 6) return;
-    write = host->Open(found[channel].path, Access::Write);
-    read = host->Open(found[channel].path, Access::Read);
+    write = host->OpenWriter(found[channel].path);
+    read = host->OpenReader(found[channel].path);
   }
   std::unique_ptr<HidHost> host;
-  std::unique_ptr<HidHandle> write;
-  std::unique_ptr<HidHandle> read;
+  std::unique_ptr<HidWriter> write;
+  std::unique_ptr<HidReader> read;
 };
 
 struct CommandChannel {
@@ -326,8 +326,8 @@ class AckingFrame {
 
 TEST(SimStallTest, TheLateAcknowledgementOfACancelledWriteDoesNotEndTheNextOne) {
   AckingFrame frame;
-  std::unique_ptr<HidHandle> write;
-  std::thread opener([&] { write = CreateSimHidHost("127.0.0.1", frame.port())->Open(L"p", Access::Write); });
+  std::unique_ptr<HidWriter> write;
+  std::thread opener([&] { write = CreateSimHidHost("127.0.0.1", frame.port())->OpenWriter(L"p"); });
   ASSERT_TRUE(frame.Accept());
   opener.join();
   ASSERT_NE(write, nullptr);

@@ -60,7 +60,7 @@ TEST(SimHostCloseTest, ReadEndsEmptyOnceTheFrameClosedRightAfterSending) {
     ASSERT_TRUE(listener.valid());
     std::thread frame([&] { ServeOneOpenThenClose(listener, reports); });
     std::unique_ptr<HidHost> host = CreateSimHidHost("127.0.0.1", port);
-    std::unique_ptr<HidHandle> handle = host->Open(L"\\\\?\\hid#frame", Access::Read);
+    std::unique_ptr<HidReader> handle = host->OpenReader(L"\\\\?\\hid#frame");
     ASSERT_NE(handle, nullptr);
     // The watchdog: a read that hangs ends as Stopped, and the test fails.
     Event stop, finished;

@@ -358,7 +358,7 @@ TEST(SimServedFrameTest, QuitDoesNotWaitForAClientThatStoppedReading) {
   ASSERT_TRUE(net::SendAll(stuck, open.data(), open.size()));
   // Replies pile up for it: more than any socket buffer holds, less than the drop limit.
   std::unique_ptr<HidHost> host = CreateSimHidHost("127.0.0.1", server.port());
-  std::unique_ptr<HidHandle> writer = host->Open(WidenPath(path), Access::Write);
+  std::unique_ptr<HidWriter> writer = host->OpenWriter(WidenPath(path));
   ASSERT_NE(writer, nullptr);
   const Bytes command = Command(kSettingsReportId, CMD_INFO_TEXT_F5, {kAccessRead});
   constexpr int kCommands = 55000;
@@ -381,7 +381,7 @@ TEST(SimHostTest, WithoutASimulatorNothingIsFound) {
   }
   std::unique_ptr<HidHost> host = CreateSimHidHost("127.0.0.1", port);
   EXPECT_TRUE(host->Enumerate().empty());
-  EXPECT_EQ(host->Open(L"\\\\?\\hid#anything", Access::Read), nullptr);
+  EXPECT_EQ(host->OpenReader(L"\\\\?\\hid#anything"), nullptr);
   EXPECT_EQ(host->RegisterArrivalNotifications(nullptr, [](DeviceNotice, const std::wstring&) {}), nullptr);
   Link link(*host, ConsoleLinkConfig(), NoSleep);
   EXPECT_FALSE(link.Start());
@@ -392,14 +392,14 @@ TEST(SimHostTest, OpenRefusesUnknownPathsAndWritesOfTheWrongLength) {
   std::unique_ptr<HidHost> host = frame.Host();
   const std::vector<HidInterface> found = host->Enumerate();
   ASSERT_EQ(found.size(), 6u);
-  EXPECT_EQ(host->Open(L"\\\\?\\hid#vid_595a&pid_0008&col07", Access::Write), nullptr);
-  EXPECT_EQ(host->Open(L"caf\u00e9", Access::Write), nullptr);  // not ASCII: never sent
-  std::unique_ptr<HidHandle> settings = host->Open(found[5].path, Access::Write);
+  EXPECT_EQ(host->OpenWriter(L"\\\\?\\hid#vid_595a&pid_0008&col07"), nullptr);
+  EXPECT_EQ(host->OpenWriter(L"caf\u00e9"), nullptr);  // not ASCII: never sent
+  std::unique_ptr<HidWriter> settings = host->OpenWriter(found[5].path);
   ASSERT_NE(settings, nullptr);
   const Bytes command = Command(kSettingsReportId, CMD_CFG_11, {kAccessRead});
   EXPECT_FALSE(settings->Write(command.data(), 63));
   EXPECT_TRUE(settings->Write(command.data(), 64));
-  std::unique_ptr<HidHandle> touch = host->Open(found[0].path, Access::Write);
+  std::unique_ptr<HidWriter> touch = host->OpenWriter(found[0].path);
   ASSERT_NE(touch, nullptr);
   EXPECT_FALSE(touch->Write(command.data(), 62));  // channel 0 has no output report
   EXPECT_EQ(frame.Ctl({"wait-received", "1", "--timeout", "2000"}), 0);

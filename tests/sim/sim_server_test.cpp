@@ -597,7 +597,7 @@ TEST(SimHostTest, ClientsGiveUpOnASimulatorThatDoesNotAnswer) {
     running.push_back(Detached([port] {
       std::unique_ptr<HidHost> host = CreateSimHidHost("127.0.0.1", port);
       std::string out;
-      return host->Enumerate().empty() && host->Open(L"\\\\?\\hid#x", Access::Read) == nullptr &&
+      return host->Enumerate().empty() && host->OpenReader(L"\\\\?\\hid#x") == nullptr &&
              RunControl("127.0.0.1", port, {"dump"}, out) == kNoSimulator;
     }));
     listeners.push_back(std::move(listener));

@@ -322,7 +322,7 @@ TEST(VirtualFrameHostTest, UnplugAndPlugReachTheWindowAsNoticesAndEndPendingRead
   for (const HidInterface& i : FrameInterfaces()) {
     if (i.inputLength == proto::kTouchReportLength) touchPath = i.path;
   }
-  std::unique_ptr<HidHandle> read = OpenHidPath(touchPath, Access::Read);
+  std::unique_ptr<HidReader> read = OpenHidReader(touchPath);
   ASSERT_NE(read, nullptr);
   Event stop;
   auto pending = std::async(std::launch::async, [&] {
@@ -437,7 +437,7 @@ TEST(VirtualFrameHostTest, AStalledChannelHoldsTheWriteAndTheLinkRecoversAfterwa
     if (i.inputLength == proto::kCalibrationReportLength) path = i.path;
   }
   ASSERT_FALSE(path.empty());
-  std::unique_ptr<HidHandle> write = OpenHidPath(path, Access::Write);
+  std::unique_ptr<HidWriter> write = OpenHidWriter(path);
   ASSERT_NE(write, nullptr);
   proto::ReportBuffer command{};
   proto::BuildCommand(command, proto::kCalibrationReportId, proto::CMD_CAL_GET_MODE, nullptr, 0);
@@ -487,8 +487,8 @@ TEST(VirtualFrameHostTest, ABridgeThatGoesAwayLeavesTheDevicesSilentUntilAnother
     if (i.inputLength == proto::kCalibrationReportLength) path = i.path;
   }
   ASSERT_FALSE(path.empty());
-  std::unique_ptr<HidHandle> read = OpenHidPath(path, Access::Read);
-  std::unique_ptr<HidHandle> write = OpenHidPath(path, Access::Write);
+  std::unique_ptr<HidReader> read = OpenHidReader(path);
+  std::unique_ptr<HidWriter> write = OpenHidWriter(path);
   ASSERT_TRUE(read && write);
   win32::UniqueHandle bridge = FindBridge();
   ASSERT_TRUE(bridge.valid());

@@ -150,8 +150,8 @@ bool ChannelBridge::AwaitDriver() {
 }
 
 void ChannelBridge::Serve() {
-  std::unique_ptr<HidHandle> read = frame_.Open(framePath_, Access::Read);
-  std::unique_ptr<HidHandle> write = frame_.Open(framePath_, Access::Write);
+  std::unique_ptr<HidReader> read = frame_.OpenReader(framePath_);
+  std::unique_ptr<HidWriter> write = frame_.OpenWriter(framePath_);
   if (!read || !write) {
     std::printf("tactra-vframe-bridge: collection %d cannot be opened on the frame\n", channel_);
     std::fflush(stdout);
@@ -220,7 +220,7 @@ void ChannelBridge::QueueOutput(unsigned seq, const uint8_t* report, std::size_t
   Acknowledge(seq, false, stop);
 }
 
-void ChannelBridge::ForwardOutput(HidHandle& write, const Event& stop) {
+void ChannelBridge::ForwardOutput(HidWriter& write, const Event& stop) {
   Alarm hold;
   // Ends a wait for the frame at once when the collection stops being served.
   std::thread stopper([&] {
@@ -276,7 +276,7 @@ bool ChannelBridge::ToDriver(const uint8_t* frame, std::size_t length, const Eve
   return Finish(pipe_.get(), overlapped, {&stop}, written) && written == length;
 }
 
-void ChannelBridge::ForwardInput(HidHandle& read, const Event& stop) {
+void ChannelBridge::ForwardInput(HidReader& read, const Event& stop) {
   uint8_t report[kReadBufferSize];
   uint8_t frame[VFRAME_MAX_FRAME];
   for (;;) {

@@ -38,9 +38,9 @@ class ChannelBridge {
   void Run();
   bool AwaitDriver();
   void Serve();
-  void ForwardInput(HidHandle& read, const Event& stop);
+  void ForwardInput(HidReader& read, const Event& stop);
   // Writes the queued reports to the frame, one at a time, and acknowledges each to the driver.
-  void ForwardOutput(HidHandle& write, const Event& stop);
+  void ForwardOutput(HidWriter& write, const Event& stop);
   // Takes a report the driver sent (the `seq`th of the connection) for ForwardOutput.
   void QueueOutput(unsigned seq, const uint8_t* report, std::size_t length, const Event& stop);
   // One whole frame down the pipe; the pipe's writers take turns.

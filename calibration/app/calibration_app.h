@@ -2,25 +2,16 @@
 // runs the calibration dialog once.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 
-#include "common/win32/handles_win32.h"
+#include "programs/win32/program_app_win32.h"
 
 namespace tactra::calib {
 
-class CCalibrationApp {
+class CCalibrationApp : public ProgramApp {
  public:
-  CCalibrationApp() = default;
-  CCalibrationApp(const CCalibrationApp&) = delete;
-  CCalibrationApp& operator=(const CCalibrationApp&) = delete;
-
   // The instance initialisation: always false, so the process ends after the dialog.
   bool InitInstance(const std::wstring& commandLine);
-
- private:
-  win32::UniqueModule resources_;  // released when the application object ends
 };
 
 }  // namespace tactra::calib

@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include "common/win32/language_module_win32.h"
 #include "common/win32/message_box_win32.h"
 #include "common/win32/registry_store_win32.h"
 #include "console/app/console_dlg.h"
@@ -22,21 +21,15 @@ namespace tactra::console {
 
 bool CTactraConsoleApp::InitInstance(const std::wstring& commandLine) {
   std::unique_ptr<SettingsStore> store = CreateRegistryStore();
-  win32::ProgramLanguage start =
-      win32::StartInLanguage(commandLine, *store, L"" CONSOLE_MODULE_EN, L"" CONSOLE_MODULE_ZH, L"!");
-  resources_ = std::move(start.module);
-  if (!resources_) return false;
+  if (!LoadLanguage(commandLine, *store, L"" CONSOLE_MODULE_EN, L"" CONSOLE_MODULE_ZH, L"!")) return false;
   NoteStartupStep("module-loaded");
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&controls);
-  HINSTANCE module = resources_.get();
   // Every box of the console carries its caption and stands on its own.
-  ResourceMessages messages(module, BoxStyle{IDS_CAPTION, false});
-  CTactraConsoleDlg dialog(module, messages, *store);
-  dialog.BeginLinkStart();
-  NoteStartupStep("link-opened");
-  dialog.RunModal(nullptr);
+  ResourceMessages messages(resources(), BoxStyle{IDS_CAPTION, false});
+  CTactraConsoleDlg dialog(resources(), messages, *store);
+  RunMainWindow(dialog, NoteStartupStep);
   return false;
 }
 

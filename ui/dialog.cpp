@@ -124,6 +124,13 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool& handl
       OnDestroy();
       handled = false;
       return 0;
+    default:
+      return DispatchToHook(message, wParam, lParam, handled);
+  }
+}
+
+INT_PTR Dialog::DispatchToHook(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
+  switch (message) {
     case WM_TIMER:
       handled = OnTimer(static_cast<UINT_PTR>(wParam));
       return 0;

@@ -68,6 +68,8 @@ class Dialog {
  private:
   static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
+  // The messages that have a hook of their own, and the rest to OnMessage.
+  INT_PTR DispatchToHook(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
 
   HINSTANCE resources_;
   int templateId_;

@@ -1,14 +1,17 @@
-// The registry adapter against the real (Wine) registry, in a test key of the current user,
-// and the version and display queries.
+// The registry adapter against the real (Wine) registry: the contract every settings store
+// keeps; and the version and display queries.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/win32/registry_store_win32.h"
 #include "common/win32/system_facts_win32.h"
+#include "tests/common/settings_store_contract.h"
 
 namespace tactra {
 namespace {
@@ -16,14 +19,12 @@ namespace {
 const wchar_t kTestRoot[] = L"Software\\TactraTest";
 const wchar_t kTestKey[] = L"Software\\TactraTest\\Store";
 
-class RegistryStoreTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kTestRoot);
-    store_ = CreateRegistryStore();
-    ASSERT_NE(store_, nullptr);
-  }
-  void TearDown() override {
+// The contract every store keeps, in a test key of the current user that is made anew for each
+// case and must be gone after it.
+class RegistrySubject : public contract::StoreSubject {
+ public:
+  RegistrySubject() : store_(CreateRegistryStore()) { RegDeleteTreeW(HKEY_CURRENT_USER, kTestRoot); }
+  ~RegistrySubject() override {
     store_.reset();
     RegDeleteTreeW(HKEY_CURRENT_USER, kTestRoot);
     HKEY left = nullptr;
@@ -31,107 +32,34 @@ class RegistryStoreTest : public ::testing::Test {
         << "test key left";
     if (left) RegCloseKey(left);
   }
+  RegistrySubject(const RegistrySubject&) = delete;
+  RegistrySubject& operator=(const RegistrySubject&) = delete;
 
-  std::unique_ptr<SettingsKey> CreateKey() {
-    bool created = false;
-    return store_->CreateOrOpen(Hive::CurrentUser, kTestKey, created);
-  }
-
-  // Stores data as it stands, for example a string without its terminator.
-  void PutRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+  SettingsStore& Store() override { return *store_; }
+  Hive TestHive() const override { return Hive::CurrentUser; }
+  std::wstring TestPath() const override { return kTestKey; }
+  void PutRaw(const std::wstring& name, StoredType type, const std::vector<uint8_t>& data) override {
+    const DWORD regType = type == StoredType::String  ? REG_SZ
+                          : type == StoredType::Dword ? REG_DWORD
+                                                      : REG_BINARY;
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, name.c_str(), 0, regType, data.data(), static_cast<DWORD>(data.size())),
+              ERROR_SUCCESS);
     RegCloseKey(key);
   }
 
+ private:
   std::unique_ptr<SettingsStore> store_;
 };
 
-TEST_F(RegistryStoreTest, CreateOrOpenReportsNewAndExistingKeys) {
-  EXPECT_EQ(store_->Open(Hive::CurrentUser, kTestKey), nullptr);
-  bool created = false;
-  EXPECT_NE(store_->CreateOrOpen(Hive::CurrentUser, kTestKey, created), nullptr);
-  EXPECT_TRUE(created);
-  created = true;
-  EXPECT_NE(store_->CreateOrOpen(Hive::CurrentUser, kTestKey, created), nullptr);
-  EXPECT_FALSE(created);
-  EXPECT_NE(store_->Open(Hive::CurrentUser, kTestKey), nullptr);
-}
-
-TEST_F(RegistryStoreTest, ValuesRoundTrip) {
-  auto key = CreateKey();
-  ASSERT_NE(key, nullptr);
-  ASSERT_TRUE(key->WriteDword(L"Language", 0x12345601));
-  ASSERT_TRUE(key->WriteString(L"Speed", L"600"));
-  ASSERT_TRUE(key->WriteString(L"Name", L"中文"));
-  // Read back through a second handle, as the next start of a program would.
-  auto again = store_->Open(Hive::CurrentUser, kTestKey);
-  ASSERT_NE(again, nullptr);
-  uint32_t dword = 0;
-  EXPECT_TRUE(again->ReadDword(L"Language", dword));
-  EXPECT_EQ(dword, 0x12345601u);
-  std::wstring text;
-  EXPECT_TRUE(again->ReadString(L"Speed", 4, text));
-  EXPECT_EQ(text, L"600");
-  EXPECT_TRUE(again->ReadString(L"Name", 3, text));
-  EXPECT_EQ(text, L"中文");
-}
-
-TEST_F(RegistryStoreTest, BoundedReadsFailRatherThanOverrun) {
-  auto key = CreateKey();
-  ASSERT_NE(key, nullptr);
-  ASSERT_TRUE(key->WriteString(L"Height", L"1000"));
-  PutRaw(L"FourBare", REG_SZ, L"4444", 8);  // no terminator, exactly fills four characters
-  PutRaw(L"TwoBare", REG_SZ, L"44", 4);
-  const BYTE five[5] = {1, 0, 0, 0, 0};
-  PutRaw(L"Five", REG_BINARY, five, sizeof(five));
-  const BYTE one[1] = {7};
-  PutRaw(L"One", REG_BINARY, one, sizeof(one));
-
-  std::wstring text = L"unchanged";
-  EXPECT_FALSE(key->ReadString(L"Height", 4, text));
-  EXPECT_FALSE(key->ReadString(L"FourBare", 4, text));
-  EXPECT_EQ(text, L"unchanged");
-  EXPECT_TRUE(key->ReadString(L"FourBare", 5, text));
-  EXPECT_EQ(text, L"4444");
-  EXPECT_TRUE(key->ReadString(L"TwoBare", 4, text));
-  EXPECT_EQ(text, L"44");
-  EXPECT_FALSE(key->ReadString(L"Missing", 4, text));
-
-  uint32_t dword = 99;
-  EXPECT_FALSE(key->ReadDword(L"Five", dword));
-  EXPECT_TRUE(key->ReadDword(L"One", dword));
-  EXPECT_EQ(dword, 7u);
-  EXPECT_FALSE(key->ReadDword(L"Missing", dword));
-}
-
-TEST_F(RegistryStoreTest, NumbersAndTextsAreReadWhateverTheStoredType) {
-  auto key = CreateKey();
-  ASSERT_NE(key, nullptr);
-  // A Language value stored as text: its wide form (6 bytes) would not fit 4, its narrow one does.
-  ASSERT_TRUE(key->WriteString(L"Two", L"12"));
-  ASSERT_TRUE(key->WriteString(L"Four", L"1234"));
-  ASSERT_TRUE(key->WriteDword(L"Number", 8));
-  uint32_t dword = 99;
-  EXPECT_TRUE(key->ReadDword(L"Two", dword));
-  EXPECT_EQ(dword, 0x3231u) << "'1', '2' and the terminator";
-  EXPECT_FALSE(key->ReadDword(L"Four", dword)) << "five narrow bytes";
-  // A mouse setting stored as a number is read as the text its bytes make.
-  std::wstring text;
-  EXPECT_TRUE(key->ReadString(L"Number", 4, text));
-  EXPECT_EQ(text, L"\x08");
-}
-
-TEST_F(RegistryStoreTest, DeletionOfAMissingValueFails) {
-  auto key = CreateKey();
-  ASSERT_NE(key, nullptr);
-  ASSERT_TRUE(key->WriteDword(L"Gone", 1));
-  EXPECT_EQ(key->DeleteValue(L"Gone"), Deletion::Deleted);
-  EXPECT_EQ(key->DeleteValue(L"Gone"), Deletion::Absent);
-  uint32_t dword = 0;
-  EXPECT_FALSE(key->ReadDword(L"Gone", dword));
-}
+using contract::SettingsStoreContract;
+INSTANTIATE_TEST_SUITE_P(RegistryStore, SettingsStoreContract,
+                         ::testing::Values(contract::StoreFactory{
+                             "Registry", [] { return std::make_unique<RegistrySubject>(); }}),
+                         contract::FactoryName);
 
 // The version the system keeps in its registry, as a second witness beside the version call:
 // the numbers of Windows 10 and later, else the "major.minor" text.

@@ -68,8 +68,8 @@ WINE_KEY = r"HKCU\Software\Wine"
 class Console(Program):
     STARTUP_LOG_VARIABLE = "TACTRA_CONSOLE_STARTUP_LOG"
 
-    def __init__(self, env, port, args=(), startup_log=None, cwd=None, exe="TactraConsole.exe"):
-        super().__init__(env, exe, port, args, cwd=cwd, startup_log=startup_log)
+    def __init__(self, env, port, args=(), startup_log=None, cwd=None, exe="TactraConsole.exe", output=None):
+        super().__init__(env, exe, port, args, cwd=cwd, startup_log=startup_log, output=output)
         self.handle = None
 
     def probe(self, *argv, window=None):

@@ -178,7 +178,7 @@ class Env:
 class Frame:
     """One simulated frame on its own port, and over the virtual frame the bridge before it."""
 
-    def __init__(self, env, mode, touch="auto", extra=()):
+    def __init__(self, env, mode, touch="auto", extra=(), screen=SCREEN):
         self.env = env
         self.bridged = False
         # On a port of its own choosing, which it announces: no other process can take it between
@@ -188,7 +188,7 @@ class Frame:
             with os.fdopen(fd, "wb") as out:
                 self.proc = subprocess.Popen(
                     [env.framesim, "serve", "--port", "0", "--mode", str(mode), "--touch", touch,
-                     "--screen", "%dx%d" % SCREEN, *extra], stdout=out, stderr=subprocess.STDOUT)
+                     "--screen", "%dx%d" % screen, *extra], stdout=out, stderr=subprocess.STDOUT)
             self.port = None
             if not poll(lambda: self._announced_port(output), 10, 0.05) or self.port is None:
                 self.stop()
@@ -258,9 +258,10 @@ class Program:
     STARTUP_LOG_VARIABLE = None
     _runs = 0
 
-    def __init__(self, env, exe, port, args=(), extra_env=None, cwd=None, startup_log=None):
+    def __init__(self, env, exe, port, args=(), extra_env=None, cwd=None, startup_log=None, output=None):
         """The program, finding the frame served on `port` (None: there is none); its start-up
-        steps go to `startup_log`, a new file."""
+        steps go to `startup_log`, a new file, and what Wine says of it to the file `output`
+        (None: nowhere)."""
         self.env = env
         # The window class Wine gives is the file's name, also for a Windows path (C:\...).
         self.classname = ntpath.basename(exe).lower()
@@ -276,8 +277,8 @@ class Program:
             if os.path.exists(startup_log):
                 os.remove(startup_log)
             run_env[self.STARTUP_LOG_VARIABLE] = startup_log
-        self.proc = env.wine(exe, *args, env=run_env, cwd=cwd,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc = env.wine(exe, *args, env=run_env, cwd=cwd, stdout=output or subprocess.DEVNULL,
+                             stderr=subprocess.STDOUT if output else subprocess.DEVNULL)
 
     def visible_windows(self):
         """(window id, width, height, title) of the program's visible top-level windows."""

@@ -1,8 +1,10 @@
-// The in-memory settings store behaves as the registry adapter does, so that tests over it
-// say something about the programs on Windows.
+// The in-memory settings store: the contract every store keeps (the registry adapter too), and
+// what only this one does: it records changes and fails on demand.
 #include "tests/fakes/memory_settings_store.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/common/settings_store_contract.h"
 
 namespace tactra {
 namespace {
@@ -10,74 +12,24 @@ namespace {
 const Hive kMachine = Hive::LocalMachine;
 const wchar_t kPath[] = L"Software\\Tactra\\GlobalSettings";
 
-TEST(MemoryStore, CreateOrOpenReportsNewAndExistingKeys) {
-  MemorySettingsStore store;
-  EXPECT_EQ(store.Open(kMachine, kPath), nullptr);
-  bool created = false;
-  ASSERT_NE(store.CreateOrOpen(kMachine, kPath, created), nullptr);
-  EXPECT_TRUE(created);
-  EXPECT_TRUE(store.HasKey(kMachine, L"Software\\Tactra")) << "parents are created with the key";
-  ASSERT_NE(store.CreateOrOpen(kMachine, L"software\\TACTRA\\globalsettings", created), nullptr);
-  EXPECT_FALSE(created) << "paths compare without case";
-  EXPECT_NE(store.Open(kMachine, kPath), nullptr);
-  EXPECT_EQ(store.Open(Hive::CurrentUser, kPath), nullptr) << "hives are apart";
-}
-
-TEST(MemoryStore, DwordReadsAsIntoAFourByteBuffer) {
-  MemorySettingsStore store;
-  store.PutDword(kMachine, kPath, L"Language", 0x01020304);
-  store.PutRaw(kMachine, kPath, L"Short", StoredType::Binary, {0x07});
-  store.PutRaw(kMachine, kPath, L"Long", StoredType::Binary, {1, 0, 0, 0, 0});
-  auto key = store.Open(kMachine, kPath);
-  ASSERT_NE(key, nullptr);
-  uint32_t v = 99;
-  EXPECT_TRUE(key->ReadDword(L"language", v));
-  EXPECT_EQ(v, 0x01020304u);
-  EXPECT_TRUE(key->ReadDword(L"Short", v));
-  EXPECT_EQ(v, 7u);
-  EXPECT_FALSE(key->ReadDword(L"Long", v));
-  EXPECT_FALSE(key->ReadDword(L"Missing", v));
-  // A string arrives as its narrow text with the terminator, as the narrow call reads it.
-  store.PutString(kMachine, kPath, L"Text3", L"123");
-  store.PutString(kMachine, kPath, L"Text4", L"1234");
-  EXPECT_TRUE(key->ReadDword(L"Text3", v));
-  EXPECT_EQ(v, 0x00333231u);
-  EXPECT_FALSE(key->ReadDword(L"Text4", v));
-}
-
-TEST(MemoryStore, StringsAreReadIntoABoundedBuffer) {
-  MemorySettingsStore store;
-  auto raw = [&](const wchar_t* name, std::vector<uint8_t> data) {
-    store.PutRaw(kMachine, kPath, name, StoredType::String, std::move(data));
-  };
-  store.PutString(kMachine, kPath, L"Three", L"abc");
-  store.PutString(kMachine, kPath, L"Four", L"abcd");
-  raw(L"ThreeBare", MemorySettingsStore::Utf16Data(L"abc", false));
-  raw(L"FourBare", MemorySettingsStore::Utf16Data(L"abcd", false));
-  raw(L"Inner", MemorySettingsStore::Utf16Data(std::wstring(L"a\0b", 3), true));
-  raw(L"Odd", {'a', 0, 'b'});
-  store.PutDword(kMachine, kPath, L"Number", 5);
-  store.PutString(kMachine, kPath, L"Chinese", L"中文");
-  auto key = store.Open(kMachine, kPath);
-  ASSERT_NE(key, nullptr);
-  struct Case {
-    const wchar_t* name;
-    std::size_t capacity;
-    bool ok;
-    std::wstring value;
-  };
-  const Case cases[] = {
-      {L"Three", 4, true, L"abc"},     {L"Four", 4, false, L""},     {L"Four", 5, true, L"abcd"},
-      {L"ThreeBare", 4, true, L"abc"}, {L"FourBare", 4, false, L""}, {L"FourBare", 5, true, L"abcd"},
-      {L"Inner", 4, true, L"a"},       {L"Odd", 4, true, L"a"},      {L"Number", 4, true, L"\x05"},
-      {L"Missing", 4, false, L""},     {L"Three", 0, false, L""},    {L"Chinese", 3, true, L"中文"},
-  };
-  for (const Case& c : cases) {
-    std::wstring value = L"unchanged";
-    EXPECT_EQ(key->ReadString(c.name, c.capacity, value), c.ok) << c.name << " " << c.capacity;
-    EXPECT_EQ(value, c.ok ? c.value : L"unchanged") << c.name << " " << c.capacity;
+class MemorySubject : public contract::StoreSubject {
+ public:
+  SettingsStore& Store() override { return store_; }
+  Hive TestHive() const override { return kMachine; }
+  std::wstring TestPath() const override { return kPath; }
+  void PutRaw(const std::wstring& name, StoredType type, const std::vector<uint8_t>& data) override {
+    store_.PutRaw(kMachine, kPath, name, type, data);
   }
-}
+
+ private:
+  MemorySettingsStore store_;
+};
+
+using contract::SettingsStoreContract;
+INSTANTIATE_TEST_SUITE_P(MemoryStore, SettingsStoreContract,
+                         ::testing::Values(contract::StoreFactory{
+                             "Memory", [] { return std::make_unique<MemorySubject>(); }}),
+                         contract::FactoryName);
 
 TEST(MemoryStore, WritesAndDeletionsAreRecordedInOrder) {
   MemorySettingsStore store;

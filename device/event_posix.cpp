@@ -34,8 +34,6 @@ int PollTimeout(bool infinite, Clock::time_point deadline, int most) {
   return ms;
 }
 
-}  // namespace
-
 // The descriptor, closed once; -1 when the process had none to give.
 class UniqueFd {
  public:
@@ -51,6 +49,8 @@ class UniqueFd {
  private:
   int fd_;
 };
+
+}  // namespace
 
 struct Event::State {
   UniqueFd fd{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};

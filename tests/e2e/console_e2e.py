@@ -14,13 +14,21 @@ import sys
 import tempfile
 import time
 
+from console_ids import (CONSOLE_MODULE_EN, CONSOLE_MODULE_ZH, IDC_CAL_APPLY, IDC_CAL_EXPORT, IDC_CAL_FACTORY,
+                         IDC_CAL_IMPORT, IDC_CAL_MODE_2, IDC_CAL_MODE_3, IDC_CAL_MODE_4, IDC_CAL_OPTION_0,
+                         IDC_CAL_OPTION_1, IDC_CAL_OPTION_2, IDC_CAL_OPTION_3, IDC_CAL_START, IDC_CFG_11, IDC_CFG_12A,
+                         IDC_CFG_12B, IDC_CFG_12C, IDC_CFG_14_LEVEL, IDC_CFG_14_ON, IDC_CFG_14_TIME, IDC_CFG_15_LEVEL,
+                         IDC_CFG_15_ON, IDC_CFG_15_TIME, IDC_CFG_16_ON, IDC_CFG_16_SPIN, IDC_CFG_16_TEXT, IDC_CFG_17A,
+                         IDC_CFG_17B, IDC_CFG_21_A, IDC_CFG_21_B, IDC_CFG_21_ON, IDC_CFG_APPLY, IDC_CFG_DEFAULT,
+                         IDC_INFO_COUNT_A, IDC_INFO_COUNT_B, IDC_INFO_LIST_A, IDC_INFO_LIST_B, IDC_INFO_TEXT_F2,
+                         IDC_INFO_TEXT_F3, IDC_INFO_TEXT_F4, IDC_INFO_TEXT_F5, IDC_INFO_VALUE_01, IDC_OPT_APPLY,
+                         IDC_OPT_CHINESE, IDC_OPT_ENGLISH, IDC_OPT_LOGON, IDC_OPT_MINIMIZE, IDC_STATUS, IDC_TABS,
+                         IDR_MAINFRAME, IDS_ALREADY_STARTED, IDS_CAPTION, IDS_FILE_NOT_FOUND, IDS_NO_FRAME, IDS_REFUSED)
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, Failure, Frame, Program, check, compare_across_transports,
                      dismiss_box, free_port, grid_points_payload, poll, probe_box, program_alone, run_scenarios,
                      run_windows, screenshot, startup_overhead, tools_present, wait_until, windows_path)
 
 TITLE = "TactraConsole"
-MODULE_EN = "TactraConsoleLangEN.dll"
-MODULE_ZH = "TactraConsoleLangZH.dll"
 GLOBAL = r"HKLM\Software\Tactra\GlobalSettings"
 STARTUP = r"HKLM\Software\Tactra\StartupSettings"
 RUN = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -31,27 +39,29 @@ INFO_REQUESTS = [0xF2, 0xF3, 0xF4, 0xF5, 0x01, 0x02]
 FIXED_PAUSES_MS = 3 * 300 + 6 * 20  # the link's start, then the information page's paced requests
 
 # The simulated frame's information, as the information page shows it.
-FRAME_INFO = {1042: "23", 1038: "3", 1040: "1+2+3", 1039: "4", 1041: "10+20+30+40", 1050: "V2.16.03",
-              1051: "20260311", 1052: "IR6C-T32", 1053: "Tactra infrared multi-touch frame, simulated"}
+FRAME_INFO = {IDC_INFO_VALUE_01: "23", IDC_INFO_COUNT_A: "3", IDC_INFO_LIST_A: "1+2+3", IDC_INFO_COUNT_B: "4",
+              IDC_INFO_LIST_B: "10+20+30+40", IDC_INFO_TEXT_F2: "V2.16.03", IDC_INFO_TEXT_F3: "20260311",
+              IDC_INFO_TEXT_F4: "IR6C-T32", IDC_INFO_TEXT_F5: "Tactra infrared multi-touch frame, simulated"}
 # The calibration page.
 CAL = "calibration"
-OPTION_BUTTONS = (1008, 1009, 1010, 1011)
-MODE_BUTTONS = {2: 1013, 3: 1020, 4: 1014}
-CAL_ACTIONS = (1015, 1016, 1017, 1018, 1019)
-APPLY, FACTORY, START, EXPORT, IMPORT = 1015, 1016, 1017, 1018, 1019
+OPTION_BUTTONS = (IDC_CAL_OPTION_0, IDC_CAL_OPTION_1, IDC_CAL_OPTION_2, IDC_CAL_OPTION_3)
+MODE_BUTTONS = {2: IDC_CAL_MODE_2, 3: IDC_CAL_MODE_3, 4: IDC_CAL_MODE_4}
+CAL_ACTIONS = (IDC_CAL_APPLY, IDC_CAL_FACTORY, IDC_CAL_START, IDC_CAL_EXPORT, IDC_CAL_IMPORT)
 FILE_NAME_BOX, DIALOG_OK, DIALOG_CANCEL = 1148, 1, 2  # in the system's Save and Open dialogs
 SAVE_TITLE, OPEN_TITLE = "Save As", "Open"
 REPLACE_TITLE = "Error"  # the system's question whether to replace a file, as Wine titles it
 SAVE_FAILED, IMPORT_FAILED = "Failed to save results!", "Failed to import!"
-PLACEHOLDERS = {1042: "0", 1038: "0", 1040: "0", 1039: "0", 1041: "0", 1050: "N/A", 1051: "N/A",
-                1052: "N/A", 1053: "N/A"}
+PLACEHOLDERS = {IDC_INFO_VALUE_01: "0", IDC_INFO_COUNT_A: "0", IDC_INFO_LIST_A: "0", IDC_INFO_COUNT_B: "0",
+                IDC_INFO_LIST_B: "0", IDC_INFO_TEXT_F2: "N/A", IDC_INFO_TEXT_F3: "N/A", IDC_INFO_TEXT_F4: "N/A",
+                IDC_INFO_TEXT_F5: "N/A"}
 
 # The configuration page: its reads in order, the controls a scenario looks at, and what it
 # shows of the simulated frame's factory settings and when greyed: (selected item or position,
 # enabled); -1 for the buttons.
 CONFIG_READS = [0x11, 0x12, 0x16, 0x17, 0x21, 0x15, 0x14]
-CONFIG_IDS = [1022, 1023, 1024, 1025, 1032, 1044, 1059, 1060, 1047, 1048, 1049, 1026, 1027, 1028, 1029,
-              1031, 1030, 1036, 1037]
+CONFIG_IDS = [IDC_CFG_11, IDC_CFG_12A, IDC_CFG_12B, IDC_CFG_12C, IDC_CFG_16_ON, IDC_CFG_16_SPIN, IDC_CFG_17A,
+              IDC_CFG_17B, IDC_CFG_21_ON, IDC_CFG_21_A, IDC_CFG_21_B, IDC_CFG_15_ON, IDC_CFG_15_TIME, IDC_CFG_15_LEVEL,
+              IDC_CFG_14_ON, IDC_CFG_14_TIME, IDC_CFG_14_LEVEL, IDC_CFG_DEFAULT, IDC_CFG_APPLY]
 FACTORY_SHOWN = dict(zip(CONFIG_IDS, [(1, 1), (0, 1), (1, 1), (0, 1), (0, 1), (10, 1), (3, 1), (3, 1), (0, 1),
                                       (4, 1), (3, 1), (1, 1), (5, 0), (4, 0), (0, 1), (2, 1), (4, 1), (-1, 1),
                                       (-1, 1)]))
@@ -105,7 +115,7 @@ class Console(Program):
         deadline = time.time() + timeout
         while time.time() < deadline:
             code, out = self.probe("show")
-            if code == 0 and "id=1053" in out:
+            if code == 0 and "id=%d" % IDC_INFO_TEXT_F5 in out:
                 self.handle = out.split("handle=")[1].split()[0]
                 return True
             if self.proc.poll() is not None:
@@ -114,7 +124,7 @@ class Console(Program):
         return False
 
     def status(self):
-        return self.show()[1][("main", 1020)]["text"]
+        return self.show()[1][("main", IDC_STATUS)]["text"]
 
     def texts(self, page, ids):
         controls = self.show()[1]
@@ -290,7 +300,7 @@ def config_shown(console):
     for i in CONFIG_IDS:
         c = controls[("config", i)]
         shown[i] = (int(c.get("selected", c.get("position", -1))), int(c["enabled"]))
-    edit = controls[("config", 1043)]
+    edit = controls[("config", IDC_CFG_16_TEXT)]
     return shown, edit["text"], edit["enabled"] == "1"
 
 
@@ -312,7 +322,7 @@ def check_no_box(env, wait_ms=1000):
 
 def apply_config(console, frame, writes):
     before = len(frame.received(SETTINGS_CHANNEL))
-    console.probe("click", "config", "1037")
+    console.probe("click", "config", str(IDC_CFG_APPLY))
     wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + writes, 15, "Apply did not write")
     time.sleep(0.5)
     return frame.received(SETTINGS_CHANNEL)[before:]
@@ -361,7 +371,7 @@ def scenario_first_start(env):
         check(shown == FRAME_INFO, "information page shows %s" % shown)
         window, controls = console.show()
         check(window["visible"] == "1", "the window is not on screen")
-        check(controls[("main", 1004)]["selected"] == "0", "tab %s" % controls[("main", 1004)]["selected"])
+        check(controls[("main", IDC_TABS)]["selected"] == "0", "tab %s" % controls[("main", IDC_TABS)]["selected"])
         check(console.tray(), "no icon in the notification area")
         screenshot(env, "console-en-tab0.png")
         for tab in range(1, 5):
@@ -387,11 +397,12 @@ def scenario_no_frame(env):
         time.sleep(1.0)
         console.probe("tab", "3")
         time.sleep(0.5)
-        box = dismiss_box(env, MODULE_EN)
-        check(box == (1083, 1080), "message %s" % (box,))
+        box = dismiss_box(env, CONSOLE_MODULE_EN)
+        check(box == (IDS_NO_FRAME, IDS_CAPTION), "message %s" % (box,))
         check(console.wait_ready(), "the console did not come up")
         window, controls = console.show()
-        check(controls[("main", 1004)]["selected"] == "0", "a tab changed while a message box of a sequence was open")
+        check(controls[("main", IDC_TABS)]["selected"] == "0",
+              "a tab changed while a message box of a sequence was open")
         check(console.texts("info", PLACEHOLDERS.keys()) == PLACEHOLDERS, "placeholders not shown")
         status = console.status()
         # Tab 0 again (as the user selects it): the message every time. The options page in
@@ -399,8 +410,8 @@ def scenario_no_frame(env):
         console.probe("tab", "3")
         time.sleep(0.5)
         console.probe("tab", "0")
-        box = dismiss_box(env, MODULE_EN)
-        check(box == (1083, 1080), "message on the second visit %s" % (box,))
+        box = dismiss_box(env, CONSOLE_MODULE_EN)
+        check(box == (IDS_NO_FRAME, IDS_CAPTION), "message on the second visit %s" % (box,))
         close_with_escape(console)
         return "1083 at start and on each visit, placeholders, status '%s'" % status
     finally:
@@ -489,14 +500,15 @@ def scenario_options_and_next_start(env):
         console.probe("tab", "3")
         time.sleep(0.5)
         c = console.show()[1]
-        check((c[("options", 1054)]["check"], c[("options", 1055)]["check"]) == ("1", "0"), "language boxes")
-        for box in (1055, 1056, 1057):
+        check((c[("options", IDC_OPT_ENGLISH)]["check"], c[("options", IDC_OPT_CHINESE)]["check"]) == ("1", "0"),
+              "language boxes")
+        for box in (IDC_OPT_CHINESE, IDC_OPT_LOGON, IDC_OPT_MINIMIZE):
             console.probe("click", "options", str(box))
         time.sleep(0.5)
         c = console.show()[1]
-        check([c[("options", i)]["check"] for i in (1054, 1055, 1056, 1057)] == ["0", "1", "1", "1"],
-              "boxes after the clicks")
-        console.probe("click", "options", "1058")
+        boxes = (IDC_OPT_ENGLISH, IDC_OPT_CHINESE, IDC_OPT_LOGON, IDC_OPT_MINIMIZE)
+        check([c[("options", i)]["check"] for i in boxes] == ["0", "1", "1", "1"], "boxes after the clicks")
+        console.probe("click", "options", str(IDC_OPT_APPLY))
         time.sleep(1.5)
         check(env.reg_value(GLOBAL, "Language") == "0x1", "Language not written")
         check(env.reg_value(STARTUP, "LoadProgramOnStartup") == "0x1", "LoadProgramOnStartup not written")
@@ -510,7 +522,7 @@ def scenario_options_and_next_start(env):
         check(console.wait_ready(), "the console did not come up again")
         wait_until(lambda: not console.visible(), 10, "the console did not hide after start")
         check(console.tray(), "no icon while hidden")
-        console.probe("post", str(WM_TRAYICON), "128", str(WM_LBUTTONDBLCLK))
+        console.probe("post", str(WM_TRAYICON), str(IDR_MAINFRAME), str(WM_LBUTTONDBLCLK))
         wait_until(console.visible, 10, "a double click on the icon did not show the window")
         status = console.status()
         check(is_chinese(status), "the status line %r is not Chinese" % status)
@@ -521,12 +533,12 @@ def scenario_options_and_next_start(env):
             screenshot(env, "console-zh-tab%d.png" % tab)
 
         # Start at logon off again: the entry goes, and a second Apply says nothing.
-        console.probe("click", "options", "1056")
-        console.probe("click", "options", "1057")
-        console.probe("click", "options", "1058")
+        console.probe("click", "options", str(IDC_OPT_LOGON))
+        console.probe("click", "options", str(IDC_OPT_MINIMIZE))
+        console.probe("click", "options", str(IDC_OPT_APPLY))
         time.sleep(1.0)
         check(env.reg_value(RUN, "TactraConsole") is None, "the Run entry stayed")
-        console.probe("click", "options", "1058")
+        console.probe("click", "options", str(IDC_OPT_APPLY))
         time.sleep(1.0)
         check(run_windows(env, ["msgbox_probe.exe", "500"])[0] == 1, "a message after removing an absent entry")
         close_with_escape(console)
@@ -546,14 +558,14 @@ def scenario_tray(env):
         console.probe("post", str(WM_SYSCOMMAND), str(SC_MINIMIZE), "0")
         wait_until(lambda: not console.visible(), 10, "minimising did not hide the window")
         check(console.tray(), "no icon while minimised")
-        console.probe("post", str(WM_TRAYICON), "129", str(WM_LBUTTONDBLCLK))
+        console.probe("post", str(WM_TRAYICON), str(IDR_MAINFRAME + 1), str(WM_LBUTTONDBLCLK))
         time.sleep(1.0)
         check(not console.visible(), "a callback of another icon id showed the window")
-        console.probe("post", str(WM_TRAYICON), "128", str(WM_LBUTTONDBLCLK))
+        console.probe("post", str(WM_TRAYICON), str(IDR_MAINFRAME), str(WM_LBUTTONDBLCLK))
         wait_until(console.visible, 10, "a double click on the icon did not show the window")
         # The icon's menu: its one item ends the console.
         handle = console.handle
-        console.probe("post", str(WM_TRAYICON), "128", str(WM_RBUTTONUP))
+        console.probe("post", str(WM_TRAYICON), str(IDR_MAINFRAME), str(WM_RBUTTONUP))
         time.sleep(1.5)
         subprocess.run(["xdotool", "key", "x"], check=False)
         check(console.wait_exit(15), "the icon's menu item did not end the console")
@@ -571,7 +583,7 @@ def scenario_chinese_by_argument(env):
 
 
 def scenario_module_missing(env):
-    with program_alone(env, "TactraConsole.exe", MODULE_EN) as (exe, planted):
+    with program_alone(env, "TactraConsole.exe", CONSOLE_MODULE_EN) as (exe, planted):
         console = Console(env, free_port(), ("0",), cwd=planted, exe=exe)
         try:
             out = probe_box(env, None, 15000)
@@ -625,7 +637,7 @@ def scenario_calibration_option_and_mode(env):
         console.probe("click", CAL, str(OPTION_BUTTONS[2]))
         console.probe("click", CAL, str(MODE_BUTTONS[3]))
         time.sleep(0.5)
-        console.probe("click", CAL, str(APPLY))
+        console.probe("click", CAL, str(IDC_CAL_APPLY))
         wait_until(lambda: len(frame.since(count)) >= 2, 10, "Apply sent nothing")
         time.sleep(0.5)
         sent = frame.since(count)
@@ -648,9 +660,9 @@ def scenario_calibration_mode_refused(env):
         console.probe("click", CAL, str(MODE_BUTTONS[2]))
         time.sleep(0.5)
         check(calibration_page(console)[1] == [2], "mode 2 not chosen")
-        console.probe("click", CAL, str(APPLY))
-        box = dismiss_box(env, MODULE_EN)
-        check(box == (1085, 1080), "message %s" % (box,))
+        console.probe("click", CAL, str(IDC_CAL_APPLY))
+        box = dismiss_box(env, CONSOLE_MODULE_EN)
+        check(box == (IDS_REFUSED, IDS_CAPTION), "message %s" % (box,))
         check_no_box(env, 1500)
         check(calibration_page(console)[1] == [4], "the mode buttons did not go back to the frame's mode")
         sent = frame.since(count)
@@ -697,7 +709,7 @@ def scenario_calibration_import_and_factory(env):
         edited = write_file(folder, "edited.ini", HAND_FILE.replace(b"\r\n", b"\n"))  # an editor's line ends
         factory = frame.dump()["record"]
         count = frame.mark()
-        console.probe("click", CAL, str(IMPORT))
+        console.probe("click", CAL, str(IDC_CAL_IMPORT))
         answer_file_dialog(console, OPEN_TITLE, good)
         wait_until(lambda: frame.since(count), 10, "the import sent nothing")
         time.sleep(0.5)
@@ -709,16 +721,16 @@ def scenario_calibration_import_and_factory(env):
 
         # A file an editor changed, and Cancel: nothing reaches the frame.
         count = frame.mark()
-        console.probe("click", CAL, str(IMPORT))
+        console.probe("click", CAL, str(IDC_CAL_IMPORT))
         answer_file_dialog(console, OPEN_TITLE, edited)
         check(owned_text_box(env) == IMPORT_FAILED, "no word that the file was refused")
-        console.probe("click", CAL, str(IMPORT))
+        console.probe("click", CAL, str(IDC_CAL_IMPORT))
         answer_file_dialog(console, OPEN_TITLE, None)
         check_no_box(env, 1500)
         check(frame.since(count) == [], "a refused file or Cancel reached the frame")
 
         # The factory calibration: the action, then the page is read again.
-        console.probe("click", CAL, str(FACTORY))
+        console.probe("click", CAL, str(IDC_CAL_FACTORY))
         wait_until(lambda: len(frame.since(count)) >= 3, 10, "the factory button sent too little")
         time.sleep(0.5)
         sent = frame.since(count)
@@ -732,13 +744,13 @@ def scenario_calibration_export(env):
     with tempfile.TemporaryDirectory(prefix="calibration-export-") as folder, \
             calibration_page_open(env, 4) as (frame, console, _):
         # A record with six-character values, so that the export must fill whole fields.
-        console.probe("click", CAL, str(IMPORT))
+        console.probe("click", CAL, str(IDC_CAL_IMPORT))
         answer_file_dialog(console, OPEN_TITLE, write_file(folder, "hand.ini", HAND_FILE))
         wait_until(lambda: frame.dump()["record"] == hand_record().hex(), 10, "the import did not reach the frame")
 
         count = frame.mark()
         exported = os.path.join(folder, "exported.ini")
-        console.probe("click", CAL, str(EXPORT))
+        console.probe("click", CAL, str(IDC_CAL_EXPORT))
         answer_file_dialog(console, SAVE_TITLE, exported)
         wait_until(lambda: os.path.exists(exported), 10, "no file written")
         time.sleep(0.5)
@@ -752,7 +764,7 @@ def scenario_calibration_export(env):
 
         # Cancel: nothing sent, nothing written, nothing said.
         count = frame.mark()
-        console.probe("click", CAL, str(EXPORT))
+        console.probe("click", CAL, str(IDC_CAL_EXPORT))
         answer_file_dialog(console, SAVE_TITLE, None)
         check_no_box(env, 1500)
         check(frame.since(count) == [], "Cancel reached the frame")
@@ -760,7 +772,7 @@ def scenario_calibration_export(env):
         # 4 points chosen (not applied), over the file written before: the record is asked for,
         # nothing is written, the old file stays whole, and the user is told.
         console.probe("click", CAL, str(MODE_BUTTONS[2]))
-        console.probe("click", CAL, str(EXPORT))
+        console.probe("click", CAL, str(IDC_CAL_EXPORT))
         answer_file_dialog(console, SAVE_TITLE, exported, replace=True)
         check(owned_text_box(env) == SAVE_FAILED, "no word that nothing was saved")
         with open(exported, "rb") as f:
@@ -794,7 +806,7 @@ def scenario_calibration_program(env):
     with calibration_page_open(env, 3, touch="manual") as (frame, console, _):
         kelvane = Started("Kelvane.exe", frame.port)
         for run in (1, 2):
-            console.probe("click", CAL, str(START))
+            console.probe("click", CAL, str(IDC_CAL_START))
             wid = kelvane.wait_window(full_screen, 20)
             check(wid, "run %d: the calibration program did not start" % run)
             check(calibration_commands_seen(frame, 0x03, run, 15), "run %d: the calibration program did not begin" % run)
@@ -804,9 +816,9 @@ def scenario_calibration_program(env):
                   "run %d: started as %s" % (run, started))
             if run == 1:
                 # A second click while it runs.
-                console.probe("click", CAL, str(START))
-                box = dismiss_box(env, MODULE_EN)
-                check(box == (1084, 1080), "message %s" % (box,))
+                console.probe("click", CAL, str(IDC_CAL_START))
+                box = dismiss_box(env, CONSOLE_MODULE_EN)
+                check(box == (IDS_ALREADY_STARTED, IDS_CAPTION), "message %s" % (box,))
             ended_by.append(end_run(console, frame, kelvane, wid))
         check(calibration_command_count(frame, 0x03) == 2, "the frame did not see two calibrations begin")
         check_no_box(env, 1500)
@@ -821,7 +833,7 @@ def scenario_two_programs_one_frame(env):
     full_screen = lambda w, h, t: (w, h) == SCREEN  # noqa: E731
     with calibration_page_open(env, 3) as (frame, console, _):
         kelvane = Started("Kelvane.exe", frame.port)
-        console.probe("click", CAL, str(START))
+        console.probe("click", CAL, str(IDC_CAL_START))
         wid = kelvane.wait_window(full_screen, 20)
         check(wid, "the calibration program did not start")
         refreshes = 0
@@ -847,19 +859,19 @@ def scenario_two_programs_one_frame(env):
 def scenario_calibration_program_by_full_path(env):
     with tempfile.TemporaryDirectory(prefix="console-without-kelvane-") as folder, \
             tempfile.TemporaryDirectory(prefix="console-planted-kelvane-") as planted:
-        for name in ("TactraConsole.exe", MODULE_EN, MODULE_ZH):
+        for name in ("TactraConsole.exe", CONSOLE_MODULE_EN, CONSOLE_MODULE_ZH):
             shutil.copy(os.path.join(env.bin, name), folder)
         for name in ("Kelvane.exe", "KelvaneLangEN.dll", "KelvaneLangZH.dll"):
             shutil.copy(os.path.join(env.bin, name), planted)
         with calibration_page_open(env, 4, touch="manual", cwd=planted,
                                    exe=os.path.join(folder, "TactraConsole.exe")) as (frame, console, _):
             # A file dialog visits the planted folder first.
-            console.probe("click", CAL, str(EXPORT))
+            console.probe("click", CAL, str(IDC_CAL_EXPORT))
             answer_file_dialog(console, SAVE_TITLE, os.path.join(planted, "visit.ini"))
             wait_until(lambda: os.path.exists(os.path.join(planted, "visit.ini")), 10, "the export wrote nothing")
-            console.probe("click", CAL, str(START))
-            box = dismiss_box(env, MODULE_EN)
-            check(box == (1088, 1080), "message %s" % (box,))
+            console.probe("click", CAL, str(IDC_CAL_START))
+            box = dismiss_box(env, CONSOLE_MODULE_EN)
+            check(box == (IDS_FILE_NOT_FOUND, IDS_CAPTION), "message %s" % (box,))
             time.sleep(2)
             check(not Started("Kelvane.exe", frame.port).pids(), "the planted calibration program ran")
             check(not frame.wait_for(0x03, 1), "a calibration began")
@@ -869,7 +881,7 @@ def scenario_calibration_program_by_full_path(env):
 def scenario_calibration_page_chinese(env):
     with calibration_page_open(env, 3, args=("1",)) as (_, console, _):
         shoot_options(env, console, "zh")
-        text = console.show()[1][(CAL, START)]["text"]
+        text = console.show()[1][(CAL, IDC_CAL_START)]["text"]
         check(is_chinese(text), "the start button %r is not Chinese" % text)
     return "four illustrations, start button '%s'" % text
 
@@ -904,12 +916,13 @@ def scenario_config_read_apply(env):
         screenshot(env, "config-en-values.png")
 
         # The user's changes: every kind of control; setting 15 switched on brings its lists.
-        for control, item in ((1022, 0), (1023, 1), (1048, 9), (1049, 7), (1026, 0), (1027, 9), (1028, 9),
-                              (1031, 9), (1030, 0)):
+        for control, item in ((IDC_CFG_11, 0), (IDC_CFG_12A, 1), (IDC_CFG_21_A, 9), (IDC_CFG_21_B, 7),
+                              (IDC_CFG_15_ON, 0), (IDC_CFG_15_TIME, 9), (IDC_CFG_15_LEVEL, 9), (IDC_CFG_14_TIME, 9),
+                              (IDC_CFG_14_LEVEL, 0)):
             console.probe("select", "config", str(control), str(item))
-        console.probe("spin", "config", "1044", "up")
-        console.probe("spin", "config", "1044", "up")
-        console.probe("slide", "config", "1059", "5")
+        console.probe("spin", "config", str(IDC_CFG_16_SPIN), "up")
+        console.probe("spin", "config", str(IDC_CFG_16_SPIN), "up")
+        console.probe("slide", "config", str(IDC_CFG_17A), "5")
         time.sleep(0.5)
         writes = apply_config(console, frame, 7)
         expected = [(0x11, [1]), (0x12, [0, 0, 1]), (0x16, [1, 12]), (0x17, [5, 3, 5, 5]),
@@ -925,8 +938,9 @@ def scenario_config_read_apply(env):
         # Read again: what the frame kept.
         reopen_config(console, frame)
         changed = dict(FACTORY_SHOWN)
-        changed.update({1022: (0, 1), 1023: (1, 1), 1044: (12, 1), 1059: (5, 1), 1048: (9, 1), 1049: (7, 1),
-                        1026: (0, 1), 1027: (9, 1), 1028: (9, 1), 1031: (9, 1), 1030: (0, 1)})
+        changed.update({IDC_CFG_11: (0, 1), IDC_CFG_12A: (1, 1), IDC_CFG_16_SPIN: (12, 1), IDC_CFG_17A: (5, 1),
+                        IDC_CFG_21_A: (9, 1), IDC_CFG_21_B: (7, 1), IDC_CFG_15_ON: (0, 1), IDC_CFG_15_TIME: (9, 1),
+                        IDC_CFG_15_LEVEL: (9, 1), IDC_CFG_14_TIME: (9, 1), IDC_CFG_14_LEVEL: (0, 1)})
         check_config_shown(console, changed, "12", True, "read back")
     return "7 paced reads, 7 exact writes the frame kept and showed again"
 
@@ -934,13 +948,13 @@ def scenario_config_read_apply(env):
 def scenario_config_refusal_and_default(env):
     with config_console(env) as (console, frame):
         open_tab(console, frame, 1, 7)
-        console.probe("select", "config", "1049", "0")
-        console.probe("slide", "config", "1060", "1")
+        console.probe("select", "config", str(IDC_CFG_21_B), "0")
+        console.probe("slide", "config", str(IDC_CFG_17B), "1")
         time.sleep(0.5)
         frame.ctl("fault", "7:0x17", "refuse")
-        console.probe("click", "config", "1037")
-        box = dismiss_box(env, MODULE_EN)
-        check(box == (1085, 1080), "message %s" % (box,))
+        console.probe("click", "config", str(IDC_CFG_APPLY))
+        box = dismiss_box(env, CONSOLE_MODULE_EN)
+        check(box == (IDS_REFUSED, IDS_CAPTION), "message %s" % (box,))
         check_no_box(env)
         frame.ctl("fault", "7:0x17", "none")
         writes = frame.received(SETTINGS_CHANNEL)[-7:]
@@ -950,7 +964,7 @@ def scenario_config_refusal_and_default(env):
 
         # Default: the frame's own settings, read again.
         before = len(frame.received(SETTINGS_CHANNEL))
-        console.probe("click", "config", "1036")
+        console.probe("click", "config", str(IDC_CFG_DEFAULT))
         wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + 8, 15, "Default did not read again")
         time.sleep(0.6)
         sent = frame.received(SETTINGS_CHANNEL)[before:]
@@ -969,7 +983,7 @@ def scenario_config_greyed_then_back(env):
         check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
         screenshot(env, "config-en-greyed.png")
         before = len(frame.received(SETTINGS_CHANNEL))
-        console.probe("click", "config", "1037")
+        console.probe("click", "config", str(IDC_CFG_APPLY))
         time.sleep(1.0)
         check(len(frame.received(SETTINGS_CHANNEL)) == before, "Apply wrote values the frame never told")
 
@@ -988,9 +1002,9 @@ def scenario_config_later_windows(env):
         check(reads == [settings_report(code, [1]) for code in CONFIG_READS[1:]],
               "reads %s" % [r[:5].hex() for r in reads])
         expected = dict(FACTORY_SHOWN)
-        expected[1022] = (0, 0)
+        expected[IDC_CFG_11] = (0, 0)
         check_config_shown(console, expected, "10", True, "later Windows")
-        console.probe("select", "config", "1022", "1")
+        console.probe("select", "config", str(IDC_CFG_11), "1")
         time.sleep(0.3)
         check_config_shown(console, expected, "10", True, "the first list chosen anyway")
         writes = apply_config(console, frame, 6)
@@ -1014,15 +1028,15 @@ def scenario_config_chinese(env):
 def scenario_config_no_frame(env):
     with config_console(env, frame=False) as (console, _):
         check(console.wait_window(lambda w, h, t: t == TITLE, 20), "no console window")
-        check(dismiss_box(env, MODULE_EN) == (1083, 1080), "no message at start")
+        check(dismiss_box(env, CONSOLE_MODULE_EN) == (IDS_NO_FRAME, IDS_CAPTION), "no message at start")
         check(console.wait_ready(), "the console did not come up")
         console.probe("tab", "1")
-        check(dismiss_box(env, MODULE_EN) == (1083, 1080), "no message on the page")
+        check(dismiss_box(env, CONSOLE_MODULE_EN) == (IDS_NO_FRAME, IDS_CAPTION), "no message on the page")
         check_no_box(env)
         check_config_shown(console, GREYED_SHOWN, "5", False, "without a frame")
-        console.probe("click", "config", "1036")
+        console.probe("click", "config", str(IDC_CFG_DEFAULT))
         for n in (1, 2):
-            check(dismiss_box(env, MODULE_EN) == (1083, 1080), "Default: message %d missing" % n)
+            check(dismiss_box(env, CONSOLE_MODULE_EN) == (IDS_NO_FRAME, IDS_CAPTION), "Default: message %d missing" % n)
         check_no_box(env)
     return "1083 once on the page, twice for Default; greyed"
 
@@ -1069,7 +1083,7 @@ def scenario_export_amid_samples(env):
         folder = tempfile.mkdtemp(prefix="export-", dir=env.artifacts)
         path = os.path.join(folder, "amid.ini")
         frame.ctl("fault", "6:0x07", "delay", "300")
-        console.probe("click", CAL, str(EXPORT))
+        console.probe("click", CAL, str(IDC_CAL_EXPORT))
         answer_file_dialog(console, SAVE_TITLE, path)
         frame.ctl("send", "060805070010002000ff", "--count", "1000")
         check(poll(lambda: os.path.exists(path), 10, 0.1), "no file written")
@@ -1113,7 +1127,8 @@ SCENARIOS = [
 
 
 def prepare(env):
-    return tools_present(env, "window_probe.exe", "msgbox_probe.exe", "TactraConsole.exe", MODULE_EN, MODULE_ZH)
+    return tools_present(env, "window_probe.exe", "msgbox_probe.exe", "TactraConsole.exe", CONSOLE_MODULE_EN,
+                         CONSOLE_MODULE_ZH)
 
 
 if __name__ == "__main__":

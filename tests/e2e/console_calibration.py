@@ -9,16 +9,18 @@ import subprocess
 import tempfile
 import time
 
-from console_common import (CAL, HAND_FILE, IDCANCEL, IMPORT_FAILED, MODE_BUTTONS, OPEN_TITLE, OPTION_BUTTONS,
-                            SAVE_FAILED, SAVE_TITLE, WM_COMMAND, Started, answer_file_dialog,
-                            calibration_command_count, calibration_commands_seen, calibration_file, calibration_page,
-                            check_no_box, close_with_escape, console_up, hand_record, is_chinese,
-                            open_calibration_page, owned_text_box, report)
+from console_common import (CAL, HAND_FILE, IDCANCEL, IMPORT_FAILED, INFO_REQUESTS, MODE_BUTTONS, OPEN_TITLE,
+                            OPTION_BUTTONS, SAVE_FAILED, SAVE_TITLE, SHOWN_WITHIN_S, WM_COMMAND, Started,
+                            answer_file_dialog, calibration_command_count, calibration_commands_seen,
+                            calibration_file, calibration_page, check_no_box, close_with_escape, console_up,
+                            hand_record, info_shows_frame, is_chinese, open_calibration_page, open_tab,
+                            owned_text_box, report, when_shown)
 from console_ids import (CONSOLE_MODULE_EN, CONSOLE_MODULE_ZH, IDC_CAL_APPLY, IDC_CAL_EXPORT, IDC_CAL_FACTORY,
                          IDC_CAL_IMPORT, IDC_CAL_START, IDS_ALREADY_STARTED, IDS_CAPTION, IDS_FILE_NOT_FOUND,
                          IDS_REFUSED)
 from harness import (CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, check, dismiss_box, grid_points_payload, poll, screenshot,
                      wait_until, windows_path)
+from kelvane_e2e import BUTTON_FILL, wait_colour
 
 
 @contextlib.contextmanager
@@ -39,8 +41,8 @@ def shoot_options(env, console, language):
     """Chooses each option in turn: its button alone is checked and its illustration drawn."""
     for value, button in enumerate(OPTION_BUTTONS):
         console.probe("click", CAL, str(button))
-        time.sleep(0.8)
-        check(calibration_page(console)[0] == [value], "option %d not chosen" % value)
+        options = when_shown(lambda: calibration_page(console)[0], lambda chosen: chosen == [value])
+        check(options == [value], "option %d not chosen" % value)
         screenshot(env, "console-%s-calibration-option%d.png" % (language, value))
 
 
@@ -61,18 +63,18 @@ def scenario_calibration_option_and_mode(env):
         # Apply: the option write, then the mode, and the frame keeps both.
         console.probe("click", CAL, str(OPTION_BUTTONS[2]))
         console.probe("click", CAL, str(MODE_BUTTONS[3]))
-        time.sleep(0.5)
+        when_shown(lambda: calibration_page(console)[:2], lambda chosen: chosen == ([2], [3]))
         console.probe("click", CAL, str(IDC_CAL_APPLY))
         wait_until(lambda: len(frame.since(count)) >= 2, 10, "Apply sent nothing")
-        time.sleep(0.5)
+        check_no_box(env, 1500)
+        # After the box's wait: a report too many would have come by then.
         sent = frame.since(count)
         check(sent == [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 2]), report(CAL_CHANNEL, [6, 0x02, 1, 3])],
               "Apply sent %s" % [(c, r[:6].hex()) for c, r in sent])
         dump = frame.dump()
         check((dump["option13"], dump["mode"]) == (2, 3), "the frame keeps %s, %s" % (dump["option13"], dump["mode"]))
-        check_no_box(env, 1500)
-        console.probe("tab", "0")
-        time.sleep(1.0)
+        # The information page's reads first, so that those of the calibration page are its own.
+        open_tab(console, frame, 0, len(INFO_REQUESTS), lambda: info_shows_frame(console))
         open_calibration_page(console, frame)
         check(calibration_page(console)[:2] == ([2], [3]), "read again: %s" % (calibration_page(console)[:2],))
     return "option %d and mode 4 shown, Apply wrote option 2 and mode 3 in order" % option
@@ -83,8 +85,8 @@ def scenario_calibration_mode_refused(env):
         frame.ctl("fault", "6:0x02", "refuse")
         count = frame.mark()
         console.probe("click", CAL, str(MODE_BUTTONS[2]))
-        time.sleep(0.5)
-        check(calibration_page(console)[1] == [2], "mode 2 not chosen")
+        modes = when_shown(lambda: calibration_page(console)[1], lambda chosen: chosen == [2])
+        check(modes == [2], "mode 2 not chosen")
         console.probe("click", CAL, str(IDC_CAL_APPLY))
         box = dismiss_box(env, CONSOLE_MODULE_EN)
         check(box == (IDS_REFUSED, IDS_CAPTION), "message %s" % (box,))
@@ -103,6 +105,11 @@ def write_file(folder, name, content):
     return path
 
 
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def scenario_calibration_import_and_factory(env):
     check(len(HAND_FILE) == 137, "the hand-written file has %d bytes" % len(HAND_FILE))
     with tempfile.TemporaryDirectory(prefix="calibration-files-") as folder, \
@@ -114,12 +121,12 @@ def scenario_calibration_import_and_factory(env):
         console.probe("click", CAL, str(IDC_CAL_IMPORT))
         answer_file_dialog(console, OPEN_TITLE, good)
         wait_until(lambda: frame.since(count), 10, "the import sent nothing")
-        time.sleep(0.5)
+        check_no_box(env, 1500)
+        # After the box's wait: a report too many would have come by then.
         sent = frame.since(count)
         check(sent == [report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))],
               "the import sent %s" % [r.hex() for _, r in sent])
         check(frame.dump()["record"] == hand_record().hex(), "the frame keeps %s" % frame.dump()["record"])
-        check_no_box(env, 1500)
 
         # A file an editor changed, and Cancel: nothing reaches the frame.
         count = frame.mark()
@@ -134,7 +141,7 @@ def scenario_calibration_import_and_factory(env):
         # The factory calibration: the action, then the page is read again.
         console.probe("click", CAL, str(IDC_CAL_FACTORY))
         wait_until(lambda: len(frame.since(count)) >= 3, 10, "the factory button sent too little")
-        time.sleep(0.5)
+        time.sleep(0.5)  # a report too many would come within this pause
         sent = frame.since(count)
         check(sent == [report(CAL_CHANNEL, [6, 0x09, 0]), report(SETTINGS_CHANNEL, [7, 0x13, 1, 1]),
                        report(CAL_CHANNEL, [6, 0x01, 0])], "the factory button sent %s" % [r[:5].hex() for _, r in sent])
@@ -155,13 +162,12 @@ def scenario_calibration_export(env):
         console.probe("click", CAL, str(IDC_CAL_EXPORT))
         answer_file_dialog(console, SAVE_TITLE, exported)
         wait_until(lambda: os.path.exists(exported), 10, "no file written")
-        time.sleep(0.5)
         kept = bytes.fromhex(frame.dump()["record"])
-        with open(exported, "rb") as f:
-            written = f.read()
+        written = when_shown(lambda: read_file(exported), lambda content: content == calibration_file(kept))
         check(written == calibration_file(kept) == HAND_FILE, "the file holds %r" % written)
-        check(frame.since(count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the export sent more")
         check_no_box(env, 1500)
+        # After the box's wait: a report too many would have come by then.
+        check(frame.since(count) == [report(CAL_CHANNEL, [6, 0x07, 0])], "the export sent more")
         check(sorted(os.listdir(folder)) == ["exported.ini", "hand.ini"], "left behind: %s" % os.listdir(folder))
 
         # Cancel: nothing sent, nothing written, nothing said.
@@ -248,7 +254,8 @@ def scenario_two_programs_one_frame(env):
         check(results == [grid_points_payload()], "results %s" % [r.hex() for r in results])
         options, modes, enabled = calibration_page(console)
         check(modes == [3] and all(enabled.values()), "the page shows %s %s" % (modes, enabled))
-        time.sleep(1.5)  # the buttons come with the next tick
+        # The buttons come with the next tick: Return means nothing before them.
+        wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, SHOWN_WITHIN_S)
         kelvane.key_to(wid, "Return")
         check(calibration_commands_seen(frame, 0x05, 1, 10), "the run did not end")
         ends = [p for c, p in frame.calibration_commands() if c == 0x05]
@@ -274,7 +281,7 @@ def scenario_calibration_program_by_full_path(env):
             console.probe("click", CAL, str(IDC_CAL_START))
             box = dismiss_box(env, CONSOLE_MODULE_EN)
             check(box == (IDS_FILE_NOT_FOUND, IDS_CAPTION), "message %s" % (box,))
-            time.sleep(2)
+            time.sleep(2)  # the time in which no calibration program may start
             check(not Started("Kelvane.exe", frame.port).pids(), "the planted calibration program ran")
             check(not frame.wait_for(0x03, 1), "a calibration began")
     return "1088, the planted Kelvane.exe in the current directory did not run"
@@ -297,7 +304,7 @@ def scenario_unrequested_flood(env):
         frame.ctl("send", "060201" + "00ff", "--count", "1000")
         frame.ctl("send", "0713020200ff", "--count", "1000")
         frame.ctl("send", "0701020200ff", "--count", "1000")
-        time.sleep(1.0)
+        time.sleep(1.0)  # the flood reaches the console meanwhile: the window must answer while it does
         started = time.time()
         options, modes, enabled = calibration_page(console)
         answered = time.time() - started

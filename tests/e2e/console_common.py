@@ -14,9 +14,9 @@ from console_ids import (IDC_CAL_APPLY, IDC_CAL_EXPORT, IDC_CAL_FACTORY, IDC_CAL
                          IDC_CFG_15_TIME, IDC_CFG_16_ON, IDC_CFG_16_SPIN, IDC_CFG_16_TEXT, IDC_CFG_17A, IDC_CFG_17B,
                          IDC_CFG_21_A, IDC_CFG_21_B, IDC_CFG_21_ON, IDC_CFG_APPLY, IDC_CFG_DEFAULT, IDC_INFO_COUNT_A,
                          IDC_INFO_COUNT_B, IDC_INFO_LIST_A, IDC_INFO_LIST_B, IDC_INFO_TEXT_F2, IDC_INFO_TEXT_F3,
-                         IDC_INFO_TEXT_F4, IDC_INFO_TEXT_F5, IDC_INFO_VALUE_01, IDC_STATUS)
-from harness import (CAL_CHANNEL, SETTINGS_CHANNEL, Failure, Frame, Program, check, poll, probe_box, run_windows,
-                     wait_until, windows_path)
+                         IDC_INFO_TEXT_F4, IDC_INFO_TEXT_F5, IDC_INFO_VALUE_01, IDC_STATUS, IDC_TABS)
+from harness import (CAL_CHANNEL, SETTINGS_CHANNEL, Failure, Frame, Program, check, poll, poll_value, probe_box,
+                     run_windows, wait_until, windows_path)
 
 TITLE = "TactraConsole"
 GLOBAL = r"HKLM\Software\Tactra\GlobalSettings"
@@ -63,6 +63,8 @@ GREYED_SHOWN = dict(zip(CONFIG_IDS, [(1, 0), (1, 0), (1, 0), (1, 0), (0, 0), (5,
 FACTORY_WRITES = [(0x11, [2]), (0x12, [1, 0, 1]), (0x16, [1, 10]), (0x17, [3, 3, 5, 5]),
                   (0x21, [1, 0, 30, 0x01, 0xF4]), (0x15, [0, 5, 0x0B, 0xB8]), (0x14, [1, 5, 0x01, 0x2C])]
 WINE_KEY = r"HKCU\Software\Wine"
+# How long a scenario waits for the window to show what a check expects of it.
+SHOWN_WITHIN_S = 10
 
 
 class Console(Program):
@@ -152,9 +154,21 @@ def report(channel, head):
     return (channel, bytes(head) + b"\xff" + bytes(length - len(head) - 1))
 
 
-def calibration_page(console):
+def when_shown(read, accept, timeout=SHOWN_WITHIN_S):
+    """What `read()` gives once `accept` takes it, or as it is after `timeout`: the wait for what the
+    check that follows expects of the window. Meanwhile a page not made yet has no controls."""
+    def attempt():
+        try:
+            return read()
+        except KeyError:
+            return None
+    value = poll_value(attempt, lambda v: v is not None and accept(v), timeout)
+    return read() if value is None else value
+
+
+def calibration_page(console, controls=None):
     """(checked option buttons, checked mode buttons, enabled state of every control) of the page."""
-    controls = console.show()[1]
+    controls = controls or console.show()[1]
     options = [i for i, cid in enumerate(OPTION_BUTTONS) if controls[(CAL, cid)]["check"] == "1"]
     modes = [m for m, cid in MODE_BUTTONS.items() if controls[(CAL, cid)]["check"] == "1"]
     ids = OPTION_BUTTONS + tuple(MODE_BUTTONS.values()) + CAL_ACTIONS
@@ -162,11 +176,21 @@ def calibration_page(console):
     return options, modes, enabled
 
 
+def calibration_page_answered(console, frame):
+    """Whether the calibration page is the tab shown and shows the frame's option and mode, every
+    control usable: what a refresh the frame answered ends with."""
+    controls = console.show()[1]
+    options, modes, enabled = calibration_page(console, controls)
+    dump = frame.dump()
+    shows_frame = (options, modes) == ([dump["option13"]], [dump["mode"]])
+    return controls[("main", IDC_TABS)]["selected"] == "2" and shows_frame and all(enabled.values())
+
+
 def open_calibration_page(console, frame):
     before = frame.mark()
     console.probe("tab", "2")
     wait_until(lambda: len(frame.since(before)) >= 2, 10, "the calibration page read nothing")
-    time.sleep(0.5)
+    when_shown(lambda: calibration_page_answered(console, frame), bool)
     return frame.since(before)
 
 
@@ -267,19 +291,25 @@ def wine_version(env, version):
             env.reg("add", WINE_KEY, "/v", "Version", "/d", before, "/f")
 
 
-def open_tab(console, frame, tab, reads, settle=0.6):
-    """Selects a tab and waits for its reads; the reports the frame received meanwhile."""
+def open_tab(console, frame, tab, reads, shown=None):
+    """Selects a tab and waits for its reads, and then until `shown()` holds (what the page shows
+    once they are answered); the reports the frame received meanwhile."""
     before = len(frame.received(SETTINGS_CHANNEL))
     console.probe("tab", str(tab))
     wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + reads, 15, "tab %d did not read" % tab)
-    time.sleep(settle)
+    if shown:
+        when_shown(shown, bool)
     return frame.received(SETTINGS_CHANNEL)[before:]
 
 
-def reopen_config(console, frame, reads=7, settle=0.6):
+def info_shows_frame(console):
+    return console.texts("info", FRAME_INFO.keys()) == FRAME_INFO
+
+
+def reopen_config(console, frame, reads=7, shown=None):
     """The information page, then the configuration page again: it reads anew."""
-    open_tab(console, frame, 0, len(INFO_REQUESTS))
-    return open_tab(console, frame, 1, reads, settle)
+    open_tab(console, frame, 0, len(INFO_REQUESTS), lambda: info_shows_frame(console))
+    return open_tab(console, frame, 1, reads, shown)
 
 
 def config_shown(console):
@@ -292,6 +322,12 @@ def config_shown(console):
         shown[i] = (int(c.get("selected", c.get("position", -1))), int(c["enabled"]))
     edit = controls[("config", IDC_CFG_16_TEXT)]
     return shown, edit["text"], edit["enabled"] == "1"
+
+
+def config_showing(console, expected, text, edit_enabled):
+    """A wait's test of what check_config_shown checks."""
+    shown, edit, enabled = config_shown(console)
+    return all(shown[i] == expected[i] for i in expected) and (edit, enabled) == (text, edit_enabled)
 
 
 def check_config_shown(console, expected, text, edit_enabled, what):
@@ -314,6 +350,7 @@ def apply_config(console, frame, writes):
     before = len(frame.received(SETTINGS_CHANNEL))
     console.probe("click", "config", str(IDC_CFG_APPLY))
     wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + writes, 15, "Apply did not write")
+    # The page shows nothing new after Apply: a write too many would come within this pause.
     time.sleep(0.5)
     return frame.received(SETTINGS_CHANNEL)[before:]
 

@@ -5,8 +5,9 @@ import contextlib
 import time
 
 from console_common import (CONFIG_READS, FACTORY_SHOWN, FACTORY_WRITES, GREYED_SHOWN, TITLE, Console, apply_config,
-                            check_config_shown, check_no_box, close_with_escape, config_writes, open_tab,
-                            reopen_config, reset_registry, settings_report, wine_version)
+                            check_config_shown, check_no_box, close_with_escape, config_shown, config_showing,
+                            config_writes, open_tab, reopen_config, reset_registry, settings_report, wine_version,
+                            when_shown)
 from console_ids import (CONSOLE_MODULE_EN, IDC_CFG_11, IDC_CFG_12A, IDC_CFG_14_LEVEL, IDC_CFG_14_TIME,
                          IDC_CFG_15_LEVEL, IDC_CFG_15_ON, IDC_CFG_15_TIME, IDC_CFG_16_SPIN, IDC_CFG_17A, IDC_CFG_17B,
                          IDC_CFG_21_A, IDC_CFG_21_B, IDC_CFG_APPLY, IDC_CFG_DEFAULT, IDS_CAPTION, IDS_NO_FRAME,
@@ -37,7 +38,7 @@ def config_console(env, version="win7", language=0, frame=True):
 
 def scenario_config_read_apply(env):
     with config_console(env) as (console, frame):
-        reads = open_tab(console, frame, 1, 7)
+        reads = open_tab(console, frame, 1, 7, lambda: config_showing(console, FACTORY_SHOWN, "10", True))
         check(reads == [settings_report(code, [1]) for code in CONFIG_READS],
               "reads %s" % [r[:5].hex() for r in reads])
         check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
@@ -51,7 +52,12 @@ def scenario_config_read_apply(env):
         console.probe("spin", "config", str(IDC_CFG_16_SPIN), "up")
         console.probe("spin", "config", str(IDC_CFG_16_SPIN), "up")
         console.probe("slide", "config", str(IDC_CFG_17A), "5")
-        time.sleep(0.5)
+        # What the page shows of them, and after Apply shows again when it reads what the frame kept.
+        changed = dict(FACTORY_SHOWN)
+        changed.update({IDC_CFG_11: (0, 1), IDC_CFG_12A: (1, 1), IDC_CFG_16_SPIN: (12, 1), IDC_CFG_17A: (5, 1),
+                        IDC_CFG_21_A: (9, 1), IDC_CFG_21_B: (7, 1), IDC_CFG_15_ON: (0, 1), IDC_CFG_15_TIME: (9, 1),
+                        IDC_CFG_15_LEVEL: (9, 1), IDC_CFG_14_TIME: (9, 1), IDC_CFG_14_LEVEL: (0, 1)})
+        when_shown(lambda: config_showing(console, changed, "12", True), bool)
         writes = apply_config(console, frame, 7)
         expected = [(0x11, [1]), (0x12, [0, 0, 1]), (0x16, [1, 12]), (0x17, [5, 3, 5, 5]),
                     (0x21, [1, 0, 180, 0x07, 0xD0]), (0x15, [1, 10, 0x13, 0x88]), (0x14, [1, 1, 0x03, 0xE8])]
@@ -64,21 +70,19 @@ def scenario_config_read_apply(env):
         check_no_box(env)
 
         # Read again: what the frame kept.
-        reopen_config(console, frame)
-        changed = dict(FACTORY_SHOWN)
-        changed.update({IDC_CFG_11: (0, 1), IDC_CFG_12A: (1, 1), IDC_CFG_16_SPIN: (12, 1), IDC_CFG_17A: (5, 1),
-                        IDC_CFG_21_A: (9, 1), IDC_CFG_21_B: (7, 1), IDC_CFG_15_ON: (0, 1), IDC_CFG_15_TIME: (9, 1),
-                        IDC_CFG_15_LEVEL: (9, 1), IDC_CFG_14_TIME: (9, 1), IDC_CFG_14_LEVEL: (0, 1)})
+        reopen_config(console, frame, shown=lambda: config_showing(console, changed, "12", True))
         check_config_shown(console, changed, "12", True, "read back")
     return "7 paced reads, 7 exact writes the frame kept and showed again"
 
 
 def scenario_config_refusal_and_default(env):
     with config_console(env) as (console, frame):
-        open_tab(console, frame, 1, 7)
+        open_tab(console, frame, 1, 7, lambda: config_showing(console, FACTORY_SHOWN, "10", True))
         console.probe("select", "config", str(IDC_CFG_21_B), "0")
         console.probe("slide", "config", str(IDC_CFG_17B), "1")
-        time.sleep(0.5)
+        changed = dict(FACTORY_SHOWN)
+        changed.update({IDC_CFG_21_B: (0, 1), IDC_CFG_17B: (1, 1)})
+        when_shown(lambda: config_showing(console, changed, "10", True), bool)
         frame.ctl("fault", "7:0x17", "refuse")
         console.probe("click", "config", str(IDC_CFG_APPLY))
         box = dismiss_box(env, CONSOLE_MODULE_EN)
@@ -94,7 +98,7 @@ def scenario_config_refusal_and_default(env):
         before = len(frame.received(SETTINGS_CHANNEL))
         console.probe("click", "config", str(IDC_CFG_DEFAULT))
         wait_until(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + 8, 15, "Default did not read again")
-        time.sleep(0.6)
+        when_shown(lambda: config_showing(console, FACTORY_SHOWN, "10", True), bool)
         sent = frame.received(SETTINGS_CHANNEL)[before:]
         check(sent == [settings_report(0x81, [2])] + [settings_report(c, [1]) for c in CONFIG_READS],
               "Default sent %s" % [r[:5].hex() for r in sent])
@@ -107,17 +111,20 @@ def scenario_config_refusal_and_default(env):
 def scenario_config_greyed_then_back(env):
     with config_console(env) as (console, frame):
         frame.ctl("fault", "7:0x14", "silent")
-        open_tab(console, frame, 1, 7, settle=2.8)
+        open_tab(console, frame, 1, 7)
+        # The page is greyed before its first read as after this one: only the time the last
+        # read costs (its wait of 2 s) tells that the page's outcome is there.
+        time.sleep(2.8)
         check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
         screenshot(env, "config-en-greyed.png")
         before = len(frame.received(SETTINGS_CHANNEL))
         console.probe("click", "config", str(IDC_CFG_APPLY))
-        time.sleep(1.0)
+        time.sleep(1.0)  # the second in which Apply must write nothing
         check(len(frame.received(SETTINGS_CHANNEL)) == before, "Apply wrote values the frame never told")
 
         # The frame answers again: the page comes back, and Apply writes what it read.
         frame.ctl("fault", "7:0x14", "none")
-        reopen_config(console, frame)
+        reopen_config(console, frame, shown=lambda: config_showing(console, FACTORY_SHOWN, "10", True))
         check_config_shown(console, FACTORY_SHOWN, "10", True, "answered again")
         writes = apply_config(console, frame, 7)
         check(writes == config_writes(FACTORY_WRITES), "writes %s" % [w[:10].hex() for w in writes])
@@ -126,14 +133,14 @@ def scenario_config_greyed_then_back(env):
 
 def scenario_config_later_windows(env):
     with config_console(env, "win10") as (console, frame):
-        reads = open_tab(console, frame, 1, 6)
-        check(reads == [settings_report(code, [1]) for code in CONFIG_READS[1:]],
-              "reads %s" % [r[:5].hex() for r in reads])
         expected = dict(FACTORY_SHOWN)
         expected[IDC_CFG_11] = (0, 0)
+        reads = open_tab(console, frame, 1, 6, lambda: config_showing(console, expected, "10", True))
+        check(reads == [settings_report(code, [1]) for code in CONFIG_READS[1:]],
+              "reads %s" % [r[:5].hex() for r in reads])
         check_config_shown(console, expected, "10", True, "later Windows")
         console.probe("select", "config", str(IDC_CFG_11), "1")
-        time.sleep(0.3)
+        time.sleep(0.3)  # the time in which the choice must change nothing
         check_config_shown(console, expected, "10", True, "the first list chosen anyway")
         writes = apply_config(console, frame, 6)
         check(writes == config_writes(FACTORY_WRITES[1:]), "writes %s" % [w[:10].hex() for w in writes])
@@ -143,11 +150,11 @@ def scenario_config_later_windows(env):
 
 def scenario_config_chinese(env):
     with config_console(env, language=1) as (console, frame):
-        open_tab(console, frame, 1, 7)
+        open_tab(console, frame, 1, 7, lambda: config_showing(console, FACTORY_SHOWN, "10", True))
         check_config_shown(console, FACTORY_SHOWN, "10", True, "the frame's settings")
         screenshot(env, "config-zh-values.png")
         frame.ctl("fault", "7:0x14", "silent")
-        reopen_config(console, frame, settle=2.8)
+        reopen_config(console, frame, shown=lambda: config_showing(console, GREYED_SHOWN, "5", False))
         check_config_shown(console, GREYED_SHOWN, "5", False, "the last read unanswered")
         screenshot(env, "config-zh-greyed.png")
     return "read and greyed, in Chinese"
@@ -173,7 +180,8 @@ def scenario_config_apply_after_unanswered_read(env):
     # One read goes unanswered: its controls stay greyed, and Apply writes the other six.
     with config_console(env) as (console, frame):
         frame.ctl("fault", "7:0x12", "silent")
-        open_tab(console, frame, 1, 7, settle=2.8)
+        # Apply, greyed before the first read, can be used once the read has ended, its last reply in.
+        open_tab(console, frame, 1, 7, lambda: config_shown(console)[0][IDC_CFG_APPLY] == (-1, 1))
         frame.ctl("fault", "7:0x12", "none")
         writes = apply_config(console, frame, 6)
         expected = [w for w in FACTORY_WRITES if w[0] != 0x12]

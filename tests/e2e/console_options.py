@@ -3,10 +3,11 @@
 import subprocess
 import time
 
-from console_common import (GLOBAL, RUN, SC_MINIMIZE, STARTUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_SYSCOMMAND,
-                            WM_TRAYICON, Console, close_with_escape, console_up, is_chinese, reset_registry)
+from console_common import (GLOBAL, RUN, SC_MINIMIZE, SHOWN_WITHIN_S, STARTUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP,
+                            WM_SYSCOMMAND, WM_TRAYICON, Console, close_with_escape, console_up, is_chinese,
+                            reset_registry, when_shown)
 from console_ids import IDC_OPT_APPLY, IDC_OPT_CHINESE, IDC_OPT_ENGLISH, IDC_OPT_LOGON, IDC_OPT_MINIMIZE, IDR_MAINFRAME
-from harness import Frame, check, run_windows, screenshot, wait_until
+from harness import Frame, check, poll, run_windows, screenshot, wait_until
 
 
 def scenario_options_and_next_start(env):
@@ -15,19 +16,22 @@ def scenario_options_and_next_start(env):
     console = Console(env, frame.port)
     try:
         check(console.wait_ready(), "the console did not come up")
+        def checked():
+            controls = console.show()[1]
+            return [controls[("options", i)]["check"] for i in (IDC_OPT_ENGLISH, IDC_OPT_CHINESE, IDC_OPT_LOGON,
+                                                                 IDC_OPT_MINIMIZE)]
+
         console.probe("tab", "3")
-        time.sleep(0.5)
-        c = console.show()[1]
-        check((c[("options", IDC_OPT_ENGLISH)]["check"], c[("options", IDC_OPT_CHINESE)]["check"]) == ("1", "0"),
-              "language boxes")
+        boxes = when_shown(checked, lambda now: now[:2] == ["1", "0"])
+        check((boxes[0], boxes[1]) == ("1", "0"), "language boxes")
         for box in (IDC_OPT_CHINESE, IDC_OPT_LOGON, IDC_OPT_MINIMIZE):
             console.probe("click", "options", str(box))
-        time.sleep(0.5)
-        c = console.show()[1]
-        boxes = (IDC_OPT_ENGLISH, IDC_OPT_CHINESE, IDC_OPT_LOGON, IDC_OPT_MINIMIZE)
-        check([c[("options", i)]["check"] for i in boxes] == ["0", "1", "1", "1"], "boxes after the clicks")
+        boxes = when_shown(checked, lambda now: now == ["0", "1", "1", "1"])
+        check(boxes == ["0", "1", "1", "1"], "boxes after the clicks")
         console.probe("click", "options", str(IDC_OPT_APPLY))
-        time.sleep(1.5)
+        poll(lambda: env.reg_value(GLOBAL, "Language") == "0x1" and env.reg_value(RUN, "TactraConsole") is not None
+             and env.reg_value(STARTUP, "LoadProgramOnStartup") == "0x1"
+             and env.reg_value(STARTUP, "MinimizeWindowOnLoaded") == "0x1", SHOWN_WITHIN_S)
         check(env.reg_value(GLOBAL, "Language") == "0x1", "Language not written")
         check(env.reg_value(STARTUP, "LoadProgramOnStartup") == "0x1", "LoadProgramOnStartup not written")
         check(env.reg_value(STARTUP, "MinimizeWindowOnLoaded") == "0x1", "MinimizeWindowOnLoaded not written")
@@ -47,6 +51,7 @@ def scenario_options_and_next_start(env):
         screenshot(env, "console-zh-tab0.png")
         for tab in range(1, 5):
             console.probe("tab", str(tab))
+            # For the picture only, which nothing checks: a second to read the page and draw it.
             time.sleep(1.0)
             screenshot(env, "console-zh-tab%d.png" % tab)
 
@@ -54,11 +59,12 @@ def scenario_options_and_next_start(env):
         console.probe("click", "options", str(IDC_OPT_LOGON))
         console.probe("click", "options", str(IDC_OPT_MINIMIZE))
         console.probe("click", "options", str(IDC_OPT_APPLY))
-        time.sleep(1.0)
+        poll(lambda: env.reg_value(RUN, "TactraConsole") is None, SHOWN_WITHIN_S)
         check(env.reg_value(RUN, "TactraConsole") is None, "the Run entry stayed")
         console.probe("click", "options", str(IDC_OPT_APPLY))
-        time.sleep(1.0)
-        check(run_windows(env, ["msgbox_probe.exe", "500"])[0] == 1, "a message after removing an absent entry")
+        # Nothing is to be said: the box probe looks for a message for as long as the second and
+        # a half this took as a pause and a look.
+        check(run_windows(env, ["msgbox_probe.exe", "1500"])[0] == 1, "a message after removing an absent entry")
         close_with_escape(console)
         return "Chinese, hidden after start, Run entry quoted and removed"
     finally:
@@ -71,20 +77,22 @@ def scenario_tray(env):
     with console_up(env) as (frame, console):
         # The shell says its notification area restarted: the icon is there after it.
         console.probe("taskbar-created")
+        # The icon was there before the message: only a pause lets what the window does with it
+        # show.
         time.sleep(0.5)
         check(console.tray(), "no icon after the shell's restart message")
         console.probe("post", str(WM_SYSCOMMAND), str(SC_MINIMIZE), "0")
         wait_until(lambda: not console.visible(), 10, "minimising did not hide the window")
         check(console.tray(), "no icon while minimised")
         console.probe("post", str(WM_TRAYICON), str(IDR_MAINFRAME + 1), str(WM_LBUTTONDBLCLK))
-        time.sleep(1.0)
+        time.sleep(1.0)  # the second in which the window must stay hidden
         check(not console.visible(), "a callback of another icon id showed the window")
         console.probe("post", str(WM_TRAYICON), str(IDR_MAINFRAME), str(WM_LBUTTONDBLCLK))
         wait_until(console.visible, 10, "a double click on the icon did not show the window")
         # The icon's menu: its one item ends the console.
         handle = console.handle
         console.probe("post", str(WM_TRAYICON), str(IDR_MAINFRAME), str(WM_RBUTTONUP))
-        time.sleep(1.5)
+        console.wait_window(lambda w, h, t: t == "", SHOWN_WITHIN_S)  # the menu, a window without a title
         subprocess.run(["xdotool", "key", "x"], check=False)
         check(console.wait_exit(15), "the icon's menu item did not end the console")
         check(not console.tray("#" + handle), "the icon stayed after the console ended")

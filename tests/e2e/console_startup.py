@@ -4,9 +4,10 @@ and a language module missing."""
 
 import time
 
-from console_common import GLOBAL, OPTION_BUTTONS, Console, calibration_page, close_with_escape, console_up, is_chinese
+from console_common import (GLOBAL, INFO_REQUESTS, OPTION_BUTTONS, Console, calibration_page, close_with_escape,
+                            console_up, info_shows_frame, is_chinese, when_shown)
 from console_ids import CONSOLE_MODULE_EN
-from harness import SETTINGS_CHANNEL, check, free_port, probe_box, program_alone, wait_until
+from harness import SETTINGS_CHANNEL, check, free_port, poll, probe_box, program_alone, wait_until
 
 
 def scenario_plug_unplug(env):
@@ -26,7 +27,9 @@ def scenario_plug_unplug(env):
         wait_until(lambda: console.status() == connected, 10, "the frame at new paths was not found")
         console.probe("tab", "3")
         console.probe("tab", "0")
-        time.sleep(2)
+        # Its reads, answered: the information page shows the frame's values again.
+        poll(lambda: len(frame.received(SETTINGS_CHANNEL)) >= before + 6, 10)
+        when_shown(lambda: info_shows_frame(console), bool)
         check(len(frame.received(SETTINGS_CHANNEL)) == before + 6, "the frame at new paths does not answer")
         close_with_escape(console)
         return "'%s' / '%s', also at new paths" % (connected, disconnected)
@@ -46,8 +49,8 @@ def scenario_staggered_arrival(env):
         before = frame.mark()
         console.probe("tab", "2")
         wait_until(lambda: len(frame.since(before)) >= 2, 10, "the calibration page read nothing")
-        time.sleep(0.5)
-        options, modes, enabled = calibration_page(console)
+        options, modes, enabled = when_shown(lambda: calibration_page(console),
+                                             lambda page: page[1] == [3] and all(page[2].values()))
         check(modes == [3] and all(enabled.values()), "the page shows %s %s" % (modes, enabled))
         close_with_escape(console)
     return "connected once bound (%s collections present then), the page answered" % (seen or "?")
@@ -63,19 +66,20 @@ def scenario_stalled_channel(env):
         console.probe("tab", "2")
         # The option read is lost to the stall; the mode request follows once its wait is over.
         wait_until(lambda: len(frame.since(before)) >= 1, 10, "the calibration page read nothing")
-        time.sleep(0.5)
-        options, modes, enabled = calibration_page(console)
+        options, modes, enabled = when_shown(lambda: calibration_page(console),
+                                             lambda page: page[1] == [3] and not page[2][OPTION_BUTTONS[0]])
         check(modes == [3] and not enabled[OPTION_BUTTONS[0]], "stalled: %s %s" % (modes, enabled))
         frame.ctl("fault", "ch5", "none")
-        time.sleep(3.0)  # a write the system still holds ends by then
+        time.sleep(3.0)  # a write the system still holds ends by then: nothing here tells when
+        # The information page's reads first, so that the refresh below counts only its own.
+        info = frame.mark()
         console.probe("tab", "0")
-        time.sleep(0.5)
+        poll(lambda: len(frame.since(info)) >= len(INFO_REQUESTS), 10)
         before = frame.mark()
         console.probe("tab", "2")
         wait_until(lambda: any(b[:2] == bytes([7, 0x13]) for b in frame.received(SETTINGS_CHANNEL)), 15,
                    "the option read never reached the frame")
-        time.sleep(0.8)
-        options, modes, enabled = calibration_page(console)
+        options, modes, enabled = when_shown(lambda: calibration_page(console), lambda page: all(page[2].values()))
         check(all(enabled.values()), "after the stall: %s %s" % (options, enabled))
         check(len(frame.since(before)) >= 2, "the refresh did not go out")
         close_with_escape(console)

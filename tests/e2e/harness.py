@@ -75,6 +75,17 @@ def wait_until(predicate, timeout, message, interval=0.3):
     check(poll(predicate, timeout, interval), message)
 
 
+def poll_value(read, accept, timeout, interval=0.25):
+    """The first value of `read()` that `accept` takes within `timeout` seconds, asked every
+    `interval`; else the last one read, so that the check that follows says what it was."""
+    deadline = time.time() + timeout
+    while True:
+        value = read()
+        if accept(value) or time.time() >= deadline:
+            return value
+        time.sleep(interval)
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

@@ -3,7 +3,8 @@
 A scenario starts its own tactra-framesim on a free loopback port, runs a program so that it
 finds that frame, drives it as a user would (keys through xdotool, message boxes through
 msgbox_probe.exe) and checks what the frame received, what the windows show, the registry and the
-messages. The scenarios of each program live in their own file.
+messages. The scenarios of each program live in their own file (the console's: console_e2e.py
+and the modules it runs).
 
 Two transports, one frame model behind both (--transport):
 - sim: the program runs with TACTRA_FRAME_SIM and talks to the frame through the simulator host.

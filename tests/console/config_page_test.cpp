@@ -111,8 +111,11 @@ struct Rig {
   }
 };
 
-const std::vector<int> kShownControls = {1022, 1023, 1024, 1025, 1032, 1044, 1059, 1060, 1045, 1046, 1047,
-                                         1048, 1049, 1026, 1027, 1028, 1029, 1031, 1030, 1036, 1037};
+const std::vector<int> kShownControls = {
+    IDC_CFG_11,       IDC_CFG_12A,     IDC_CFG_12B,     IDC_CFG_12C,      IDC_CFG_16_ON, IDC_CFG_16_SPIN,
+    IDC_CFG_17A,      IDC_CFG_17B,     IDC_CFG_17C,     IDC_CFG_17D,      IDC_CFG_21_ON, IDC_CFG_21_A,
+    IDC_CFG_21_B,     IDC_CFG_15_ON,   IDC_CFG_15_TIME, IDC_CFG_15_LEVEL, IDC_CFG_14_ON, IDC_CFG_14_TIME,
+    IDC_CFG_14_LEVEL, IDC_CFG_DEFAULT, IDC_CFG_APPLY};
 // The frame's answers as the page shows them: setting 15 is off, its lists greyed.
 const Shown kFrameShown = {{0, 1}, {0, 1}, {1, 1}, {0, 1}, {0, 1}, {12, 1}, {2, 1},
                            {4, 1}, {6, 1}, {8, 1}, {0, 1}, {7, 1}, {7, 1},  {1, 1},
@@ -164,7 +167,8 @@ TEST(ConfigPage, ReadsAndWritesArePacedInOrder) {
     Shown shown = kFrameShown;
     if (osCode != 6) shown[0] = {0, 0};
     EXPECT_EQ(rig.Show(kShownControls), shown) << osCode;
-    for (int hidden : {1045, 1046, 1061, 1062}) EXPECT_FALSE(rig.page.View()[hidden].visible) << hidden;
+    for (int hidden : {IDC_CFG_17C, IDC_CFG_17D, IDC_CFG_17C_LABEL, IDC_CFG_17D_LABEL})
+      EXPECT_FALSE(rig.page.View()[hidden].visible) << hidden;
     EXPECT_TRUE(rig.messages.Shown().empty());
   }
 }
@@ -332,7 +336,8 @@ TEST(ConfigPage, CompleteReadsShowWhatTheFrameToldIncompleteOnesGreyThePage) {
     EXPECT_EQ(rig.Show(kShownControls), c.shown) << c.name;
     EXPECT_EQ(rig.page.View()[IDC_CFG_16_TEXT].text, c.text) << c.name;
     EXPECT_EQ(rig.Applied().size(), c.applied) << c.name;
-    EXPECT_EQ(rig.messages.Shown().size(), rig.link.state == kLinkNone ? 1u : 0u) << c.name << ": 1083 once";
+    EXPECT_EQ(rig.messages.Shown().size(), rig.link.state == kLinkNone ? 1u : 0u)
+        << c.name << ": IDS_NO_FRAME once";
   }
   // On other systems the first list stays at index 0, whatever is chosen; greyed, nothing changes.
   Rig later(1);

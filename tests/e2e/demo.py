@@ -17,7 +17,8 @@ import subprocess
 import sys
 import time
 
-from console_e2e import CAL, START, Console, Started
+from console_common import CAL, Console, Started
+from console_ids import IDC_CAL_START
 from harness import CAL_CHANNEL, SETTINGS_CHANNEL, Env, Failure, Frame, poll
 
 GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
@@ -126,7 +127,7 @@ def run(env, args):
             shoot("console-tab%d" % tab)
 
         say("starting the calibration from the console's calibration page")
-        probe("click", CAL, str(START))
+        probe("click", CAL, str(IDC_CAL_START))
         if not frame.wait_for(BEGIN, 15):
             raise Failure("the calibration program did not start from the console")
 

@@ -23,10 +23,17 @@ import sys
 import tempfile
 import time
 
-from console_e2e import (APPLY, CAL, CONFIG_IDS, CONFIG_READS, EXPORT, FACTORY, FRAME_INFO, GREYED_SHOWN, HAND_POINTS,
-                         IMPORT, MODE_BUTTONS, MODULE_EN, OPEN_TITLE, OPTION_BUTTONS, PLACEHOLDERS, SAVE_FAILED,
+from console_e2e import (CAL, CAL_ACTIONS, CONFIG_IDS, CONFIG_READS, FRAME_INFO, GREYED_SHOWN, HAND_POINTS,
+                         MODE_BUTTONS, OPEN_TITLE, OPTION_BUTTONS, PLACEHOLDERS, SAVE_FAILED,
                          SAVE_TITLE, Console, answer_file_dialog, calibration_file, calibration_page, report,
                          reset_registry, settings_report, wine_version)
+from console_ids import (CONSOLE_MODULE_EN, IDC_CAL_APPLY, IDC_CAL_EXPORT, IDC_CAL_FACTORY, IDC_CAL_IMPORT,
+                         IDC_CFG_11, IDC_CFG_12A, IDC_CFG_12B, IDC_CFG_12C, IDC_CFG_14_LEVEL, IDC_CFG_14_ON,
+                         IDC_CFG_14_TIME, IDC_CFG_15_LEVEL, IDC_CFG_15_ON, IDC_CFG_15_TIME, IDC_CFG_16_ON,
+                         IDC_CFG_16_SPIN, IDC_CFG_16_TEXT, IDC_CFG_17A, IDC_CFG_17B, IDC_CFG_17C, IDC_CFG_17D,
+                         IDC_CFG_21_A, IDC_CFG_21_B, IDC_CFG_21_ON, IDC_CFG_APPLY, IDC_CFG_DEFAULT, IDC_INFO_COUNT_A,
+                         IDC_INFO_COUNT_B, IDC_INFO_LIST_A, IDC_INFO_LIST_B, IDC_INFO_TEXT_F2, IDC_INFO_TEXT_F3,
+                         IDC_INFO_TEXT_F4, IDC_INFO_TEXT_F5, IDC_INFO_VALUE_01, IDS_REFUSED)
 from harness import (CAL_CHANNEL, SETTINGS_CHANNEL, Failure, Frame, check, poll, run_scenarios, run_windows,
                      tools_present)
 
@@ -54,17 +61,23 @@ STALL_GAP_MS, UNPLUG_HOLD_MS = 600, 1500
 
 TABLE_A = [3, 5, 10, 20, 30, 45, 60, 90, 120, 180]
 TABLE_B = [100, 200, 300, 500, 750, 1000, 1500, 2000]
-# The controls of each setting of the configuration page (the edit box goes with 1044).
-SETTING_CONTROLS = {0x11: [1022], 0x12: [1023, 1024, 1025], 0x16: [1032, 1044], 0x17: [1059, 1060, 1045, 1046],
-                    0x21: [1047, 1048, 1049], 0x15: [1026, 1027, 1028], 0x14: [1029, 1031, 1030]}
+# The controls of each setting of the configuration page (the edit box goes with IDC_CFG_16_SPIN).
+SETTING_CONTROLS = {0x11: [IDC_CFG_11], 0x12: [IDC_CFG_12A, IDC_CFG_12B, IDC_CFG_12C],
+                    0x16: [IDC_CFG_16_ON, IDC_CFG_16_SPIN], 0x17: [IDC_CFG_17A, IDC_CFG_17B, IDC_CFG_17C, IDC_CFG_17D],
+                    0x21: [IDC_CFG_21_ON, IDC_CFG_21_A, IDC_CFG_21_B],
+                    0x15: [IDC_CFG_15_ON, IDC_CFG_15_TIME, IDC_CFG_15_LEVEL],
+                    0x14: [IDC_CFG_14_ON, IDC_CFG_14_TIME, IDC_CFG_14_LEVEL]}
 # A read the frame refuses carries 0 as its first value: what the setting's controls show then
 # ((item or position, enabled); None: as before).
-REFUSED_READ = {0x11: {1022: (0, 1)}, 0x12: {1023: (1, 1)}, 0x16: {1032: (1, 1), 1044: (None, 0)},
-                0x17: {1059: (None, 0)}, 0x21: {1047: (1, 1), 1048: (None, 0), 1049: (None, 0)},
-                0x15: {1026: (1, 1), 1027: (None, 0), 1028: (None, 0)},
-                0x14: {1029: (1, 1), 1031: (None, 0), 1030: (None, 0)}}
+REFUSED_READ = {0x11: {IDC_CFG_11: (0, 1)}, 0x12: {IDC_CFG_12A: (1, 1)},
+                0x16: {IDC_CFG_16_ON: (1, 1), IDC_CFG_16_SPIN: (None, 0)}, 0x17: {IDC_CFG_17A: (None, 0)},
+                0x21: {IDC_CFG_21_ON: (1, 1), IDC_CFG_21_A: (None, 0), IDC_CFG_21_B: (None, 0)},
+                0x15: {IDC_CFG_15_ON: (1, 1), IDC_CFG_15_TIME: (None, 0), IDC_CFG_15_LEVEL: (None, 0)},
+                0x14: {IDC_CFG_14_ON: (1, 1), IDC_CFG_14_TIME: (None, 0), IDC_CFG_14_LEVEL: (None, 0)}}
 # The information page's fields each request fills.
-INFO_FIELDS = {0xF2: [1050], 0xF3: [1051], 0xF4: [1052], 0xF5: [1053], 0x01: [1042], 0x02: [1038, 1040, 1039, 1041]}
+INFO_FIELDS = {0xF2: [IDC_INFO_TEXT_F2], 0xF3: [IDC_INFO_TEXT_F3], 0xF4: [IDC_INFO_TEXT_F4], 0xF5: [IDC_INFO_TEXT_F5],
+               0x01: [IDC_INFO_VALUE_01],
+               0x02: [IDC_INFO_COUNT_A, IDC_INFO_LIST_A, IDC_INFO_COUNT_B, IDC_INFO_LIST_B]}
 SETTING_KEYS = {0x11: "cfg11", 0x12: "cfg12", 0x16: "cfg16", 0x17: "cfg17", 0x21: "cfg21", 0x15: "cfg15",
                 0x14: "cfg14"}
 
@@ -122,7 +135,7 @@ class Matrix:
         ids = []
         wait = 3000 if expected else 600
         while len(ids) < 6:
-            code, out = run_windows(self.env, ["msgbox_probe.exe", str(wait), MODULE_EN])
+            code, out = run_windows(self.env, ["msgbox_probe.exe", str(wait), CONSOLE_MODULE_EN])
             if code != 0:
                 return ids
             fields = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
@@ -136,10 +149,10 @@ class Matrix:
         the edit box's (text, enabled)."""
         controls = self.console.show()[1]
         view = {}
-        for i in CONFIG_IDS + [1045, 1046]:
+        for i in CONFIG_IDS + [IDC_CFG_17C, IDC_CFG_17D]:
             c = controls[("config", i)]
             view[i] = (int(c.get("selected", c.get("position", -1))), int(c["enabled"]))
-        edit = controls[("config", 1043)]
+        edit = controls[("config", IDC_CFG_16_TEXT)]
         return view, (edit["text"], int(edit["enabled"]))
 
 
@@ -154,19 +167,19 @@ def view_values(view, edit, code):
     on = lambda i: 1 if view[i][0] == 0 else 0  # noqa: E731
     pos = lambda i: view[i][0]  # noqa: E731
     if code == 0x11:
-        return [2 if pos(1022) == 1 else 1]
+        return [2 if pos(IDC_CFG_11) == 1 else 1]
     if code == 0x12:
-        return [on(1023), on(1024), on(1025)]
+        return [on(IDC_CFG_12A), on(IDC_CFG_12B), on(IDC_CFG_12C)]
     if code == 0x16:
-        return [on(1032), int(edit[0]) & 0xFF]
+        return [on(IDC_CFG_16_ON), int(edit[0]) & 0xFF]
     if code == 0x17:
-        return [pos(1059), pos(1060), pos(1045) + 1, pos(1046) + 1]
+        return [pos(IDC_CFG_17A), pos(IDC_CFG_17B), pos(IDC_CFG_17C) + 1, pos(IDC_CFG_17D) + 1]
     if code == 0x21:
-        return [on(1047)] + be16(TABLE_A[pos(1048)]) + be16(TABLE_B[pos(1049)])
+        return [on(IDC_CFG_21_ON)] + be16(TABLE_A[pos(IDC_CFG_21_A)]) + be16(TABLE_B[pos(IDC_CFG_21_B)])
     if code == 0x15:
-        return [on(1026), pos(1028) + 1] + be16((pos(1027) + 1) * 500)
+        return [on(IDC_CFG_15_ON), pos(IDC_CFG_15_LEVEL) + 1] + be16((pos(IDC_CFG_15_TIME) + 1) * 500)
     if code == 0x14:
-        return [on(1029), pos(1030) + 1] + be16((pos(1031) + 1) * 100)
+        return [on(IDC_CFG_14_ON), pos(IDC_CFG_14_LEVEL) + 1] + be16((pos(IDC_CFG_14_TIME) + 1) * 100)
     raise ValueError(code)
 
 
@@ -281,7 +294,7 @@ class InfoRefresh(Sequence):
             if code in (0xF2, 0xF3, 0xF4, 0xF5):
                 expected[INFO_FIELDS[code][0]] = ""
             elif code == 0x02:
-                expected.update({1038: "0", 1040: ""})
+                expected.update({IDC_INFO_COUNT_A: "0", IDC_INFO_LIST_A: ""})
         shown = m.console.texts("info", FRAME_INFO.keys())
         wrong = {f: (shown[f], expected[f]) for f in expected if shown[f] != expected[f]}
         check(not wrong, "(shown, expected) %s" % wrong)
@@ -322,7 +335,7 @@ class ConfigRefresh(Sequence):
                 for c, (p, e) in REFUSED_READ[code].items():
                     expected[c] = (expected[c][0] if p is None else p, e)
             if code == 0x16 and reply != "normal":
-                expected_edit = (expected_edit[0], expected[1044][1])
+                expected_edit = (expected_edit[0], expected[IDC_CFG_16_SPIN][1])
             wrong = {c: (view[c], expected[c]) for c in expected if view[c] != expected[c]}
             check(not wrong and edit == expected_edit,
                   "(shown, expected) %s, edit %s %s" % (wrong, edit, expected_edit))
@@ -333,10 +346,12 @@ class ConfigRefresh(Sequence):
 # argument) from what the page shows.
 def user_change(code, view):
     pos = view[SETTING_CONTROLS[code][0]][0]
-    return {0x11: ("select", 1022, 1 - pos), 0x12: ("select", 1023, 1 - pos),
-            0x16: ("spin", 1044, "up" if view[1044][0] < 20 else "down"),
-            0x17: ("slide", 1059, 4 if pos != 4 else 3), 0x21: ("select", 1049, 2 if view[1049][0] != 2 else 3),
-            0x15: ("select", 1026, 1 - pos), 0x14: ("select", 1030, 3 if view[1030][0] != 3 else 4)}[code]
+    return {0x11: ("select", IDC_CFG_11, 1 - pos), 0x12: ("select", IDC_CFG_12A, 1 - pos),
+            0x16: ("spin", IDC_CFG_16_SPIN, "up" if view[IDC_CFG_16_SPIN][0] < 20 else "down"),
+            0x17: ("slide", IDC_CFG_17A, 4 if pos != 4 else 3),
+            0x21: ("select", IDC_CFG_21_B, 2 if view[IDC_CFG_21_B][0] != 2 else 3),
+            0x15: ("select", IDC_CFG_15_ON, 1 - pos),
+            0x14: ("select", IDC_CFG_14_LEVEL, 3 if view[IDC_CFG_14_LEVEL][0] != 3 else 4)}[code]
 
 
 class ConfigApply(Sequence):
@@ -358,10 +373,10 @@ class ConfigApply(Sequence):
         return [settings_report(s.code, [2] + state["values"][s.code]) for s in self.steps]
 
     def trigger(self, m):
-        m.console.probe("click", "config", "1037")
+        m.console.probe("click", "config", str(IDC_CFG_APPLY))
 
     def boxes(self, i, kind):
-        return [1085] if kind == "refuse" else []
+        return [IDS_REFUSED] if kind == "refuse" else []
 
     def check(self, m, state, i, kind, before, after):
         code = self.steps[i].code
@@ -386,10 +401,10 @@ class ConfigDefault(Sequence):
         # A frame whose settings are not its defaults: the user changed one and applied it.
         m.open_page(1, 7)
         view, _ = m.config_view()
-        m.console.probe("select", "config", "1049", str(2 if view[1049][0] != 2 else 3))
+        m.console.probe("select", "config", str(IDC_CFG_21_B), str(2 if view[IDC_CFG_21_B][0] != 2 else 3))
         time.sleep(0.3)
         mark = m.frame.mark()
-        m.console.probe("click", "config", "1037")
+        m.console.probe("click", "config", str(IDC_CFG_APPLY))
         check(m.wait_received(mark + 7, 10), "Apply did not write")
         time.sleep(0.3)
         check(m.frame.dump()["settings"] != m.factory, "the frame holds its defaults already")
@@ -399,10 +414,10 @@ class ConfigDefault(Sequence):
         return [settings_report(0x81, [2])] + READS
 
     def trigger(self, m):
-        m.console.probe("click", "config", "1036")
+        m.console.probe("click", "config", str(IDC_CFG_DEFAULT))
 
     def boxes(self, i, kind):
-        return [1085] if kind == "refuse" else []
+        return [IDS_REFUSED] if kind == "refuse" else []
 
     def check(self, m, state, i, kind, before, after):
         expected = dict(before["settings"])
@@ -428,7 +443,7 @@ def check_calibration(m, option, mode, what):
 
     known = [not isinstance(option, list), not isinstance(mode, list)]
     known.append(known[0] and known[1])
-    shown = [usable(OPTION_BUTTONS), usable(MODE_BUTTONS.values()), usable((1015, 1016, 1017, 1018, 1019))]
+    shown = [usable(OPTION_BUTTONS), usable(MODE_BUTTONS.values()), usable(CAL_ACTIONS)]
     want = (option if isinstance(option, list) else [option], mode if isinstance(mode, list) else [mode])
     check((options, modes) == want and shown == known, "%s: checked %s %s, usable %s; expected %s %s, %s" % (
         what, options, modes, shown, want[0], want[1], known))
@@ -494,10 +509,10 @@ class CalibrationApply(Sequence):
                 report(CAL_CHANNEL, [6, 0x02, 1, state["chosen"][1]])[1]]
 
     def trigger(self, m):
-        m.console.probe("click", CAL, str(APPLY))
+        m.console.probe("click", CAL, str(IDC_CAL_APPLY))
 
     def boxes(self, i, kind):
-        return [1085] if kind == "refuse" else []
+        return [IDS_REFUSED] if kind == "refuse" else []
 
     def check(self, m, state, i, kind, before, after):
         carried = done(kind)
@@ -521,7 +536,7 @@ class CalibrationFactory(Sequence):
         # The frame holds a record the user imported, so that the factory one shows.
         m.open_page(2, 2)
         path, record = record_file(m)
-        m.console.probe("click", CAL, str(IMPORT))
+        m.console.probe("click", CAL, str(IDC_CAL_IMPORT))
         answer_file_dialog(m.console, OPEN_TITLE, path)
         check(poll(lambda: m.frame.dump()["record"] == record.hex(), 10, 0.1), "the import did not reach the frame")
         dump = m.frame.dump()
@@ -531,7 +546,7 @@ class CalibrationFactory(Sequence):
         return [report(CAL_CHANNEL, [6, 0x09, 0])[1]] + CAL_READS
 
     def trigger(self, m):
-        m.console.probe("click", CAL, str(FACTORY))
+        m.console.probe("click", CAL, str(IDC_CAL_FACTORY))
 
     def check(self, m, state, i, kind, before, after):
         check((after["option13"], after["mode"]) == (before["option13"], before["mode"]), "option or mode changed")
@@ -556,7 +571,7 @@ class CalibrationExport(Sequence):
         return [report(CAL_CHANNEL, [6, 0x07, 0])[1]]
 
     def trigger(self, m):
-        m.console.probe("click", CAL, str(EXPORT))
+        m.console.probe("click", CAL, str(IDC_CAL_EXPORT))
         answer_file_dialog(m.console, SAVE_TITLE, self.path)
 
     def boxes(self, i, kind):
@@ -599,7 +614,7 @@ class CalibrationImport(Sequence):
         return [report(CAL_CHANNEL, [6, 0x06, 41] + list(state["record"]))[1]]
 
     def trigger(self, m):
-        m.console.probe("click", CAL, str(IMPORT))
+        m.console.probe("click", CAL, str(IDC_CAL_IMPORT))
         answer_file_dialog(m.console, OPEN_TITLE, self.path)
 
     def check(self, m, state, i, kind, before, after):
@@ -732,7 +747,7 @@ def run_matrix(env, rows, form):
             console.probe("click", CAL, str(OPTION_BUTTONS[2]))
             time.sleep(0.3)
             mark = frame.mark()
-            console.probe("click", CAL, str(APPLY))
+            console.probe("click", CAL, str(IDC_CAL_APPLY))
             check(m.wait_received(mark + 2, 10), "Apply did not write")
             time.sleep(0.3)
             check(frame.dump()["option13"] == 2, "the option was not set")
@@ -795,7 +810,7 @@ SCENARIOS = [
 
 
 def prepare(env):
-    return tools_present(env, "window_probe.exe", "msgbox_probe.exe", "TactraConsole.exe", MODULE_EN)
+    return tools_present(env, "window_probe.exe", "msgbox_probe.exe", "TactraConsole.exe", CONSOLE_MODULE_EN)
 
 
 if __name__ == "__main__":

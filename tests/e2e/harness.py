@@ -3,7 +3,8 @@
 A scenario starts its own tactra-framesim on a free loopback port, runs a program so that it
 finds that frame, drives it as a user would (keys through xdotool, message boxes through
 msgbox_probe.exe) and checks what the frame received, what the windows show, the registry and the
-messages. The scenarios of each program live in their own file.
+messages. The scenarios of each program live in their own file (the console's: console_e2e.py
+and the modules it runs).
 
 Two transports, one frame model behind both (--transport):
 - sim: the program runs with TACTRA_FRAME_SIM and talks to the frame through the simulator host.
@@ -73,6 +74,17 @@ def poll(predicate, timeout, interval=0.25):
 
 def wait_until(predicate, timeout, message, interval=0.3):
     check(poll(predicate, timeout, interval), message)
+
+
+def poll_value(read, accept, timeout, interval=0.25):
+    """The first value of `read()` that `accept` takes within `timeout` seconds, asked every
+    `interval`; else the last one read, so that the check that follows says what it was."""
+    deadline = time.time() + timeout
+    while True:
+        value = read()
+        if accept(value) or time.time() >= deadline:
+            return value
+        time.sleep(interval)
 
 
 def free_port():

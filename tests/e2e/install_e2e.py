@@ -18,6 +18,7 @@ import time
 import zipfile
 
 from console_e2e import FRAME_INFO, GLOBAL, RUN, STARTUP, Console, close_with_escape
+from console_ids import IDC_OPT_APPLY, IDC_OPT_LOGON
 from harness import REPO, WINESERVER, Frame, check, run_scenarios, run_windows, wait_until, windows_path
 from kelvane_e2e import full_run
 
@@ -199,8 +200,8 @@ def scenario_console(env):
         # Start at logon (Options page), as a user would: the console writes the logon entry.
         console.probe("tab", "3")
         time.sleep(0.5)
-        console.probe("click", "options", "1056")
-        console.probe("click", "options", "1058")
+        console.probe("click", "options", str(IDC_OPT_LOGON))
+        console.probe("click", "options", str(IDC_OPT_APPLY))
         wait_until(lambda: env.reg_value(RUN, "TactraConsole") is not None, 10, "no logon entry after Apply")
         entry = env.reg_value(RUN, "TactraConsole")
         check(entry == '"%s"' % exe, "logon entry %r" % entry)

@@ -14,8 +14,9 @@ import sys
 import tempfile
 import time
 
-from console_e2e import (CAL, EXPORT, FIXED_PAUSES_MS, SAVE_TITLE, Console, answer_file_dialog, console_up,
+from console_e2e import (CAL, FIXED_PAUSES_MS, SAVE_TITLE, Console, answer_file_dialog, console_up,
                          open_calibration_page, reset_registry)
+from console_ids import IDC_CAL_EXPORT
 from harness import Frame, check, run_scenarios, run_windows, startup_overhead
 from kelvane_e2e import FIXED_PAUSES_MS as KELVANE_PAUSES_MS
 from kelvane_e2e import Kelvane
@@ -72,7 +73,7 @@ def measure_export(env):
             open_calibration_page(console, frame)
             folder = tempfile.mkdtemp(prefix="timing-", dir=env.artifacts)
             path = os.path.join(folder, "export%d.ini" % i)
-            console.probe("click", CAL, str(EXPORT))
+            console.probe("click", CAL, str(IDC_CAL_EXPORT))
             # From the OK, as the user sees it: the dialog going is part of the wait.
             pressed = answer_file_dialog(console, SAVE_TITLE, path)
             while not os.path.exists(path) and time.time() - pressed < 10:

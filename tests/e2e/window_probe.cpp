@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "common/win32/handles_win32.h"
+#include "resources/console_ids.h"
 #include "tests/e2e/probe_text.h"
 
 namespace {
@@ -66,7 +67,10 @@ const char* PageName(HWND page) {
     int id;
     const char* name;
   };
-  const Mark marks[] = {{1042, "info"}, {1022, "config"}, {1008, "calibration"}, {1054, "options"}};
+  const Mark marks[] = {{IDC_INFO_VALUE_01, "info"},
+                        {IDC_CFG_11, "config"},
+                        {IDC_CAL_OPTION_0, "calibration"},
+                        {IDC_OPT_ENGLISH, "options"}};
   for (const Mark& m : marks) {
     if (GetDlgItem(page, m.id)) return m.name;
   }
@@ -133,12 +137,12 @@ void Show(HWND window) {
   }
 }
 
-// Whether icon 128 of the window is in the notification area: changing its tip works only then.
+// Whether the window's icon is in the notification area: changing its tip works only then.
 bool TrayIconThere(HWND window) {
   NOTIFYICONDATAW data{};
   data.cbSize = sizeof data;
   data.hWnd = window;
-  data.uID = 128;
+  data.uID = IDR_MAINFRAME;
   data.uFlags = NIF_TIP;
   lstrcpynW(data.szTip, L"TactraConsole", 64);
   return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;

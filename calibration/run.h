@@ -79,6 +79,24 @@ class RunComputer {
 // What the timer asks of the dialog.
 enum class TickAction { Continue, Cancel };
 
+// How a run ended: the program's exit code, for whoever started it.
+enum class RunEnd : int {
+  Kept = 0,       // OK: the frame keeps the result
+  Abandoned = 1,  // Cancel, Escape or the window closed
+  NoFrame = 2,    // no frame at the start
+  TimedOut = 3,   // a target or the completion ran out of time
+  Removed = 4,    // the frame went during the run
+  Refused = 5,    // the frame refused a command of the run
+  NotRun = 6,     // no run: the program's language module is missing
+};
+
+// A refusal outweighs how the run was ended, since the frame may not keep what it refused;
+// a frame that was never there or went outweighs both.
+constexpr RunEnd ReportedEnd(RunEnd how, bool refused) {
+  if (how == RunEnd::NoFrame || how == RunEnd::Removed || !refused) return how;
+  return RunEnd::Refused;
+}
+
 class CalibrationRun {
  public:
   CalibrationRun(LinkPort& link, RunPort& port, Messages& messages, RunComputer& computer);

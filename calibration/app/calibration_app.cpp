@@ -11,11 +11,15 @@ namespace tactra::calib {
 
 bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
   std::unique_ptr<SettingsStore> store = CreateRegistryStore();
-  if (!LoadLanguage(commandLine, *store, L"" KELVANE_MODULE_EN, L"" KELVANE_MODULE_ZH, L"")) return false;
+  if (!LoadLanguage(commandLine, *store, L"" KELVANE_MODULE_EN, L"" KELVANE_MODULE_ZH, L"")) {
+    SetExitCode(static_cast<int>(RunEnd::NotRun));
+    return false;
+  }
   NoteStartupStep("module-loaded");
   ResourceMessages messages(resources());
   CCalibrationDlg dialog(resources(), messages, *store, ChooseHidHost(CreateWin32HidHost));
   RunMainWindow(dialog, NoteStartupStep);
+  SetExitCode(static_cast<int>(dialog.end()));
   return false;
 }
 

@@ -79,7 +79,7 @@ BOOL CCalibrationDlg::OnInitDialog() {
   NoteStartupStep("link-started");
   if (!started) {
     messages_.ShowResourceMessage(IDS_NO_FRAME, IDS_NO_FRAME_CAPTION, L"");
-    CancelPath();
+    CancelPath(RunEnd::NoFrame);
     return FALSE;
   }
   for (const auto& [notice, path] : missed) {
@@ -172,7 +172,10 @@ void CCalibrationDlg::OnWindowTasks() {
 }
 
 void CCalibrationDlg::PostRefusal() {
-  tasks_.Post([this] { messages_.ShowResourceMessage(IDS_REFUSED, IDS_CAPTION, L""); });
+  tasks_.Post([this] {
+    refused_ = true;
+    messages_.ShowResourceMessage(IDS_REFUSED, IDS_CAPTION, L"");
+  });
 }
 
 void CCalibrationDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
@@ -186,7 +189,7 @@ void CCalibrationDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
   timer_.Stop();
   messages_.ShowResourceMessage(IDS_FRAME_REMOVED, IDS_CAPTION, L"");
   cursor_.Show();
-  CancelPath();
+  CancelPath(RunEnd::Removed);
 }
 
 void CCalibrationDlg::OnBlink() {
@@ -195,7 +198,7 @@ void CCalibrationDlg::OnBlink() {
   RedrawTargets();
   if (action == TickAction::Cancel) {
     timer_.Stop();
-    CancelPath();
+    CancelPath(RunEnd::TimedOut);
     return;
   }
   FieldsToControls();
@@ -232,10 +235,12 @@ void CCalibrationDlg::OnCancel() { CancelPath(); }
 
 void CCalibrationDlg::OkPath() { ClosePath(true); }
 
-void CCalibrationDlg::CancelPath() { ClosePath(false); }
+void CCalibrationDlg::CancelPath(RunEnd why) { ClosePath(false, why); }
 
-void CCalibrationDlg::ClosePath(bool keep) {
+void CCalibrationDlg::ClosePath(bool keep, RunEnd why) {
   if (closing_) return;
+  // The first reason to end is the one the run ended by; a later one finds the path taken.
+  if (closeRequest_ == CloseRequest::None) end_ = keep ? RunEnd::Kept : why;
   if (conversing_) {
     // A command is under way: the conversation stops after it, then the path is taken.
     if (closeRequest_ == CloseRequest::None)

@@ -44,6 +44,8 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   ~CCalibrationDlg() override;
   // Before the window is made: the link starts meanwhile, on a thread of its own.
   void BeginLinkStart() { linkStart_.Begin(); }
+  // Once the window has gone: how the run ended.
+  RunEnd end() const { return ReportedEnd(end_, refused_); }
 
  protected:
   void FieldsToControls() override;
@@ -87,9 +89,9 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   void OnCompletion();
   void OnOpenConversation();
   void OkPath();
-  void CancelPath();
+  void CancelPath(RunEnd why = RunEnd::Abandoned);
   // Tells the frame to keep or drop the result (the run's Finish), then the dialog ends.
-  void ClosePath(bool keep);
+  void ClosePath(bool keep, RunEnd why = RunEnd::Abandoned);
   void ShowButtons();
   HBRUSH ControlColour(UINT message, HDC dc, HWND control);
 
@@ -106,6 +108,8 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   int osClass_ = 0;
   int orientation_ = 0;
   bool closing_ = false;
+  RunEnd end_ = RunEnd::Abandoned;  // the path the run ended by
+  bool refused_ = false;            // the frame refused a command of the run
   bool startupNoted_ = false;
   // While the opening conversation waits, the window goes on handling its messages; a way out
   // taken meanwhile is carried out once the conversation has stopped, and so is a completion.

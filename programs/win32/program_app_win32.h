@@ -17,6 +17,9 @@ class ProgramApp {
   ProgramApp(const ProgramApp&) = delete;
   ProgramApp& operator=(const ProgramApp&) = delete;
 
+  // The process's exit code once the instance initialisation has returned.
+  int exitCode() const { return exitCode_; }
+
  protected:
   ProgramApp() = default;
   ~ProgramApp() = default;
@@ -29,6 +32,7 @@ class ProgramApp {
     return resources_.valid();
   }
   HINSTANCE resources() const { return resources_.get(); }
+  void SetExitCode(int code) { exitCode_ = code; }
 
   // The link starts before the window is made; the window then runs until it closes.
   template <typename Dialog>
@@ -40,6 +44,7 @@ class ProgramApp {
 
  private:
   win32::UniqueModule resources_;
+  int exitCode_ = 0;
 };
 
 }  // namespace tactra

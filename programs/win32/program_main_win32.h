@@ -1,5 +1,5 @@
-// Both programs' WinMain: the application object's run between two start-up log steps, and no
-// exception out of the process.
+// Both programs' WinMain: the application object's run between two start-up log steps, its exit
+// code, and no exception out of the process.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +13,7 @@ int RunProgram(void (*noteStep)(const char*)) {
   try {
     App app;
     app.InitInstance(GetCommandLineW());
+    result = app.exitCode();
   } catch (...) {
     result = 1;
   }

@@ -35,6 +35,13 @@ class Kelvane(Program):
     def wait_box_gone(self, timeout):
         return poll(lambda: not self.wait_visible(small=True, timeout=0), timeout, 0.2)
 
+    # How a run ended, as the program's exit code says.
+    ENDS = {"kept": 0, "abandoned": 1, "no frame": 2, "timed out": 3, "removed": 4, "refused": 5, "not run": 6}
+
+    def check_end(self, end):
+        code = self.proc.returncode
+        check(code == self.ENDS[end], "exit code %s, not %d (%s)" % (code, self.ENDS[end], end))
+
     def window(self, timeout=15):
         wid = self.wait_visible(timeout=timeout)
         if not wid:
@@ -108,6 +115,7 @@ def full_run(env, mode, key, language_args=(), shots=None, exe="Kelvane.exe", cw
         program.key(key)
         asked = time.time()
         check(program.wait_exit(20), "the program did not end after %s" % key)
+        program.check_end("kept" if key == "Return" else "abandoned")
         # Its 500 ms pause, then nothing that waits: seconds more mean something waited in vain.
         taken = time.time() - asked
         check(taken < 2.0, "the program took %.1f s to end after %s" % (taken, key))
@@ -141,9 +149,10 @@ def scenario_mode2_ok(env):
     return full_run(env, 2, "Return")[1]
 
 
-def cancel(program):
+def cancel(program, end="abandoned"):
     program.key("Escape")
     check(program.wait_exit(20), "the program did not end after Escape")
+    program.check_end(end)
 
 
 def check_abandoned(frame):
@@ -160,6 +169,7 @@ def scenario_no_touch(env):
         program.window()
         started = time.time()
         check(program.wait_exit(40), "the run did not end by itself")
+        program.check_end("timed out")
         elapsed = time.time() - started
         check(elapsed > 15, "the run ended after %.1f s" % elapsed)
         check_abandoned(frame)
@@ -177,6 +187,7 @@ def scenario_no_frame(env):
         second = dismiss_box(env, "KelvaneLangEN.dll")
         check(second == (1065, 1050), "second message %s" % (second,))
         check(program.wait_exit(15), "the program did not end")
+        program.check_end("no frame")
         return "1059/1060 then 1065/1050"
     finally:
         program.kill()
@@ -198,6 +209,7 @@ def scenario_unplug(env):
         second = dismiss_box(env, "KelvaneLangEN.dll")
         check(second == (1065, 1050), "second message %s" % (second,))
         check(program.wait_exit(15), "the program did not end")
+        program.check_end("removed")
         codes = [c for c, _ in frame.calibration_commands()]
         check(codes == [GET_MODE, BEGIN], "commands %s" % codes)
         same = check_whole_reports(frame, env, "unplug")
@@ -224,6 +236,7 @@ def scenario_unplug_at_start(env):
         second = dismiss_box(env, "KelvaneLangEN.dll")
         check(second == (1065, 1050), "second message %s" % (second,))
         check(program.wait_exit(15), "the program did not end")
+        program.check_end("removed")
         codes = [c for c, _ in frame.calibration_commands()]
         check(codes == [GET_MODE], "commands %s" % codes)
         return "1061 %.1f s after the unplug, then 1065" % seen
@@ -266,7 +279,7 @@ def scenario_begin_refused(env):
         # Keys reach the run once the box has gone (without a window manager, Wine takes up to
         # 2 s to hide a box with a title bar).
         check(program.wait_box_gone(10), "the box stayed on screen")
-        cancel(program)
+        cancel(program, end="refused")
         check_abandoned(frame)
         return "1066 at once, then Cancel"
     finally:
@@ -318,6 +331,7 @@ def scenario_module_missing(env):
             check("caption=Error" in out, "caption: %s" % out)
             check("text=Cannot find language file: KelvaneLangEN.dll" in out, "text: %s" % out)
             check(program.wait_exit(15), "the program did not end")
+            program.check_end("not run")
             return "fixed English message naming the module; the planted one was not taken"
         finally:
             program.kill()
@@ -336,6 +350,7 @@ def scenario_mode_unanswered(env):
         check(wait_colour(env, CURRENT_PEN, centre, 5, "mode-unanswered.png"), "no target on screen")
         shown = time.time() - started
         check(program.wait_exit(35), "the run did not end by itself")
+        program.check_end("timed out")
         elapsed = time.time() - started
         check(elapsed < 28, "the run ended only after %.1f s" % elapsed)
         commands = frame.calibration_commands()
@@ -362,6 +377,7 @@ def scenario_mode_answered_late(env):
         check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
         program.key("Return")
         check(program.wait_exit(20), "the program did not end after Return")
+        program.check_end("kept")
         commands = frame.calibration_commands()
         check([c for c, _ in commands] == [GET_MODE, BEGIN, WRITE_RESULT, END], "commands %s" % commands)
         check(commands[2][1] == four_point_payload(), "result %s" % commands[2][1].hex())

@@ -72,17 +72,16 @@ bool LinkStart::Finish(const NoticeCallback& missed) {
   }
   // The window listens already, so what changed since the opening can be looked up while the
   // start still pauses rather than after it (without an event, only once it is over).
-  std::vector<std::pair<DeviceNotice, std::wstring>> changes;
-  const bool whilePausing = opened_.valid();
-  if (whilePausing) {
+  if (opened_.valid()) {
     opened_.Wait();
-    changes = link_.ChangesSinceOpen();
+  } else {
+    Wait();
   }
+  const auto changes = link_.ChangesSinceOpen();
   Wait();
   link_.SetOpenedHook(nullptr);
   link_.SetOwner(&owner_);
   holder_->HandOver();
-  if (!whilePausing) changes = link_.ChangesSinceOpen();
   for (const auto& [notice, path] : changes) missed(notice, path);
   return started_;
 }

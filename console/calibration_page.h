@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,6 +41,9 @@ class StartedProcess {
  public:
   virtual ~StartedProcess() = default;
   virtual bool Running() = 0;
+  // Waits up to `limit` for the program to end: its exit code, nothing when it did not end in
+  // time or cannot tell.
+  virtual std::optional<uint32_t> WaitForExit(std::chrono::milliseconds /*limit*/) { return std::nullopt; }
 };
 
 enum class StartOutcome { Started, FileNotFound, PathNotFound, BadFormat, Failed };

@@ -133,6 +133,11 @@ bool Link::IsBoundPath(const std::wstring& path) const {
   return false;
 }
 
+std::wstring Link::BoundPath(int channel) const {
+  return channel >= 0 && channel < kChannelCount ? channels_[static_cast<std::size_t>(channel)]->path
+                                                 : std::wstring();
+}
+
 bool Link::NeededChannelsBound() const {
   for (int i = 0; i < kChannelCount; ++i) {
     if ((config_.neededChannels >> i & 1u) != 0 && channels_[i]->path.empty()) return false;

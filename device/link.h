@@ -125,6 +125,8 @@ class Link : public LinkPort {
   int GetDeviceCount() const { return deviceCount_; }
   int GetOutputLength(int channel) const override;
   bool IsBoundPath(const std::wstring& path) const;
+  // The path bound as `channel`, empty when none is.
+  std::wstring BoundPath(int channel) const;
   bool NeededChannelsBound() const;
 
   bool Write(int channel, const uint8_t* buffer, std::size_t length);

@@ -22,6 +22,13 @@ class ProcessWin32 : public StartedProcess {
  public:
   explicit ProcessWin32(win32::UniqueHandle process) : process_(std::move(process)) {}
   bool Running() override { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+  std::optional<uint32_t> WaitForExit(std::chrono::milliseconds limit) override {
+    DWORD code = 0;
+    if (WaitForSingleObject(process_.get(), static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process_.get(), &code))
+      return std::nullopt;
+    return code;
+  }
 
  private:
   win32::UniqueHandle process_;

@@ -1,0 +1,374 @@
+// The tool against a served simulated frame: what it prints, what the frame receives and how it
+// ends, for every command and the faults a fleet meets.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "console/options_page.h"
+#include "ctl/json.h"
+#include "ctl/tool.h"
+#include "tests/fakes/memory_settings_store.h"
+#include "tests/sim/served_frame.h"
+
+namespace tactra::ctl {
+namespace {
+
+using sim::testing::NoSleep;
+using sim::testing::ServedFrame;
+
+class MemoryFiles : public console::FileAccess {
+ public:
+  bool WriteReplacing(const std::wstring& path, const std::string& content) override {
+    files[path] = content;
+    return true;
+  }
+  bool Read(const std::wstring& path, std::size_t limit, std::string& content) override {
+    auto it = files.find(path);
+    if (it == files.end() || it->second.size() > limit) return false;
+    content = it->second;
+    return true;
+  }
+  std::map<std::wstring, std::string> files;
+};
+
+// A calibration program that ends as told.
+class FakeStarter : public console::ProgramStarter {
+ public:
+  std::unique_ptr<console::StartedProcess> Start(console::StartOutcome& outcome) override {
+    ++starts;
+    outcome = exitCode ? console::StartOutcome::Started : console::StartOutcome::FileNotFound;
+    if (!exitCode) return nullptr;
+    struct Process : console::StartedProcess {
+      explicit Process(std::optional<uint32_t> c) : code(c) {}
+      bool Running() override { return false; }
+      std::optional<uint32_t> WaitForExit(std::chrono::milliseconds) override { return code; }
+      std::optional<uint32_t> code;
+    };
+    return std::make_unique<Process>(exitCode);
+  }
+  std::optional<uint32_t> exitCode;  // nothing: the program is not there
+  int starts = 0;
+};
+
+// The value text of `key` in the frame's dump (an object, a number or a string).
+std::string DumpMember(const std::string& dump, const std::string& key) {
+  const std::size_t at = dump.find("\"" + key + "\":");
+  if (at == std::string::npos) return {};
+  std::size_t i = at + key.size() + 3;
+  const std::size_t from = i;
+  int depth = 0;
+  bool quoted = false;
+  for (; i < dump.size(); ++i) {
+    const char c = dump[i];
+    if (c == '"') quoted = !quoted;
+    if (quoted) continue;
+    if (c == '{' || c == '[') ++depth;
+    if (c == '}' || c == ']') --depth;
+    if (depth < 0 || (depth == 0 && c == ',')) break;
+  }
+  return dump.substr(from, i - from + (depth == 0 && i < dump.size() && dump[i] == '}' ? 1 : 0));
+}
+
+struct Tool {
+  explicit Tool(const ServedFrame& f) : frame(f), host(f.Host()) {
+    // The system's own key, there on every Windows.
+    store.AddKey(Hive::LocalMachine, console::kRunKeyPath);
+  }
+  ToolOutput Run(std::vector<std::string> args) {
+    ToolSeams seams{*host,
+                    store,
+                    files,
+                    starter,
+                    [](std::chrono::milliseconds) {},
+                    NoSleep,
+                    console::kOsCodeWithSetting11,
+                    std::wstring(L"C:\\Tactra\\TactraConsole.exe"),
+                    std::chrono::milliseconds(1000)};
+    return RunTool(args, seams);
+  }
+  Json RunJson(std::vector<std::string> args, int expectedExit = kExitDone) {
+    args.push_back("--json");
+    const ToolOutput out = Run(args);
+    EXPECT_EQ(out.exitCode, expectedExit) << args[0] << ": " << out.err;
+    std::string error;
+    std::optional<Json> parsed = ParseJson(out.out, error);
+    EXPECT_TRUE(parsed) << args[0] << ": " << error << " in " << out.out;
+    return parsed.value_or(Json());
+  }
+  std::string Dump() const {
+    std::string text;
+    frame.Ctl({"dump"}, &text);
+    return text;
+  }
+  int Received() const { return std::stoi(DumpMember(Dump(), "received_count")); }
+  // The frame's settings as the tool names them (its dump keeps two of them as lists).
+  std::string FrameSettings() const {
+    std::string error;
+    const Json s = *ParseJson(DumpMember(Dump(), "settings"), error);
+    Json out = Json::Object();
+    for (const auto& [key, value] : s.members()) {
+      if (key == "option13") continue;
+      if (value.kind() != Json::Kind::Array) {
+        out.Set(key, value);
+        continue;
+      }
+      Json fields = Json::Object();
+      const char* names[] = {"a", "b", "c", "d"};
+      for (std::size_t i = 0; i < value.items().size(); ++i) fields.Set(names[i], value.items()[i]);
+      out.Set(key, fields);
+    }
+    return out.Write();
+  }
+
+  const ServedFrame& frame;
+  std::unique_ptr<HidHost> host;
+  MemorySettingsStore store;
+  MemoryFiles files;
+  FakeStarter starter;
+};
+
+// What the tool shows with its values the frame told (switched off: null) is the frame's own.
+std::string KnownOnly(const Json& settings) {
+  Json out = Json::Object();
+  for (const auto& [key, value] : settings.members()) {
+    if (value.kind() != Json::Kind::Object) {
+      out.Set(key, value);
+      continue;
+    }
+    Json fields = Json::Object();
+    for (const auto& [field, v] : value.members()) {
+      if (!v.isNull()) fields.Set(field, v);
+    }
+    out.Set(key, fields);
+  }
+  return out.Write();
+}
+
+TEST(CtlFrameTest, ReadsShowTheFramesOwnValues) {
+  ServedFrame frame;
+  ASSERT_TRUE(frame.listening());
+  Tool tool(frame);
+  const Json status = tool.RunJson({"status"});
+  EXPECT_TRUE(status.Find("bound")->boolean());
+  EXPECT_EQ(status.Find("vendor")->string(), "595a");
+  EXPECT_EQ(status.Find("channels")->items().size(), 6u);
+
+  const Json info = tool.RunJson({"info"});
+  EXPECT_EQ(info.Find("firmware")->string(), "V2.16.03");
+  EXPECT_EQ(info.Find("list_b")->Write(), "[10,20,30,40]");
+
+  // Compared where the frame tells: the settings switched off carry no values to show.
+  std::string frameSettings = tool.FrameSettings();
+  const Json config = tool.RunJson({"config"});
+  std::string error;
+  Json expected = *ParseJson(frameSettings, error);
+  Json cfg15 = Json::Object();
+  cfg15.Set("enabled", Json::Number(0));
+  expected.Set("cfg15", cfg15);
+  EXPECT_EQ(KnownOnly(config), expected.Write());
+
+  const Json calibration = tool.RunJson({"calibration"});
+  EXPECT_EQ(calibration.Write(), R"({"mode":5,"option":0})");
+  EXPECT_EQ(DumpMember(tool.Dump(), "mode"), "3");
+}
+
+TEST(CtlFrameTest, WritesChangeTheFrameAsThePagesDo) {
+  ServedFrame frame;
+  Tool tool(frame);
+  Json after = tool.RunJson({"config", "set", "cfg15.time=1500", "cfg15.enabled=1", "cfg15.level=3",
+                             "cfg21.b=2000", "cfg16.value=20", "cfg17.c=10", "cfg12.b=1", "cfg11=1"});
+  EXPECT_EQ(after.Find("cfg15")->Write(), R"({"enabled":1,"level":3,"time":1500})");
+  const std::string settings = tool.FrameSettings();
+  for (const char* part :
+       {R"("cfg15":{"enabled":1,"level":3,"time":1500})", R"("b":2000})", R"("value":20})",
+        R"("cfg17":{"a":3,"b":3,"c":10,"d":5})", R"("cfg12":{"a":1,"b":1,"c":1})", R"("cfg11":1)"})
+    EXPECT_NE(settings.find(part), std::string::npos) << part << " in " << settings;
+
+  EXPECT_EQ(tool.RunJson({"calibration", "set", "mode=9", "option=2"}).Write(), R"({"mode":9,"option":2})");
+  EXPECT_EQ(DumpMember(tool.Dump(), "mode"), "4");
+  EXPECT_EQ(DumpMember(tool.Dump(), "option13"), "2");
+  // Only the option changes; the page sends the mode it shows with it.
+  EXPECT_EQ(tool.RunJson({"calibration", "set", "option=1"}).Write(), R"({"mode":9,"option":1})");
+
+  ASSERT_EQ(tool.Run({"config", "defaults"}).exitCode, kExitDone);
+  EXPECT_NE(tool.FrameSettings(), settings);
+  EXPECT_EQ(tool.Run({"calibration", "restore-factory"}).exitCode, kExitDone);
+
+  // The programs' settings, with the logon entry naming the console in quotes.
+  const Json programs = tool.RunJson({"programs", "set", "language=zh", "start-at-logon=on"});
+  EXPECT_EQ(programs.Write(), R"({"language":"zh","start_at_logon":true,"minimize_after_start":false})");
+  EXPECT_EQ(tool.store.GetString(Hive::LocalMachine, console::kRunKeyPath, console::kRunValueName),
+            std::wstring(L"\"C:\\Tactra\\TactraConsole.exe\""));
+  tool.RunJson({"programs", "set", "start-at-logon=off"});
+  EXPECT_FALSE(tool.store.HasValue(Hive::LocalMachine, console::kRunKeyPath, console::kRunValueName));
+}
+
+TEST(CtlFrameTest, BadInputSendsNothing) {
+  ServedFrame frame;
+  Tool tool(frame);
+  tool.files.files[L"short.ini"] = std::string(136, '0');
+  tool.files.files[L"bad.json"] = R"({"format":"tactra-backup","version":2})";
+  tool.files.files[L"broken.json"] = "{";
+  const std::vector<std::vector<std::string>> bad = {
+      {"config", "set", "cfg15.time=1501"},
+      {"config", "set", "cfg15.time=500", "cfg15.time=1000"},
+      {"config", "set", "cfg15.level=3", "cfg15.enabled=0"},
+      {"config", "set", "cfg16.value=21"},
+      {"config", "set", "cfg16.value=x"},
+      {"config", "set", "cfg16.value=+1"},
+      {"config", "set", "cfg17.a=0"},
+      {"config", "set", "cfg21.a=4"},
+      {"config", "set", "cfg12.d=1"},
+      {"config", "set", "cfg15.time"},
+      {"config", "set"},
+      {"config", "reset"},
+      {"calibration", "set", "mode=3"},
+      {"calibration", "set", "option=4"},
+      {"calibration", "set"},
+      {"calibration", "set", "mode=4", "mode=5"},
+      {"calibration", "export"},
+      {"calibration", "import", "missing.ini"},
+      {"calibration", "import", "short.ini"},
+      {"calibration", "start", "--later"},
+      {"calibration", "erase"},
+      {"restore", "bad.json"},
+      {"restore", "broken.json"},
+      {"restore", "bad.json", "--settings", "--settings"},
+      {"restore"},
+      {"backup"},
+      {"programs", "set", "language=fr"},
+      {"programs", "set", "start-at-logon=yes"},
+      {"status", "now"},
+      {"frobnicate"},
+  };
+  for (const auto& args : bad) {
+    const ToolOutput out = tool.Run(args);
+    EXPECT_EQ(out.exitCode, kExitBadInput) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    EXPECT_EQ(std::count(out.err.begin(), out.err.end(), '\n'), 1) << out.err;
+  }
+  EXPECT_EQ(tool.Received(), 0);
+  EXPECT_EQ(tool.starter.starts, 0);
+  EXPECT_TRUE(tool.store.Changes().empty());
+  // Help is no error.
+  EXPECT_EQ(tool.Run({"--help"}).exitCode, kExitDone);
+}
+
+TEST(CtlFrameTest, ASwitchedOffValueIsRefusedAfterTheReadWithoutAWrite) {
+  ServedFrame frame;
+  Tool tool(frame);
+  const ToolOutput out = tool.Run({"config", "set", "cfg15.level=3"});
+  EXPECT_EQ(out.exitCode, kExitBadInput);
+  EXPECT_NE(out.err.find("cfg15.enabled is 0"), std::string::npos) << out.err;
+  // Seven reads, not one write.
+  EXPECT_EQ(tool.Received(), 7);
+}
+
+TEST(CtlFrameTest, FaultsEndWithTheirExitCodes) {
+  struct Case {
+    const char* fault;  // CODE, kind
+    const char* kind;
+    std::vector<std::string> args;
+    int exit;
+  };
+  const Case cases[] = {
+      {"7:0x15", "refuse", {"config", "set", "cfg15.enabled=1"}, kExitFrameFailed},
+      {"7:0x01", "silent", {"info"}, kExitFrameFailed},
+      {"7:0x14", "silent", {"config"}, kExitFrameFailed},
+      {"7:0x13", "refuse", {"calibration", "set", "option=1"}, kExitFrameFailed},
+      {"6:0x01", "silent", {"calibration"}, kExitFrameFailed},
+  };
+  for (const Case& c : cases) {
+    ServedFrame frame;
+    Tool tool(frame);
+    ASSERT_EQ(frame.Ctl({"fault", c.fault, c.kind}), 0) << c.fault;
+    const ToolOutput out = tool.Run(c.args);
+    EXPECT_EQ(out.exitCode, c.exit) << c.fault << " " << c.kind << ": " << out.err;
+    EXPECT_FALSE(out.err.empty());
+  }
+  // No frame.
+  ServedFrame frame;
+  Tool tool(frame);
+  ASSERT_EQ(frame.Ctl({"unplug"}), 0);
+  for (const char* command : {"status", "info", "config", "calibration"}) {
+    const ToolOutput out = tool.Run({command});
+    EXPECT_EQ(out.exitCode, kExitNoFrame) << command;
+  }
+  EXPECT_EQ(tool.RunJson({"status"}, kExitNoFrame).Find("bound")->boolean(), false);
+}
+
+TEST(CtlFrameTest, BackupOfOneFrameRestoredOntoAnotherMakesItTheSame) {
+  ServedFrame first;
+  ServedFrame second;
+  Tool a(first);
+  Tool b(second);
+  // The second differs in settings, mode and record.
+  ASSERT_EQ(b.Run({"config", "set", "cfg14.level=9", "cfg21.a=180", "cfg17.b=1"}).exitCode, kExitDone);
+  ASSERT_EQ(b.Run({"calibration", "set", "mode=9", "option=3"}).exitCode, kExitDone);
+  ASSERT_EQ(a.Run({"config", "set", "cfg15.enabled=1", "cfg15.time=2500"}).exitCode, kExitDone);
+  ASSERT_EQ(a.Run({"calibration", "set", "option=2"}).exitCode, kExitDone);
+  ASSERT_NE(a.FrameSettings(), b.FrameSettings());
+
+  EXPECT_TRUE(a.RunJson({"backup", "frame.json"}).Find("record")->boolean());
+  b.files.files = a.files.files;
+  EXPECT_EQ(b.RunJson({"restore", "frame.json"}).Write(), R"({"settings":true,"calibration":true})");
+  EXPECT_EQ(b.FrameSettings(), a.FrameSettings());
+  const std::string da = a.Dump(), db = b.Dump();
+  for (const char* key : {"mode", "option13", "record"})
+    EXPECT_EQ(DumpMember(db, key), DumpMember(da, key)) << key;
+
+  // Parts on their own: the settings only leave the calibration as it is.
+  ASSERT_EQ(b.Run({"calibration", "set", "mode=4"}).exitCode, kExitDone);
+  EXPECT_EQ(b.RunJson({"restore", "frame.json", "--settings"}).Write(),
+            R"({"settings":true,"calibration":false})");
+  EXPECT_EQ(DumpMember(b.Dump(), "mode"), "2");
+}
+
+TEST(CtlFrameTest, ExportAndImportUseTheConsolesFile) {
+  ServedFrame frame;
+  Tool tool(frame);
+  ASSERT_EQ(tool.Run({"calibration", "export", "cal.ini"}).exitCode, kExitDone);
+  ASSERT_EQ(tool.files.files[L"cal.ini"].size(), 137u);
+  const int before = tool.Received();
+  EXPECT_EQ(tool.Run({"calibration", "import", "cal.ini"}).exitCode, kExitDone);
+  EXPECT_EQ(tool.Received(), before + 3);  // option and mode read as the tab shows, then the record
+  // In the four-target mode the console takes no record.
+  ASSERT_EQ(tool.Run({"calibration", "set", "mode=4"}).exitCode, kExitDone);
+  const ToolOutput out = tool.Run({"calibration", "export", "four.ini"});
+  EXPECT_EQ(out.exitCode, kExitFrameFailed);
+  EXPECT_NE(out.err.find("5- and 9-target"), std::string::npos) << out.err;
+  EXPECT_FALSE(tool.RunJson({"backup", "four.json"}).Find("record")->boolean());
+}
+
+TEST(CtlFrameTest, StartWaitsForTheRunAndSaysHowItEnded) {
+  struct Case {
+    std::optional<uint32_t> programExit;  // nothing: not there
+    bool wait;
+    int exit;
+    const char* ended;
+  };
+  const Case cases[] = {
+      {0u, true, kExitDone, "kept"},
+      {1u, true, kExitCalibrationFailed, "abandoned"},
+      {3u, true, kExitCalibrationFailed, "timed out"},
+      {4u, true, kExitNoFrame, "removed"},
+      {5u, true, kExitCalibrationFailed, "refused"},
+      {1u, false, kExitDone, nullptr},
+      {std::nullopt, false, kExitCalibrationFailed, nullptr},
+  };
+  ServedFrame frame;
+  for (const Case& c : cases) {
+    Tool tool(frame);
+    tool.starter.exitCode = c.programExit;
+    std::vector<std::string> args{"calibration", "start"};
+    if (c.wait) args.push_back("--wait");
+    args.push_back("--json");
+    const ToolOutput out = tool.Run(args);
+    EXPECT_EQ(out.exitCode, c.exit) << out.err;
+    EXPECT_EQ(tool.starter.starts, 1);
+    if (c.ended)
+      EXPECT_NE(out.out.find(std::string("\"ended\":\"") + c.ended + "\""), std::string::npos) << out.out;
+  }
+}
+
+}  // namespace
+}  // namespace tactra::ctl

@@ -588,6 +588,9 @@ class Runner {
   Runner(const Command& command, ToolSeams& seams) : c_(command), seams_(seams) {}
 
   Verdict Run(Json& out) {
+    // The first setting exists on one system only; elsewhere the page neither reads nor writes it.
+    if (c_.verb == Verb::ConfigSet && seams_.osCode != console::kOsCodeWithSetting11 && Sets11(c_.settings))
+      return Fail(kExitBadInput, "cfg11 is not used on this system; nothing was sent");
     switch (c_.verb) {
       case Verb::Programs:
       case Verb::ProgramsSet:
@@ -623,6 +626,11 @@ class Runner {
 
  private:
   Session& s() { return *session_; }
+
+  static bool Sets11(const std::vector<Assignment>& settings) {
+    return std::any_of(settings.begin(), settings.end(),
+                       [](const Assignment& a) { return SettingName(*a.setting) == "cfg11"; });
+  }
 
   Verdict Status(const Verdict& connected, Json& out) {
     out = Json::Object();
@@ -852,6 +860,11 @@ class Runner {
                                      std::to_string(backup->calibration.option) + " cannot be set");
     backup_ = std::move(*backup);
     restoreSettings_ = std::move(*settings);
+    if (seams_.osCode != console::kOsCodeWithSetting11) {
+      restoreSettings_.erase(std::remove_if(restoreSettings_.begin(), restoreSettings_.end(),
+                                            [](const Assignment& a) { return Sets11({a}); }),
+                             restoreSettings_.end());
+    }
     return {};
   }
 

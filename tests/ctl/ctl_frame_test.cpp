@@ -81,7 +81,7 @@ struct Tool {
                     starter,
                     [](std::chrono::milliseconds) {},
                     NoSleep,
-                    console::kOsCodeWithSetting11,
+                    osCode,
                     std::wstring(L"C:\\Tactra\\TactraConsole.exe"),
                     std::chrono::milliseconds(1000)};
     return RunTool(args, seams);
@@ -125,6 +125,7 @@ struct Tool {
   MemorySettingsStore store;
   MemoryFiles files;
   FakeStarter starter;
+  int osCode = console::kOsCodeWithSetting11;
 };
 
 // What the tool shows with its values the frame told (switched off: null) is the frame's own.
@@ -315,6 +316,19 @@ TEST(CtlFrameTest, BackupOfOneFrameRestoredOntoAnotherMakesItTheSame) {
   const std::string da = a.Dump(), db = b.Dump();
   for (const char* key : {"mode", "option13", "record"})
     EXPECT_EQ(DumpMember(db, key), DumpMember(da, key)) << key;
+
+  // On a later system the first setting is neither read nor written, also by a restore.
+  Tool later(second);
+  later.osCode = 1;
+  later.files.files = a.files.files;
+  ASSERT_EQ(b.Run({"config", "set", "cfg11=1"}).exitCode, kExitDone);
+  ASSERT_EQ(later.Run({"backup", "later.json"}).exitCode, kExitDone);
+  EXPECT_NE(later.files.files[L"later.json"].find("\"cfg11\":null"), std::string::npos);
+  const int before = later.Received();
+  EXPECT_EQ(later.Run({"config", "set", "cfg11=1"}).exitCode, kExitBadInput);
+  EXPECT_EQ(later.Received(), before);
+  EXPECT_EQ(later.Run({"restore", "frame.json", "--settings"}).exitCode, kExitDone);
+  EXPECT_NE(b.FrameSettings().find("\"cfg11\":1"), std::string::npos);
 
   // Parts on their own: the settings only leave the calibration as it is.
   ASSERT_EQ(b.Run({"calibration", "set", "mode=4"}).exitCode, kExitDone);

@@ -4,9 +4,11 @@
 The package of the tree under test (--bin: build/win32 or build/win64, which must be the one
 TACTRA_WINE_ARCH runs) is made by scripts/package three times: with the programs' version and
 with two newer ones (the fourth field, then the third). The scenarios run in order, each on what
-the one before left: a silent install, the installed console started as its shortcut starts it
-(which sets its start at logon), upgrades over it and a refused downgrade, the calibration
-program started as its shortcut starts it, a silent uninstall.
+the one before left: settings of no meaning refused, a silent install, the installed console
+started as its shortcut starts it (which sets its start at logon), upgrades over it (the second
+given settings) and a refused downgrade, the calibration program started as its shortcut starts
+it, a silent uninstall, then an install given every setting, an upgrade given other ones and
+the removal of that.
 """
 
 import os
@@ -19,7 +21,8 @@ import zipfile
 
 from console_e2e import FRAME_INFO, GLOBAL, RUN, STARTUP, Console, close_with_escape
 from console_ids import IDC_OPT_APPLY, IDC_OPT_LOGON
-from harness import REPO, WINESERVER, Frame, check, run_scenarios, run_windows, wait_until, windows_path
+from harness import (REPO, WINESERVER, Frame, check, probe_box, run_scenarios, run_windows, wait_until,
+                     windows_path)
 from kelvane_e2e import full_run
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -28,6 +31,10 @@ PROGRAMS = ("TactraConsole.exe", "TactraConsoleLangEN.dll", "TactraConsoleLangZH
             "KelvaneLangEN.dll", "KelvaneLangZH.dll")
 SHORTCUTS = {"TactraConsole.lnk": "TactraConsole.exe", "Kelvane.lnk": "Kelvane.exe"}
 ERROR_INSTALL_FAILURE = 1603
+# The settings an install may be given: the property, its value as reg.exe shows it (key, name).
+SETTINGS = {"LANGUAGE": (GLOBAL, "Language"), "STARTATLOGON": (STARTUP, "LoadProgramOnStartup"),
+            "MINIMIZEAFTERSTART": (STARTUP, "MinimizeWindowOnLoaded")}
+LOGON = "logon entry"
 SKIPPED = 77  # CTest's SKIP_RETURN_CODE for this test
 
 # What the scenarios hand on to each other.
@@ -91,6 +98,38 @@ def check_one_entry(env, package):
     check(entry.get("InstallLocation") == state["folder"] + "\\", "install location %r" % entry.get("InstallLocation"))
 
 
+def settings(env):
+    """The programs' settings and the logon entry, None for each missing."""
+    found = {prop: env.reg_value(key, name) for prop, (key, name) in SETTINGS.items()}
+    found[LOGON] = env.reg_value(RUN, "TactraConsole")
+    return found
+
+
+def given(before, properties):
+    """The settings an install given `properties` leaves over `before`: each given one as the
+    options page writes it (start at logon also sets or deletes the entry naming the installed
+    console, quoted), the others untouched."""
+    after = dict(before)
+    for prop, value in properties.items():
+        after[prop] = "0x%s" % value
+    if "STARTATLOGON" in properties:
+        after[LOGON] = '"%s\\TactraConsole.exe"' % state["folder"] if properties["STARTATLOGON"] == "1" else None
+    return after
+
+
+def install_given(env, package, properties, log):
+    """Installs the package given these settings; checks the registry after it."""
+    before = settings(env)
+    code = msiexec(env, "/i", windows_path(package["path"]), "/qn",
+                   *["%s=%s" % item for item in properties.items()], log=log)
+    check(code == 0, "msiexec /i of %s with %s ended with %d" % (package["ProductVersion"], properties, code))
+    check_one_entry(env, package)
+    after, expected = settings(env), given(before, properties)
+    check(after == expected, "settings after installing %s with %s over %s: %s, not %s" %
+          (package["ProductVersion"], properties, before, after, expected))
+    return after
+
+
 def read_shortcut(path):
     """(target, working folder) of a shell link: the target's local path from its link
     information, the folder from its strings."""
@@ -119,6 +158,40 @@ def read_shortcut(path):
 
 
 # Scenarios ------------------------------------------------------------------------------------
+
+# Values the options page never stores, each refused with its message; one property at a time,
+# beside a good one, so that each condition is seen to refuse.
+REFUSED = [
+    {"LANGUAGE": "2", "STARTATLOGON": "1"},
+    {"STARTATLOGON": "yes"},
+    {"MINIMIZEAFTERSTART": "-1", "LANGUAGE": "0"},
+]
+
+
+def scenario_refused(env):
+    package = state["packages"][0]
+    for number, properties in enumerate(REFUSED):
+        # With the basic interface, as Wine's installer writes no launch condition's message to
+        # its log: the message box says it.
+        log = os.path.join(env.artifacts, "refused-%d.log" % number)
+        install = env.wine("msiexec", "/i", windows_path(package["path"]), "/qb",
+                           *["%s=%s" % item for item in properties.items()], "/l*v", windows_path(log),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            box = probe_box(env, None, 20000)
+            code = install.wait(timeout=60)
+        finally:
+            if install.poll() is None:
+                install.kill()
+        bad = [prop for prop, value in properties.items() if value not in ("0", "1")][0]
+        check("text=%s must be 0" % bad in box, "the refusal of %s says %r" % (properties, box))
+        check(code == ERROR_INSTALL_FAILURE & 0xFF, "msiexec /i with %s ended with %d" % (properties, code))
+        check(not our_entries(env), "installed with %s" % properties)
+        check(not os.path.exists(unix_path(env, state["folder"])), "files installed with %s" % properties)
+        found = settings(env)
+        check(set(found.values()) == {None}, "settings written with %s: %s" % (properties, found))
+    return "%d installs refused, each saying which setting, nothing written" % len(REFUSED)
+
 
 def scenario_install(env):
     package = state["packages"][0]
@@ -152,7 +225,8 @@ def scenario_install(env):
         state["shortcuts"][program] = (target, working)
 
     check_one_entry(env, package)
-    check(env.reg_value(RUN, "TactraConsole") is None, "the install made a logon entry")
+    found = settings(env)
+    check(set(found.values()) == {None}, "the install given no settings wrote %s" % found)
     return "%d files, 2 shortcuts, entry %s %s" % (len(zipped), package["ProductCode"], package["ProductVersion"])
 
 
@@ -161,23 +235,26 @@ def scenario_upgrades(env):
     logon = '"%s\\TactraConsole.exe"' % state["folder"]
     check(env.reg_value(RUN, "TactraConsole") == logon, "no logon entry before the upgrades")
     older, fourth, third = state["packages"]
-    for package in (fourth, third):
-        code = msiexec(env, "/i", windows_path(package["path"]), "/qn",
-                       log="upgrade-%s.log" % package["ProductVersion"])
-        check(code == 0, "msiexec /i of %s ended with %d" % (package["ProductVersion"], code))
-        check_one_entry(env, package)
+    # What the console wrote stays through an upgrade given nothing; one given other values of
+    # two settings changes those two only.
+    chosen = settings(env)
+    other = {"LANGUAGE": "1", "MINIMIZEAFTERSTART": "1"}
+    check(all(chosen[prop] != "0x1" for prop in other), "settings before the upgrades: %s" % chosen)
+    for package, properties in ((fourth, {}), (third, other)):
+        found = install_given(env, package, properties, "upgrade-%s.log" % package["ProductVersion"])
         check(sorted(os.listdir(unix_path(env, state["folder"]))) == sorted(PROGRAMS + ("README.txt",)),
               "files after the upgrade to %s" % package["ProductVersion"])
-        entry = env.reg_value(RUN, "TactraConsole")
-        check(entry == logon, "logon entry after the upgrade to %s: %r" % (package["ProductVersion"], entry))
-    code = msiexec(env, "/i", windows_path(older["path"]), "/qn", log="downgrade.log")
+        check(found[LOGON] == logon, "logon entry after the upgrade to %s: %r" %
+              (package["ProductVersion"], found[LOGON]))
+    code = msiexec(env, "/i", windows_path(older["path"]), "/qn", "LANGUAGE=0", log="downgrade.log")
     # Wine hands a program's exit code on to this machine in its low byte.
     check(code == ERROR_INSTALL_FAILURE & 0xFF, "installing %s over %s ended with %d" %
           (older["ProductVersion"], third["ProductVersion"], code))
     check_one_entry(env, third)
-    check(env.reg_value(RUN, "TactraConsole") == logon, "logon entry after the refused downgrade")
-    return "%s -> %s -> %s, one entry, logon entry kept; %s refused" % (
-        older["ProductVersion"], fourth["ProductVersion"], third["ProductVersion"], older["ProductVersion"])
+    check(settings(env) == found, "settings after the refused downgrade: %s, not %s" % (settings(env), found))
+    return "%s -> %s -> %s (%s), one entry, logon entry kept; %s refused" % (
+        older["ProductVersion"], fourth["ProductVersion"], third["ProductVersion"],
+        " ".join("%s=%s" % item for item in other.items()), older["ProductVersion"])
 
 
 def installed(env, program):
@@ -218,29 +295,56 @@ def scenario_kelvane(env):
     return "mode 4 run to its end, the result kept"
 
 
-def scenario_uninstall(env):
-    check(state.get("installed"), "nothing installed: an earlier scenario failed")
-    check(env.reg_value(RUN, "TactraConsole") is not None, "no logon entry to remove: an earlier scenario failed")
-    package = state["packages"][-1]
-    code = msiexec(env, "/x", windows_path(package["path"]), "/qn", log="uninstall.log")
+def uninstall(env, package, log):
+    """Removes the package; checks that nothing of it is left but the settings."""
+    before = settings(env)
+    code = msiexec(env, "/x", windows_path(package["path"]), "/qn", log=log)
     check(code == 0, "msiexec /x ended with %d" % code)
     for path in (state["folder"], state["menu"]):
         check(not os.path.exists(unix_path(env, path)), "%s is still there" % path)
     check(not our_entries(env), "the installed programs' list still holds %s" % sorted(our_entries(env)))
-    check(env.reg_value(RUN, "TactraConsole") is None, "the logon entry is still there")
+    after = settings(env)
+    check(after == dict(before, **{LOGON: None}), "settings after removal: %s, before it %s" % (after, before))
+    return after
+
+
+def scenario_uninstall(env):
+    check(state.get("installed"), "nothing installed: an earlier scenario failed")
+    check(env.reg_value(RUN, "TactraConsole") is not None, "no logon entry to remove: an earlier scenario failed")
+    before = settings(env)
+    uninstall(env, state["packages"][-1], "uninstall.log")
+    state["installed"] = False
     # The frame's and the programs' own settings stay for the next install.
-    kept = {"Language": env.reg_value(GLOBAL, "Language"),
-            "LoadProgramOnStartup": env.reg_value(STARTUP, "LoadProgramOnStartup")}
-    check(kept["Language"] is not None and kept["LoadProgramOnStartup"] == "0x1", "settings after removal: %s" % kept)
+    check(before["LANGUAGE"] == "0x1" and before["STARTATLOGON"] == "0x1", "settings before removal: %s" % before)
     return "no file, shortcut, entry or logon entry; settings kept"
 
 
+def scenario_given(env):
+    check(state.get("installed") is False, "the programs are still installed: an earlier scenario failed")
+    older, _, newer = state["packages"]
+    # A logon entry the programs' zip left, naming its own folder: STARTATLOGON=0 removes it.
+    env.reg("add", RUN, "/v", "TactraConsole", "/t", "REG_SZ", "/d", r"C:\Tools\TactraConsole.exe", "/f")
+    check(env.reg_value(RUN, "TactraConsole") is not None, "no logon entry planted")
+    every = {"LANGUAGE": "0", "STARTATLOGON": "0", "MINIMIZEAFTERSTART": "0"}
+    first = install_given(env, older, every, "given-install.log")
+    check(set(first.values()) == {"0x0", None}, "settings after the install given %s: %s" % (every, first))
+    # Over one given them, an upgrade given others: the one left out keeps what the first wrote.
+    other = {"LANGUAGE": "1", "STARTATLOGON": "1"}
+    second = install_given(env, newer, other, "given-upgrade.log")
+    uninstall(env, newer, "given-uninstall.log")
+    return "%s: %s; %s: %s; removed, logon entry gone" % (
+        older["ProductVersion"], " ".join("%s=%s" % item for item in every.items()), newer["ProductVersion"],
+        ", ".join("%s %s" % (prop, value) for prop, value in second.items()))
+
+
 SCENARIOS = [
+    ("settings of no meaning refused", scenario_refused),
     ("silent install", scenario_install),
     ("installed console", scenario_console),
     ("upgrades, a refused downgrade", scenario_upgrades),
     ("installed calibration program", scenario_kelvane),
     ("silent uninstall", scenario_uninstall),
+    ("install, upgrade given settings", scenario_given),
 ]
 
 

@@ -11,24 +11,27 @@ it, a silent uninstall, then an install given every setting, an upgrade given ot
 the removal of that.
 """
 
+import json
+import ntpath
 import os
 import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import zipfile
 
 from console_e2e import FRAME_INFO, GLOBAL, RUN, STARTUP, Console, close_with_escape
 from console_ids import IDC_OPT_APPLY, IDC_OPT_LOGON
-from harness import (REPO, WINESERVER, Frame, check, probe_box, run_scenarios, run_windows, wait_until,
+from harness import (REPO, WINE, WINESERVER, Frame, check, probe_box, run_scenarios, run_windows, wait_until,
                      windows_path)
 from kelvane_e2e import full_run
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 PROGRAMS = ("TactraConsole.exe", "TactraConsoleLangEN.dll", "TactraConsoleLangZH.dll", "Kelvane.exe",
-            "KelvaneLangEN.dll", "KelvaneLangZH.dll")
+            "KelvaneLangEN.dll", "KelvaneLangZH.dll", "tactractl.exe")
 SHORTCUTS = {"TactraConsole.lnk": "TactraConsole.exe", "Kelvane.lnk": "Kelvane.exe"}
 ERROR_INSTALL_FAILURE = 1603
 # The settings an install may be given: the property, its value as reg.exe shows it (key, name).
@@ -283,7 +286,20 @@ def scenario_console(env):
         entry = env.reg_value(RUN, "TactraConsole")
         check(entry == '"%s"' % exe, "logon entry %r" % entry)
         close_with_escape(console)
-        return "'%s', the frame's information, logon entry %s" % (status, entry)
+        # The installed tool beside it sees the same frame and the settings the console wrote.
+        tool = ntpath.join(ntpath.dirname(exe), "tactractl.exe")
+        said = {}
+        for command in ("status", "programs"):
+            # Through a file, as run_windows does: a pipe may be held open by the prefix's services.
+            with tempfile.TemporaryFile() as out:
+                code = subprocess.run([WINE, tool, "--json", command], env=env.transport.program_env(frame.port),
+                                      cwd=folder, stdout=out, stderr=subprocess.DEVNULL, timeout=60).returncode
+                out.seek(0)
+                text = out.read().decode("utf-8", "replace")
+            check(code == 0, "installed tactractl %s ended with %d: %s" % (command, code, text))
+            said[command] = json.loads(text)
+        check(said["status"]["bound"] and said["programs"]["start_at_logon"], "installed tactractl says %s" % said)
+        return "'%s', the frame's information, logon entry %s, the tool agrees" % (status, entry)
     finally:
         console.kill()
         frame.stop()

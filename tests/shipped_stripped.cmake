@@ -1,7 +1,7 @@
 # Fails when a shipped file holds debug sections, or lacks the link to its debug file, or that
 # file is missing.
 foreach(file Kelvane.exe KelvaneLangEN.dll KelvaneLangZH.dll TactraConsole.exe TactraConsoleLangEN.dll
-             TactraConsoleLangZH.dll)
+             TactraConsoleLangZH.dll tactractl.exe)
   execute_process(COMMAND ${OBJDUMP} -h ${BIN}/${file} OUTPUT_VARIABLE sections RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "${file}: cannot read its sections")

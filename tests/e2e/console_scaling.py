@@ -8,7 +8,11 @@ to the artifacts folder (scaling/console-LANG-PERCENT-PAGE.png).
 
 Wine takes the scaling from HKCU\\Control Panel\\Desktop, value LogPixels, when its server starts:
 each scaling restarts it; the prefix is left at 96 (100 %) afterwards. The short form (CI) runs
-100 % and 150 %; TACTRA_SCALING=full adds 125 % and 200 %.
+100 % and 150 %; TACTRA_SCALING=full adds 125 % and 200 %, whose window needs a display larger
+than with-wine's 1024x768 (2048x1536 holds every scaling):
+  Xvfb :137 -screen 0 2048x1536x24 -nolisten tcp &
+  DISPLAY=:137 TACTRA_SCALING=full scripts/with-wine python3 tests/e2e/console_scaling.py \
+    --bin build/win64/bin --native-bin build/native/bin --artifacts build/win64/artifacts
 """
 
 import os
@@ -80,6 +84,10 @@ def layout_faults(layout, dpi, page):
     faults = []
     if int(layout["window"]["dpi"]) != dpi:
         faults.append("the window is at %s DPI, not %d" % (layout["window"]["dpi"], dpi))
+    width, height = (int(v) for v in layout["window"]["screen"].split(","))
+    if not inside(layout["window"]["rect"], (0, 0, width, height)):
+        faults.append("the window %s is larger than the screen (%dx%d): at this scaling the display must be "
+                      "larger" % (layout["window"]["rect"], width, height))
     tabs = layout["tabs"]
     row_bottom = max(t["rect"][3] for t in layout["tab"])
     for t in layout["tab"]:

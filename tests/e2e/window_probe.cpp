@@ -244,7 +244,8 @@ void Layout(HWND window) {
   const int dpi = SystemDpi();
   RECT r{};
   GetWindowRect(window, &r);
-  std::printf("window dpi=%d", dpi);
+  std::printf("window dpi=%d screen=%d,%d", dpi, GetSystemMetrics(SM_CXSCREEN),
+              GetSystemMetrics(SM_CYSCREEN));
   PrintRect("rect", r);
   std::printf("\n");
   for (const Control& c : Controls(window)) {

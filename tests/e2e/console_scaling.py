@@ -3,7 +3,7 @@
 against the simulated frame, each tab visited, and the rectangles of the window read back
 (window_probe.exe layout). A scaling fails when a tab label is cut (its text larger than its
 item), a page lies over the tab row or out of the tab control, two visible controls overlap, a
-control sticks out of its page, or a button's text does not fit it. A picture of every tab goes
+control sticks out of its page, or a button's or label's text does not fit it. A picture of every tab goes
 to the artifacts folder (scaling/console-LANG-PERCENT-PAGE.png).
 
 Wine takes the scaling from HKCU\\Control Panel\\Desktop, value LogPixels, when its server starts:
@@ -135,6 +135,9 @@ def page_faults(name, area, controls, dpi):
             faults.append("%s: its text (%dx%d) is cut in %dx%d" % (label(c), w, h, width, r[3] - r[1]))
         if kind(c) in MARKED and w + MARK_WIDTH * dpi // BASE_DPI > width:
             faults.append("%s: its text (%d wide) with its box is cut in %d" % (label(c), w, width))
+        # A label wraps onto as many lines as its height holds.
+        if c["class"].lower() == "static" and w and h and w > width * max(1, (r[3] - r[1]) // h):
+            faults.append("%s: its text (%dx%d) is cut in %dx%d" % (label(c), w, h, width, r[3] - r[1]))
         for d in controls[i + 1:]:
             if not overlap(r, d["rect"]):
                 continue

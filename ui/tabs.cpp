@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "ui/dpi.h"
+
 namespace tactra::ui {
 
 void InsertTab(HWND tabs, int index, const std::wstring& caption) {
@@ -22,10 +24,12 @@ void SelectTab(HWND tabs, int index) { SendMessageW(tabs, TCM_SETCURSEL, static_
 RECT PageArea(HWND tabs) {
   RECT area{};
   GetClientRect(tabs, &area);
-  area.left += 2;
-  area.top += 25;
-  area.right -= 2;
-  area.bottom -= 2;
+  const int dpi = WindowDpi(tabs);
+  const int border = ScaleToDpi(2, dpi);
+  area.left += border;
+  area.top += ScaleToDpi(25, dpi);
+  area.right -= border;
+  area.bottom -= border;
   return area;
 }
 

@@ -7,6 +7,7 @@
 #include "resources/console_ids.h"
 #include "ui/about_dlg.h"
 #include "ui/controls.h"
+#include "ui/dpi.h"
 #include "ui/scopes.h"
 #include "ui/tabs.h"
 
@@ -18,11 +19,11 @@ constexpr wchar_t kTrayTip[] = L"TactraConsole";
 // The tray menu's one item, the same two characters in every language.
 constexpr wchar_t kTrayExit[] = L"\u9000\u51FA(&X)";
 
-// The status line: 32 pixels high, thin, underlined Arial.
+// The status line: 32 pixels high at 100 %, thin, underlined Arial.
 constexpr int kStatusFontHeight = 32;
 constexpr int kStatusFontWeight = 100;
 
-// Where the tab control goes in the client area.
+// Where the tab control goes in the client area, in pixels at 100 %.
 constexpr int kTabsLeft = 10;
 constexpr int kTabsTop = 70;
 constexpr int kTabsMarginX = 20;
@@ -115,9 +116,9 @@ BOOL CTactraConsoleDlg::OnInitDialog() {
 }
 
 void CTactraConsoleDlg::CreateStatusFont() {
-  statusFont_.reset(CreateFontW(kStatusFontHeight, 0, 0, 0, kStatusFontWeight, FALSE, TRUE, FALSE,
-                                ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                FF_SWISS, L"Arial"));
+  statusFont_.reset(CreateFontW(ui::ScaleToDpi(kStatusFontHeight, ui::WindowDpi(hwnd())), 0, 0, 0,
+                                kStatusFontWeight, FALSE, TRUE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS, L"Arial"));
   SendDlgItemMessageW(hwnd(), IDC_STATUS, WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_.get()), FALSE);
 }
 
@@ -127,8 +128,10 @@ void CTactraConsoleDlg::LayOutTabs() {
   HWND tabs = Item(IDC_TABS);
   // The pages' controls take part in the main window's keyboard navigation.
   SetWindowLongPtrW(tabs, GWL_EXSTYLE, GetWindowLongPtrW(tabs, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
-  SetWindowPos(tabs, nullptr, kTabsLeft, kTabsTop, client.right - kTabsMarginX, client.bottom - kTabsMarginY,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+  const int dpi = ui::WindowDpi(hwnd());
+  SetWindowPos(tabs, nullptr, ui::ScaleToDpi(kTabsLeft, dpi), ui::ScaleToDpi(kTabsTop, dpi),
+               client.right - ui::ScaleToDpi(kTabsMarginX, dpi),
+               client.bottom - ui::ScaleToDpi(kTabsMarginY, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CTactraConsoleDlg::CreatePage(int tab) {

@@ -8,6 +8,10 @@
 //   window_probe WINDOW slide PAGE ID POS         moves a slider's thumb to POS
 //   window_probe WINDOW spin PAGE ID up|down      clicks a spin box's upper or lower arrow
 //   window_probe WINDOW rect PAGE ID              a control's rectangle on the screen
+//   window_probe WINDOW layout                    the window's DPI, and on the screen: the tab
+//                                                 control's display area, each tab's rectangle,
+//                                                 each page's and each control's, with the size
+//                                                 of its text in its font
 //   window_probe WINDOW settext PAGE ID TEXT      sets a control's text (a file dialog's name box)
 //   window_probe WINDOW tray                      whether its notification-area icon 128 is there
 //   window_probe WINDOW taskbar-created           tells it the shell's notification area restarted
@@ -134,6 +138,176 @@ void Show(HWND window) {
     }
     if (kind == WC_TABCONTROLW) std::printf(" selected=%d", static_cast<int>(Ask(c.hwnd, TCM_GETCURSEL)));
     std::printf(" text=%s\n", Utf8(TextOf(c.hwnd)).c_str());
+  }
+}
+
+constexpr int kTabTextMax = 128;
+
+// A buffer in the memory of a window's process, for the messages whose pointers the system does
+// not carry from one process to another (those of the tab control).
+class RemoteMemory {
+ public:
+  RemoteMemory(HWND window, std::size_t size) : window_(window), size_(size) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    process_.reset(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+    if (process_) address_ = VirtualAllocEx(process_.get(), nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+  }
+  ~RemoteMemory() {
+    if (address_) VirtualFreeEx(process_.get(), address_, 0, MEM_RELEASE);
+  }
+  RemoteMemory(const RemoteMemory&) = delete;
+  RemoteMemory& operator=(const RemoteMemory&) = delete;
+  explicit operator bool() const { return address_ != nullptr; }
+  void* address() const { return address_; }
+
+  // Writes `in` to the buffer, sends the message with the buffer's address and reads `out` back;
+  // the message's answer, 0 also when the buffer could not be written.
+  LRESULT Ask(UINT message, WPARAM wParam, const void* in, std::size_t inSize, void* out,
+              std::size_t outSize) {
+    if (!address_ || inSize > size_ || outSize > size_) return 0;
+    if (in && !WriteProcessMemory(process_.get(), address_, in, inSize, nullptr)) return 0;
+    const LRESULT answer = probe::Ask(window_, message, wParam, reinterpret_cast<LPARAM>(address_));
+    if (out) Read(0, out, outSize);
+    return answer;
+  }
+  bool Read(std::size_t offset, void* out, std::size_t outSize) {
+    if (!address_ || offset + outSize > size_) return false;
+    return ReadProcessMemory(process_.get(), static_cast<char*>(address_) + offset, out, outSize, nullptr) !=
+           0;
+  }
+
+ private:
+  HWND window_;
+  std::size_t size_;
+  tactra::win32::UniqueHandle process_;
+  void* address_ = nullptr;
+};
+
+// A screen DC, released at the end of its scope.
+class ScreenDc {
+ public:
+  ScreenDc() : dc_(GetDC(nullptr)) {}
+  ~ScreenDc() {
+    if (dc_) ReleaseDC(nullptr, dc_);
+  }
+  ScreenDc(const ScreenDc&) = delete;
+  ScreenDc& operator=(const ScreenDc&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HDC dc_;
+};
+
+// The size of a text on one line in the font a control draws it with. Another process's font
+// handle may mean nothing here: then the console's dialog font, 9 points of MS Shell Dlg at the
+// window's DPI ("font=template" says so).
+SIZE TextSize(HWND control, const std::wstring& text, int dpi, bool& ownFont) {
+  LOGFONTW font{};
+  const auto handle = reinterpret_cast<HFONT>(Ask(control, WM_GETFONT));
+  ownFont = handle && GetObjectW(handle, sizeof font, &font) == sizeof font;
+  if (!ownFont) {
+    font = LOGFONTW{};
+    font.lfHeight = -MulDiv(9, dpi, 72);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(font.lfFaceName, L"MS Shell Dlg", LF_FACESIZE);
+  }
+  SIZE size{};
+  tactra::win32::UniqueFont made(CreateFontIndirectW(&font));
+  ScreenDc dc;
+  if (!made || !dc.get()) return size;
+  HGDIOBJ previous = SelectObject(dc.get(), made.get());
+  // What a button or a label shows of an "&": the underline of the next character, or one "&".
+  std::wstring shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'&' && i + 1 < text.size()) ++i;
+    shown += text[i];
+  }
+  GetTextExtentPoint32W(dc.get(), shown.c_str(), static_cast<int>(shown.size()), &size);
+  SelectObject(dc.get(), previous);
+  return size;
+}
+
+void PrintRect(const char* name, const RECT& r) {
+  std::printf(" %s=%ld,%ld,%ld,%ld", name, r.left, r.top, r.right, r.bottom);
+}
+
+// The system's DPI, which a DPI-aware window such as the console's is shown at.
+int SystemDpi() {
+  ScreenDc dc;
+  return dc.get() ? GetDeviceCaps(dc.get(), LOGPIXELSY) : 96;
+}
+
+// The window's layout, every rectangle on the screen, for a test of what is cut or overlaps.
+void Layout(HWND window) {
+  const int dpi = SystemDpi();
+  RECT r{};
+  GetWindowRect(window, &r);
+  std::printf("window dpi=%d screen=%d,%d", dpi, GetSystemMetrics(SM_CXSCREEN),
+              GetSystemMetrics(SM_CYSCREEN));
+  PrintRect("rect", r);
+  std::printf("\n");
+  for (const Control& c : Controls(window)) {
+    const std::wstring kind = ClassOf(c.hwnd);
+    if (kind == WC_TABCONTROLW) {
+      // The display area the control itself gives for its client rectangle.
+      RECT display{};
+      GetClientRect(c.hwnd, &display);
+      {
+        RemoteMemory remote(c.hwnd, sizeof display);
+        remote.Ask(TCM_ADJUSTRECT, FALSE, &display, sizeof display, &display, sizeof display);
+      }
+      MapWindowPoints(c.hwnd, nullptr, reinterpret_cast<POINT*>(&display), 2);
+      GetWindowRect(c.hwnd, &r);
+      std::printf("tabs");
+      PrintRect("rect", r);
+      PrintRect("display", display);
+      std::printf("\n");
+      const int count = static_cast<int>(Ask(c.hwnd, TCM_GETITEMCOUNT));
+      RemoteMemory remote(c.hwnd, sizeof(RECT) + sizeof(TCITEMW) + kTabTextMax * sizeof(wchar_t));
+      for (int i = 0; i < count && remote; ++i) {
+        RECT item{};
+        wchar_t text[kTabTextMax] = {};
+        if (!remote.Ask(TCM_GETITEMRECT, static_cast<WPARAM>(i), nullptr, 0, &item, sizeof item)) continue;
+        // The text goes to the far side's buffer after the item that points to it.
+        auto* base = static_cast<char*>(remote.address());
+        TCITEMW tab{};
+        tab.mask = TCIF_TEXT;
+        tab.pszText = reinterpret_cast<wchar_t*>(base + sizeof(TCITEMW));
+        tab.cchTextMax = kTabTextMax;
+        remote.Ask(TCM_GETITEMW, static_cast<WPARAM>(i), &tab, sizeof tab, nullptr, 0);
+        remote.Read(sizeof(TCITEMW), text, sizeof text - sizeof(wchar_t));
+        MapWindowPoints(c.hwnd, nullptr, reinterpret_cast<POINT*>(&item), 2);
+        bool own = false;
+        const SIZE size = TextSize(c.hwnd, text, dpi, own);
+        std::printf("tab index=%d", i);
+        PrintRect("rect", item);
+        std::printf(" text-size=%ld,%ld font=%s text=%s\n", size.cx, size.cy, own ? "own" : "template",
+                    Utf8(text).c_str());
+      }
+      for (HWND page = GetWindow(c.hwnd, GW_CHILD); page; page = GetWindow(page, GW_HWNDNEXT)) {
+        GetWindowRect(page, &r);
+        std::printf("page name=%s visible=%d", PageName(page), IsWindowVisible(page) ? 1 : 0);
+        PrintRect("rect", r);
+        std::printf("\n");
+      }
+    }
+    GetWindowRect(c.hwnd, &r);
+    const std::wstring text = TextOf(c.hwnd);
+    bool own = false;
+    const SIZE size = text.empty() ? SIZE{} : TextSize(c.hwnd, text, dpi, own);
+    std::printf("control page=%s id=%d class=%s style=0x%lx visible=%d", c.page, GetDlgCtrlID(c.hwnd),
+                Utf8(kind).c_str(), static_cast<unsigned long>(GetWindowLongW(c.hwnd, GWL_STYLE)),
+                IsWindowVisible(c.hwnd) ? 1 : 0);
+    PrintRect("rect", r);
+    // A spin box lies on its buddy's edge on purpose.
+    if (kind == UPDOWN_CLASSW) {
+      if (HWND buddy = reinterpret_cast<HWND>(Ask(c.hwnd, UDM_GETBUDDY)))
+        std::printf(" buddy=%d", GetDlgCtrlID(buddy));
+    }
+    std::printf(" text-size=%ld,%ld font=%s text=%s\n", size.cx, size.cy, own ? "own" : "template",
+                Utf8(text).c_str());
   }
 }
 
@@ -266,6 +440,8 @@ bool Resources(HWND window) {
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
+  // Rectangles and DPI as the system has them, not scaled down to 96 for this process.
+  SetProcessDPIAware();
   HWND window = FindTarget(argv[1]);
   const std::string command = argv[2];
   if (command == "tray") {
@@ -278,6 +454,8 @@ int main(int argc, char** argv) {
     PostMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   } else if (command == "show") {
     Show(window);
+  } else if (command == "layout") {
+    Layout(window);
   } else if (command == "resources") {
     if (!Resources(window)) return 1;
   } else if (command == "post" && argc == 6) {

@@ -114,7 +114,7 @@ class CountingOwner : public LinkOwner {
 void BM_TransactInstantReply(benchmark::State& state) {
   InstantHost host;
   CountingOwner owner;
-  Link link(host, ConsoleLinkConfig(), [](std::chrono::milliseconds) {});
+  Link link(host, ConsoleLinkConfig(), [](auto, auto) {});
   link.SetOwner(&owner);
   if (!link.Start()) {
     state.SkipWithError("no link");

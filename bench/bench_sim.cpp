@@ -43,7 +43,7 @@ void RoundTrips(benchmark::State& state, sim::ServerOptions options, Command com
   {
     std::unique_ptr<HidHost> host = sim::CreateSimHidHost("127.0.0.1", server.port());
     CountingOwner owner;
-    Link link(*host, ConsoleLinkConfig(), [](std::chrono::milliseconds) {});
+    Link link(*host, ConsoleLinkConfig(), [](auto, auto) {});
     link.SetOwner(&owner);
     if (!link.Start()) state.SkipWithError("the link found no frame");
     ReportBuffer buffer;

@@ -42,7 +42,14 @@ LinkConfig CalibrationLinkConfig() {
   return config;
 }
 
-void RealSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+void RealSleep(std::chrono::steady_clock::time_point begun, std::chrono::milliseconds length) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = begun + length;
+  // However early a sleep returns, the pause lasts until its end.
+  for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+    std::this_thread::sleep_for(end - now);
+  }
+}
 
 Link::Link(HidHost& host, LinkConfig config, Sleeper sleep)
     : host_(host), config_(config), sleep_(sleep ? std::move(sleep) : Sleeper(RealSleep)) {
@@ -62,6 +69,12 @@ void Link::ReleaseBindings() {
 }
 
 int Link::Open() {
+  const int accepted = Bind();
+  for (int i = 0; i < kChannelCount; ++i) OpenChannel(i);
+  return accepted;
+}
+
+int Link::Bind() {
   // The workers use the handles that are about to be replaced.
   if (!workers_.empty()) StopWorkers();
   state_.store(kLinkNone);
@@ -86,35 +99,63 @@ int Link::Open() {
 }
 
 void Link::BindInterface(const HidInterface& device) {
-  std::unique_ptr<HidReader> read = host_.OpenReader(device.path);
-  std::unique_ptr<HidWriter> write = host_.OpenWriter(device.path);
   // A failed capability query leaves lengths 0 and 0, which match no channel.
   const uint16_t input = device.capsOk ? device.inputLength : 0;
   const uint16_t output = device.capsOk ? device.outputLength : 0;
   for (int i = 0; i < kChannelCount; ++i) {
     const ChannelLengths& lengths = config_.channels[i];
     if (lengths.input != input || lengths.output != output) continue;
-    // A channel bound earlier in this enumeration is taken over; its handles close here.
-    Channel& channel = *channels_[i];
-    channel.path = device.path;
-    channel.read = std::move(read);
-    channel.write = std::move(write);
+    // A channel bound earlier in this enumeration is taken over.
+    channels_[i]->path = device.path;
     return;
   }
 }
 
+void Link::OpenChannel(int channel) {
+  Channel& bound = *channels_[channel];
+  if (bound.path.empty()) return;
+  bound.read = host_.OpenReader(bound.path);
+  bound.write = host_.OpenWriter(bound.path);
+}
+
 bool Link::Start() {
-  deviceCount_ = Open();
-  if (openedHook_) openedHook_();
+  deviceCount_ = Bind();
   if (deviceCount_ < 1) {
+    if (openedHook_) openedHook_();
     if (config_.stateFromStart) state_.store(kLinkNone);
     return false;
   }
+  std::vector<int> starting;
   for (int channel : config_.workerChannels) {
-    if (channel < 0 || channel >= kChannelCount) continue;
-    StartWorker(true, channel);
-    StartWorker(false, channel);
-    sleep_(config_.workerPause);
+    if (channel >= 0 && channel < kChannelCount) starting.push_back(channel);
+  }
+  // Each open is a round trip to the frame's host: only the first worker channel's come before
+  // the pauses, each further one's within the pause before its workers start, and the channels
+  // without workers within the last pause, so that all are open when Start returns.
+  std::array<bool, kChannelCount> opened{};
+  const auto open = [&](int channel) {
+    if (!opened[channel]) OpenChannel(channel);
+    opened[channel] = true;
+  };
+  const auto openTheRest = [&] {
+    for (int channel = 0; channel < kChannelCount; ++channel) open(channel);
+  };
+  if (starting.empty()) {
+    openTheRest();
+  } else {
+    open(starting.front());
+  }
+  if (openedHook_) openedHook_();
+  for (std::size_t i = 0; i < starting.size(); ++i) {
+    const auto begun = std::chrono::steady_clock::now();
+    StartWorker(true, starting[i]);
+    StartWorker(false, starting[i]);
+    if (i + 1 < starting.size()) {
+      open(starting[i + 1]);
+    } else {
+      openTheRest();
+    }
+    sleep_(begun, config_.workerPause);
   }
   if (config_.stateFromStart) state_.store(kLinkBound);
   return true;

@@ -91,9 +91,11 @@ enum class NoticeOutcome {
   Removed,      // a bound frame went away: the link is now unbound
 };
 
-// Pauses of the link (the workers' start). Tests pass a fast one.
-using Sleeper = std::function<void(std::chrono::milliseconds)>;
-void RealSleep(std::chrono::milliseconds duration);
+// A pause of the workers' start: it began at `begun` and ends `length` later. Part of it may be
+// over when it is called, spent opening the next channel's handles. Tests pass a fast one.
+using Sleeper =
+    std::function<void(std::chrono::steady_clock::time_point begun, std::chrono::milliseconds length)>;
+void RealSleep(std::chrono::steady_clock::time_point begun, std::chrono::milliseconds length);
 
 // Every operation but the workers runs on the user-interface thread. The owner must outlive
 // the workers (it is called from them until StopWorkers or End returns).
@@ -106,11 +108,14 @@ class Link : public LinkPort {
 
   void SetOwner(LinkOwner* owner);
 
-  // Enumerates and binds; returns the number of accepted interfaces. Stops running workers
-  // first, because it replaces the handles they use.
+  // Enumerates, binds and opens every bound channel's handles; returns the number of accepted
+  // interfaces. Stops running workers first, because it replaces the handles they use.
   int Open();
+  // Enumerates and binds as Open does, but opens only the first worker channel's handles before
+  // its workers start; each further channel's open during the pause before its workers, the
+  // other channels' during the last pause, so that the opening does not add to the pauses.
   bool Start();
-  // Called by Start on its thread once the devices are open, before the workers' pauses.
+  // Called by Start on its thread once the first channel is open, before the workers' pauses.
   void SetOpenedHook(std::function<void()> hook) { openedHook_ = std::move(hook); }
   // Signals the stop event, waits for the workers and re-arms the stop event. A worker still
   // busy after the waits (an owner handler that does not return) is waited for until it ends:
@@ -157,7 +162,10 @@ class Link : public LinkPort {
   struct Channel;
   struct Worker;
   void ReleaseBindings();
+  // Enumerates and binds paths to channels; no handle is opened yet.
+  int Bind();
   void BindInterface(const HidInterface& device);
+  void OpenChannel(int channel);
   void StartWorker(bool reader, int channel);
   void ReaderLoop(int channel);
   void WriteDoneLoop(int channel);

@@ -12,7 +12,9 @@
 
 namespace tactra {
 
-// Written only by Open, and Open runs only while no worker runs.
+// The path is written by Bind, which runs only while no worker runs; the handles by
+// OpenChannel before the channel's own workers start, perhaps while other channels' workers run,
+// which touch only their own channel.
 struct Link::Channel {
   std::wstring path;                // empty while unbound
   std::unique_ptr<HidReader> read;  // null while unbound or when the open failed

@@ -22,9 +22,9 @@ class LinkStart {
   LinkStart(const LinkStart&) = delete;
   LinkStart& operator=(const LinkStart&) = delete;
 
-  // Starts on a thread of its own and returns once the devices are open, so that the window is
-  // made during the start's pauses rather than beside its opening; where no thread can be had,
-  // Finish starts instead.
+  // Starts on a thread of its own and returns once the devices are found and the first
+  // channel is open, so that the window is made during the start's pauses rather than beside
+  // that opening; where no thread can be had, Finish starts instead.
   void Begin();
   // Waits for a start under way, for a window that never came to Finish.
   void Wait();

@@ -32,7 +32,7 @@ TEST(Win32HidHostTest, EnumeratesTheHidClassAndAcceptsNoneOfTheSystemsDevices) {
     }
   }
   std::unique_ptr<HidHost> host = CreateWin32HidHost();
-  Link link(*host, ConsoleLinkConfig(), [](std::chrono::milliseconds) {});
+  Link link(*host, ConsoleLinkConfig(), [](auto, auto) {});
   EXPECT_FALSE(link.Start());
   EXPECT_EQ(link.GetLinkState(), kLinkNone);
   EXPECT_FALSE(link.HasDevices());
@@ -65,7 +65,7 @@ TEST(Win32HidHostTest, NoticeRegistrationSucceedsForAWindowOnly) {
   NoticeWindow window;
   ASSERT_NE(window.get(), nullptr);
   std::unique_ptr<HidHost> host = CreateWin32HidHost();
-  Link link(*host, ConsoleLinkConfig(), [](std::chrono::milliseconds) {});
+  Link link(*host, ConsoleLinkConfig(), [](auto, auto) {});
   auto registration = link.RegisterArrivalNotifications(window.get(), nullptr);
   EXPECT_NE(registration, nullptr);
   registration.reset();

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "device/link_start.h"
@@ -38,6 +40,53 @@ TEST(LinkStartTest, WorkersAndPausesFollowTheProgram) {
         std::this_thread::sleep_for(milliseconds(1));
       }
       EXPECT_EQ(frame[channel]->ReadStarts() > 0, reads) << channel;
+    }
+  }
+}
+
+// Only the first worker channel opens before the pauses (and before the window is made, at the
+// opened hook); each further one opens within the pause before its workers start, the channels
+// without workers within the last. Each pause runs its full length from its workers' start, also
+// after an opening that took longer than the pause before it.
+TEST(LinkStartTest, ChannelsOpenWithinThePausesWhichKeepTheirLength) {
+  struct Case {
+    const char* name;
+    LinkConfig config;
+    int slowChannel;  // each of its opens takes three pauses (-1: none)
+    std::string steps;
+  };
+  LinkConfig quick = CalibrationLinkConfig();
+  quick.workerPause = milliseconds(20);
+  const Case cases[] = {
+      {"console", ConsoleLinkConfig(), -1, "33o44p55p001122p"},
+      {"calibration program", CalibrationLinkConfig(), -1, "00o22p44p113355p"},
+      {"a slow opening", quick, 2, "00o22p44p113355p"},
+  };
+  for (const Case& c : cases) {
+    FakeHidHost host;
+    host.AddFrame(L"frame", c.config);
+    std::mutex mutex;
+    std::string steps;  // a channel's digit at each open, o at the opened hook, p at each pause
+    const auto note = [&](char step) {
+      std::lock_guard<std::mutex> lock(mutex);
+      steps += step;
+    };
+    host.onOpen = [&](const std::wstring& path) {
+      note(static_cast<char>(path.back()));
+      if (path.back() == L'0' + c.slowChannel) std::this_thread::sleep_for(3 * c.config.workerPause);
+    };
+    PauseLog log;
+    log.also = [&] { note('p'); };
+    Link link(host, c.config, log.sleeper());
+    link.SetOpenedHook([&] { note('o'); });
+    ASSERT_TRUE(link.Start()) << c.name;
+    EXPECT_EQ(steps, c.steps) << c.name;
+    EXPECT_EQ(host.LiveHandles(), 12) << c.name;
+    EXPECT_EQ(log.pauses, std::vector<milliseconds>(3, c.config.workerPause)) << c.name;
+    if (c.slowChannel >= 0) {
+      // The second pause began when its workers started, after the slow opening.
+      ASSERT_EQ(log.begun.size(), 3u);
+      EXPECT_GE(log.begun[1] - log.begun[0], 6 * c.config.workerPause) << c.name;
     }
   }
 }

@@ -16,20 +16,25 @@
 
 namespace tactra::test {
 
-// Records the pauses of Start instead of sleeping.
+// Records the pauses of Start instead of sleeping: each one's length and when it began; `also`
+// runs at each.
 struct PauseLog {
   std::mutex mutex;
   std::vector<std::chrono::milliseconds> pauses;
+  std::vector<std::chrono::steady_clock::time_point> begun;
+  std::function<void()> also;
   Sleeper sleeper() {
-    return [this](std::chrono::milliseconds d) {
+    return [this](std::chrono::steady_clock::time_point from, std::chrono::milliseconds length) {
       std::lock_guard<std::mutex> lock(mutex);
-      pauses.push_back(d);
+      pauses.push_back(length);
+      begun.push_back(from);
+      if (also) also();
     };
   }
 };
 
 inline Sleeper NoSleep() {
-  return [](std::chrono::milliseconds) {};
+  return [](std::chrono::steady_clock::time_point, std::chrono::milliseconds) {};
 }
 
 // A command report as the programs build it, zeroed to `length`: ID, code, N = 0, 0xFF; on the

@@ -225,6 +225,7 @@ std::vector<HidInterface> FakeHidHost::Enumerate() {
 
 std::shared_ptr<FakeInterface> FakeHidHost::FindToOpen(const std::wstring& path, bool reading) {
   counters_->openCalls.fetch_add(1);
+  if (onOpen) onOpen(path);
   std::shared_ptr<FakeInterface> device = Find(path);
   if (!device || (reading ? device->readOpenFails : device->writeOpenFails)) return nullptr;
   return device;

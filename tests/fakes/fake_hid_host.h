@@ -104,6 +104,10 @@ class FakeHidHost : public HidHost {
   void Unplug(const std::wstring& path);
   std::shared_ptr<FakeInterface> Find(const std::wstring& path) const;
 
+  // Called with the path of each open, either direction, before it is looked up; set before
+  // the link opens.
+  std::function<void(const std::wstring& path)> onOpen;
+
   // Calls the registered notice callback, as a host with a thread of its own would.
   void Fire(DeviceNotice notice, const std::wstring& path);
 

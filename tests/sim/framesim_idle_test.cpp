@@ -23,8 +23,8 @@ TEST(FramesimIdleTest, IdleSimulatorWithTwoProgramsAttachedUsesNoCpu) {
   ASSERT_NE(sim.port(), 0) << "tactra-framesim did not announce its port";
   std::unique_ptr<HidHost> host = CreateSimHidHost("127.0.0.1", sim.port());
   NoReplies owner;
-  Link console(*host, ConsoleLinkConfig(), [](milliseconds) {});
-  Link calibration(*host, CalibrationLinkConfig(), [](milliseconds) {});
+  Link console(*host, ConsoleLinkConfig(), [](auto, auto) {});
+  Link calibration(*host, CalibrationLinkConfig(), [](auto, auto) {});
   console.SetOwner(&owner);
   calibration.SetOwner(&owner);
   auto notices = console.RegisterArrivalNotifications(nullptr, [](DeviceNotice, const std::wstring&) {});

@@ -77,7 +77,7 @@ class NoticeLog {
   std::vector<std::pair<DeviceNotice, std::wstring>> notices_;
 };
 
-inline void NoSleep(std::chrono::milliseconds) {}
+inline void NoSleep(std::chrono::steady_clock::time_point, std::chrono::milliseconds) {}
 
 inline Bytes Command(uint8_t id, uint8_t code, Bytes payload = {}) {
   proto::ReportBuffer b;

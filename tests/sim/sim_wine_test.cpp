@@ -58,7 +58,7 @@ class SimWineTest : public ::testing::Test {
   uint16_t port_ = 0;
 };
 
-void NoSleep(std::chrono::milliseconds) {}
+void NoSleep(std::chrono::steady_clock::time_point, std::chrono::milliseconds) {}
 
 TEST_F(SimWineTest, EnumerationBindsChannelsAndCommandsRoundTrip) {
   std::unique_ptr<HidHost> host = CreateSimHidHostFromEnvironment();

@@ -543,7 +543,7 @@ TEST(VirtualFrameHostTest, ABridgeThatGoesAwayLeavesTheDevicesSilentUntilAnother
   EXPECT_TRUE(Eventually(
       [&] {
         // The console's table: its reply wait is short, so an attempt on the old devices ends soon.
-        Link link(*host, ConsoleLinkConfig(), [](std::chrono::milliseconds) {});
+        Link link(*host, ConsoleLinkConfig(), [](auto, auto) {});
         link.SetOwner(&owner);
         const bool answered = link.Start() && link.Transact(proto::kCalibrationChannel, command.data(),
                                                             proto::kCalibrationReportLength);

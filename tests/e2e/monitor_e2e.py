@@ -6,7 +6,8 @@ other at (0, 0), and tell Wine's X11 driver to use Xinerama: Wine then has \\\\.
 primary (1024 x 768), and \\\\.\\DISPLAY2 (800 x 600). The frame is mounted on the monitor the run
 should choose (the simulator's screen is that monitor's size) and its finger touches the crosshair
 of each target where the run drew it: a run laid out for another monitor's size would put its
-targets elsewhere on the frame, and the frame would receive another result.
+targets elsewhere on the frame, and the frame would receive another result. The console's page
+starts the program without arguments, and it finds the mapped monitor itself.
 
 The display number is TACTRA_E2E_MONITORS_DISPLAY, else the first free one from 150.
 """
@@ -16,7 +17,10 @@ import subprocess
 import sys
 import time
 
-from harness import Failure, Frame, check, colour_count, poll, run_scenarios, run_windows, screenshot
+from console_calibration import end_run
+from console_common import CAL, Started, close_with_escape, console_up, open_calibration_page
+from console_ids import IDC_CAL_START
+from harness import Frame, check, colour_count, poll, run_scenarios, run_windows, screenshot
 from kelvane_e2e import BUTTON_FILL, CURRENT_PEN, END, GET_MODE, BEGIN, OS_CLASS_UNDER_WINE, WRITE_RESULT, Kelvane
 
 MONITORS = {1: (1024, 768), 2: (800, 600)}
@@ -185,10 +189,33 @@ def scenario_primary(env):
     return run_on(env, 1)
 
 
+def scenario_console_start(env):
+    # The console starts the program without arguments: it finds the mapping itself.
+    add_mapping(env, FRAME_DIGITIZER, 2)
+    try:
+        with console_up(env, MODE, "manual") as (frame, console):
+            kelvane = Started("Kelvane.exe", frame.port)
+            try:
+                open_calibration_page(console, frame)
+                console.probe("click", CAL, str(IDC_CAL_START))
+                wid = kelvane.wait_window(lambda w, h, _: (w, h) == MONITORS[2], 20)
+                check(wid, "the program the console started does not cover monitor 2: %s" %
+                      [(w, h) for _, w, h, _ in kelvane.visible_windows()])
+                how = end_run(console, frame, kelvane, wid)
+                close_with_escape(console)
+                return "the console's start covered monitor 2 (ended by %s)" % how
+            finally:
+                for pid in kelvane.pids():
+                    os.kill(int(pid), 9)
+    finally:
+        drop_mappings(env)
+
+
 SCENARIOS = [
     ("the mapped monitor", scenario_mapped),
     ("the argument's monitor, Chinese", scenario_argument),
     ("the primary without a mapping", scenario_primary),
+    ("the console's start, mapped", scenario_console_start),
 ]
 
 

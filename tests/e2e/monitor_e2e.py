@@ -15,7 +15,6 @@ The display number is TACTRA_E2E_MONITORS_DISPLAY, else the first free one from 
 import os
 import subprocess
 import sys
-import time
 
 from console_calibration import end_run
 from console_common import CAL, Started, close_with_escape, console_up, open_calibration_page

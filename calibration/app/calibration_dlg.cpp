@@ -303,6 +303,13 @@ bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM, LPARAM, INT_PTR& re
     case WM_OPEN_CONVERSATION:
       OnOpenConversation();
       return true;
+    case WM_DPICHANGED:
+      // Moved onto a monitor of another scaling (the window is made on the primary): the run
+      // keeps covering its own monitor, at its pixels, rather than take the rectangle the system
+      // scales for it.
+      LayOut();
+      result = 0;
+      return true;
     default:
       return false;
   }

@@ -7,7 +7,8 @@ primary (1024 x 768), and \\\\.\\DISPLAY2 (800 x 600). The frame is mounted on t
 should choose (the simulator's screen is that monitor's size) and its finger touches the crosshair
 of each target where the run drew it: a run laid out for another monitor's size would put its
 targets elsewhere on the frame, and the frame would receive another result. The console's page
-starts the program without arguments, and it finds the mapped monitor itself.
+starts the program without arguments, and it finds the mapped monitor itself; tactractl's
+--monitor names one.
 
 The display number is TACTRA_E2E_MONITORS_DISPLAY, else the first free one from 150.
 """
@@ -15,6 +16,7 @@ The display number is TACTRA_E2E_MONITORS_DISPLAY, else the first free one from 
 import os
 import subprocess
 import sys
+import tempfile
 
 from console_calibration import end_run
 from console_common import CAL, Started, close_with_escape, console_up, open_calibration_page
@@ -210,11 +212,40 @@ def scenario_console_start(env):
         drop_mappings(env)
 
 
+def scenario_tool_start(env):
+    # The mapping names the primary; the tool's --monitor outweighs it.
+    add_mapping(env, FRAME_DIGITIZER, 1)
+    frame = Frame(env, MODE, touch="manual")
+    kelvane = Started("Kelvane.exe", frame.port)
+    try:
+        with tempfile.TemporaryFile() as said:
+            tool = env.wine("tactractl.exe", "calibration", "start", "--monitor", "2", "--json",
+                            env=env.transport.program_env(frame.port), stdout=said, stderr=subprocess.DEVNULL)
+            code = tool.wait(60)
+            said.seek(0)
+            out = said.read().decode("utf-8", "replace")
+        check(code == 0 and '"started":true' in out, "tactractl: exit code %d, %s" % (code, out.strip()))
+        wid = kelvane.wait_window(lambda w, h, _: (w, h) == MONITORS[2], 20)
+        check(wid, "the program tactractl started does not cover monitor 2: %s" %
+              [(w, h) for _, w, h, _ in kelvane.visible_windows()])
+        started = [kelvane.command_line(pid) for pid in kelvane.pids()]
+        check(len(started) == 1 and started[0][1:] == ["/monitor:2"], "started as %s" % started)
+        kelvane.key_to(wid, "Escape")
+        check(poll(lambda: not kelvane.pids(), 20), "the calibration program did not end")
+        return "tactractl calibration start --monitor 2 over a mapping to 1: %s" % started[0][1:]
+    finally:
+        for pid in kelvane.pids():
+            os.kill(int(pid), 9)
+        frame.stop()
+        drop_mappings(env)
+
+
 SCENARIOS = [
     ("the mapped monitor", scenario_mapped),
     ("the argument's monitor, Chinese", scenario_argument),
     ("the primary without a mapping", scenario_primary),
     ("the console's start, mapped", scenario_console_start),
+    ("tactractl's start, --monitor", scenario_tool_start),
 ]
 
 

@@ -34,9 +34,12 @@ constexpr std::array<std::array<Place, 2>, 9> kTargetPlaces{{
 
 }  // namespace
 
-RunLayout ComputeRunLayout(int screenW, int screenH, Extent target, Extent instruction, Extent countdown,
+RunLayout ComputeRunLayout(const ScreenRect& monitor, Extent target, Extent instruction, Extent countdown,
                            Extent ok, Extent cancel) {
+  const int screenW = monitor.width;
+  const int screenH = monitor.height;
   RunLayout layout;
+  layout.window = monitor;
   for (std::size_t i = 0; i < kTargetPlaces.size(); ++i) {
     const double left = Fraction(kTargetPlaces[i][0], screenW) - target.w / 2.0 + 0.5;
     const double top = Fraction(kTargetPlaces[i][1], screenH) - target.h / 2.0 + 0.5;
@@ -49,6 +52,15 @@ RunLayout ComputeRunLayout(int screenW, int screenH, Extent target, Extent instr
   layout.ok = {m - (3 * ok.w) / 2, y0 + ok.h};
   layout.cancel = {m + cancel.w / 2, y0 + cancel.h};
   return layout;
+}
+
+RunLayout ComputeRunLayout(int screenW, int screenH, Extent target, Extent instruction, Extent countdown,
+                           Extent ok, Extent cancel) {
+  return ComputeRunLayout(ScreenRect{0, 0, screenW, screenH}, target, instruction, countdown, ok, cancel);
+}
+
+Point OnScreen(const RunLayout& layout, Point inWindow) {
+  return {layout.window.left + inWindow.x, layout.window.top + inWindow.y};
 }
 
 std::array<Segment, 2> Crosshair(int w, int h) {

@@ -51,12 +51,16 @@ enum class StartOutcome { Started, FileNotFound, PathNotFound, BadFormat, Failed
 // What a failed start's system error code means to the page.
 StartOutcome StartOutcomeForError(uint32_t error);
 
-// Starts the calibration program from the console's own folder, without arguments.
+// Starts the calibration program from the console's own folder, without arguments unless a
+// monitor is set.
 class ProgramStarter {
  public:
   virtual ~ProgramStarter() = default;
   // The process when the outcome is Started, else null.
   virtual std::unique_ptr<StartedProcess> Start(StartOutcome& outcome) = 0;
+  // The monitor the starts that follow put the program on (N of \\.\DISPLAYN); nothing, as
+  // the console's page has it: the frame's own, which the program finds itself.
+  virtual void SetMonitor(std::optional<int> /*monitor*/) {}
 };
 
 // A message with a fixed text, owned by the main window, the program's name as its caption.

@@ -32,7 +32,9 @@ const char* const kUsage =
     "  calibration export FILE                the frame's calibration into a calibration file\n"
     "  calibration import FILE                a calibration file onto the frame\n"
     "  calibration restore-factory            the frame's factory calibration\n"
-    "  calibration start [--wait]             starts the calibration program beside this tool\n"
+    "  calibration start [--wait] [--monitor N]\n"
+    "                                         starts the calibration program beside this tool, on\n"
+    "                                         monitor N (\\\\.\\DISPLAYN) or else the frame's own\n"
     "  backup FILE                            information, settings and calibration into one file\n"
     "  restore FILE [--settings] [--calibration]\n"
     "                                         writes a backup to the frame (all parts unless named)\n"
@@ -131,6 +133,28 @@ bool ParseProgramsSet(const std::vector<std::string>& a, Command& c, std::string
   return true;
 }
 
+// calibration start [--wait] [--monitor N], the options in either order, each once.
+bool ParseStart(const std::vector<std::string>& a, Command& c, std::string& error) {
+  for (std::size_t i = 2; i < a.size(); ++i) {
+    if (a[i] == "--wait" && !c.wait) {
+      c.wait = true;
+    } else if (a[i] == "--monitor" && !c.monitor) {
+      const std::string n = i + 1 < a.size() ? a[++i] : "";
+      const bool digits =
+          !n.empty() && n.size() <= 4 && n.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits || std::stoi(n) == 0) {
+        error = "--monitor " + n + " is not valid: N is the number of a display, 1 or more";
+        return false;
+      }
+      c.monitor = std::stoi(n);
+    } else {
+      error = "\"" + a[i] + "\" is not expected here";
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<Command> ParseCommand(const std::vector<std::string>& given, std::string& error) {
@@ -186,8 +210,7 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& given, std::
       ok = count(2);
     } else if (is(1, "start")) {
       c.verb = Verb::Start;
-      c.wait = is(2, "--wait");
-      ok = count(c.wait ? 3 : 2);
+      ok = ParseStart(a, c, error);
     } else {
       error = "\"calibration " + a[1] + "\" is not a command";
       ok = false;
@@ -388,6 +411,7 @@ class WatchingStarter : public console::ProgramStarter {
     started = std::shared_ptr<console::StartedProcess>(std::move(process));
     return std::make_unique<Shared>(started);
   }
+  void SetMonitor(std::optional<int> monitor) override { inner_.SetMonitor(monitor); }
   std::shared_ptr<console::StartedProcess> started;
 
  private:
@@ -768,6 +792,7 @@ class Runner {
   }
 
   Verdict Start(Json& out) {
+    s().starter().SetMonitor(c_.monitor);
     Verdict v = s().Act(console::kTabCalibration, [&] { s().calibration().StartCalibrationProgram(); });
     if (!v.ok()) return v;
     out = Json::Object();

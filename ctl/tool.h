@@ -51,6 +51,7 @@ struct Command {
   std::optional<int> option;         // calibration set: 0..3
   std::wstring file;                 // export, import, backup, restore
   bool wait = false;                 // calibration start
+  std::optional<int> monitor;        // calibration start: N of \\.\DISPLAYN
   bool restoreSettings = true;
   bool restoreCalibration = true;
   std::optional<int> language;  // programs set

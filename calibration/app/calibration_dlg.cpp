@@ -22,14 +22,15 @@ constexpr int kTextHeight = 24;
 }  // namespace
 
 CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
-                                 std::unique_ptr<HidHost> host)
+                                 std::unique_ptr<HidHost> host, const ScreenRect& monitor)
     : ProgramWindow(resources, IDD_CALIBRATION, IDR_MAINFRAME),
       messages_(messages),
       settings_(settings),
       host_(std::move(host)),
       link_(*host_, CalibrationLinkConfig()),
       linkStart_(link_, *this, [this] { return link_.Start(); }),
-      run_(link_, *this, messages, *this) {}
+      run_(link_, *this, messages, *this),
+      monitor_(monitor) {}
 
 CCalibrationDlg::~CCalibrationDlg() {
   // The window normally ended the link already; this covers a dialog that never opened.
@@ -122,17 +123,15 @@ void CCalibrationDlg::OnOpenConversation() {
 }
 
 void CCalibrationDlg::LayOut() {
-  const int w = GetSystemMetrics(SM_CXSCREEN);
-  const int h = GetSystemMetrics(SM_CYSCREEN);
-  SetWindowPos(hwnd(), nullptr, 0, 0, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
-
   auto extent = [this](int id) {
     const SIZE s = ui::ItemSize(hwnd(), id);
     return Extent{s.cx, s.cy};
   };
   const Extent target = extent(IDC_TARGET_CENTRE);
-  const RunLayout layout = ComputeRunLayout(w, h, target, extent(IDC_INSTRUCTION), extent(IDC_COUNTDOWN),
+  const RunLayout layout = ComputeRunLayout(monitor_, target, extent(IDC_INSTRUCTION), extent(IDC_COUNTDOWN),
                                             extent(IDOK), extent(IDCANCEL));
+  SetWindowPos(hwnd(), nullptr, layout.window.left, layout.window.top, layout.window.width,
+               layout.window.height, SWP_NOZORDER | SWP_NOACTIVATE);
   for (int slot = 0; slot < kTargetSlots; ++slot) {
     if (HWND item = Item(IDC_TARGET_CENTRE + slot)) {
       SetWindowPos(item, nullptr, layout.targets[slot].x, layout.targets[slot].y, target.w, target.h,
@@ -303,6 +302,13 @@ bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM, LPARAM, INT_PTR& re
       return true;
     case WM_OPEN_CONVERSATION:
       OnOpenConversation();
+      return true;
+    case WM_DPICHANGED:
+      // Moved onto a monitor of another scaling (the window is made on the primary): the run
+      // keeps covering its own monitor, at its pixels, rather than take the rectangle the system
+      // scales for it.
+      LayOut();
+      result = 0;
       return true;
     default:
       return false;

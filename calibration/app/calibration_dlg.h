@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "calibration/run.h"
+#include "calibration/run_layout.h"
 #include "common/settings_store.h"
 #include "common/win32/handles_win32.h"
 #include "common/win32/message_box_win32.h"
@@ -38,9 +39,9 @@ constexpr UINT kBlinkPeriodMs = 500;
 
 class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComputer, private LinkOwner {
  public:
-  // `host` is the one ChooseHidHost gives: never null.
+  // `host` is the one ChooseHidHost gives: never null. The run covers `monitor`.
   CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
-                  std::unique_ptr<HidHost> host);
+                  std::unique_ptr<HidHost> host, const ScreenRect& monitor);
   ~CCalibrationDlg() override;
   // Before the window is made: the link starts meanwhile, on a thread of its own.
   void BeginLinkStart() { linkStart_.Begin(); }
@@ -105,6 +106,7 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   ui::WindowTasks tasks_{WM_WINDOW_TASKS};
   ui::WindowTasks noticeTasks_{WM_NOTICE_TASKS};
 
+  ScreenRect monitor_;
   int osClass_ = 0;
   int orientation_ = 0;
   bool closing_ = false;

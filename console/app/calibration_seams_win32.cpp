@@ -120,6 +120,7 @@ std::unique_ptr<StartedProcess> ProgramStarterWin32::Start(StartOutcome& outcome
   // which program runs.
   const std::wstring path = folder + kCalibrationProgram;
   std::wstring commandLine = L"\"" + path + L"\"";
+  if (monitor_) commandLine += L" /monitor:" + std::to_wstring(*monitor_);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;

@@ -34,10 +34,15 @@ class FileAccessWin32 : public FileAccess {
   unsigned serial_ = 0;
 };
 
-// Kelvane.exe from the console's own folder, by full path, without arguments.
+// Kelvane.exe from the console's own folder, by full path, without arguments but /monitor:N when
+// a monitor is set.
 class ProgramStarterWin32 : public ProgramStarter {
  public:
   std::unique_ptr<StartedProcess> Start(StartOutcome& outcome) override;
+  void SetMonitor(std::optional<int> monitor) override { monitor_ = monitor; }
+
+ private:
+  std::optional<int> monitor_;
 };
 
 // A message box owned by the main window, the program's name as its caption.

@@ -46,8 +46,10 @@ class FakeStarter : public console::ProgramStarter {
     };
     return std::make_unique<Process>(exitCode);
   }
+  void SetMonitor(std::optional<int> m) override { monitor = m; }
   std::optional<uint32_t> exitCode;  // nothing: the program is not there
   int starts = 0;
+  std::optional<int> monitor;  // as set before the last start
 };
 
 // The value text of `key` in the frame's dump (an object, a number or a string).
@@ -231,6 +233,12 @@ TEST(CtlFrameTest, BadInputSendsNothing) {
       {"calibration", "import", "missing.ini"},
       {"calibration", "import", "short.ini"},
       {"calibration", "start", "--later"},
+      {"calibration", "start", "--monitor"},
+      {"calibration", "start", "--monitor", "0"},
+      {"calibration", "start", "--monitor", "x"},
+      {"calibration", "start", "--monitor", "-1"},
+      {"calibration", "start", "--monitor", "2", "--monitor", "3"},
+      {"calibration", "start", "--wait", "--wait"},
       {"calibration", "erase"},
       {"restore", "bad.json"},
       {"restore", "broken.json"},
@@ -381,6 +389,33 @@ TEST(CtlFrameTest, StartWaitsForTheRunAndSaysHowItEnded) {
     EXPECT_EQ(tool.starter.starts, 1);
     if (c.ended)
       EXPECT_NE(out.out.find(std::string("\"ended\":\"") + c.ended + "\""), std::string::npos) << out.out;
+  }
+}
+
+TEST(CtlFrameTest, StartPutsTheProgramOnTheMonitorGiven) {
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<int> monitor;
+    bool waited;
+  };
+  const Case cases[] = {
+      {{"calibration", "start"}, std::nullopt, false},
+      {{"calibration", "start", "--monitor", "2"}, 2, false},
+      {{"calibration", "start", "--monitor", "12", "--wait"}, 12, true},
+      {{"calibration", "start", "--wait", "--monitor", "1"}, 1, true},
+  };
+  ServedFrame frame;
+  for (const Case& c : cases) {
+    Tool tool(frame);
+    tool.starter.exitCode = 0u;
+    tool.starter.monitor = 99;  // whatever came before is replaced
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    const ToolOutput out = tool.Run(args);
+    EXPECT_EQ(out.exitCode, kExitDone) << out.err;
+    EXPECT_EQ(tool.starter.starts, 1);
+    EXPECT_EQ(tool.starter.monitor, c.monitor) << c.args.size();
+    EXPECT_EQ(out.out.find("\"ended\":\"kept\"") != std::string::npos, c.waited) << out.out;
   }
 }
 

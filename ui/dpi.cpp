@@ -1,26 +1,8 @@
 #include "ui/dpi.h"
 
+#include "ui/scopes.h"
+
 namespace tactra::ui {
-
-namespace {
-
-// A window DC, released with its window.
-class WindowDc {
- public:
-  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-  ~WindowDc() {
-    if (dc_) ReleaseDC(window_, dc_);
-  }
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HWND window_;
-  HDC dc_;
-};
-
-}  // namespace
 
 int WindowDpi(HWND window) {
   // Looked up at run time: older systems (and Wine, which says it is Windows 7) may lack it.

@@ -1,6 +1,6 @@
-// Scopes of the dialogs' drawing and timing: an object selected into a DC, one WM_PAINT, a
-// window timer, the hidden mouse cursor. Each undoes what it did exactly once and cannot be
-// copied. The owners of handles are in common/win32/handles_win32.h.
+// Scopes of the dialogs' drawing and timing: an object selected into a DC, a window's DC,
+// one WM_PAINT, a window timer, the hidden mouse cursor. Each undoes what it did exactly once
+// and cannot be copied. The owners of handles are in common/win32/handles_win32.h.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +20,22 @@ class SelectGuard {
  private:
   HDC dc_;
   HGDIOBJ previous_;
+};
+
+// A window's device context (GetDC), released with its window.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+  ~WindowDc() {
+    if (dc_) ReleaseDC(window_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
 };
 
 // BeginPaint .. EndPaint of one WM_PAINT.

@@ -5,6 +5,7 @@ pages show of the simulated frame, and the steps every page's scenarios take.
 
 import contextlib
 import os
+import subprocess
 import time
 
 from console_ids import (IDC_CAL_APPLY, IDC_CAL_EXPORT, IDC_CAL_FACTORY, IDC_CAL_IMPORT, IDC_CAL_MODE_2,
@@ -353,6 +354,16 @@ def apply_config(console, frame, writes):
     # The page shows nothing new after Apply: a write too many would come within this pause.
     time.sleep(0.5)
     return frame.received(SETTINGS_CHANNEL)[before:]
+
+
+def window_box(console):
+    """(x, y, w, h) of the console's main window on the screen, its title bar included."""
+    wid = console.wait_window(lambda w, h, _: w > 300 and h > 300, 10)
+    check(wid, "no console window (%s)" % console.state())
+    geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wid], capture_output=True, text=True,
+                              check=True).stdout
+    fields = dict(line.split("=", 1) for line in geometry.split())
+    return tuple(int(fields[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
 
 def close_with_escape(console):

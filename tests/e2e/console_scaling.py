@@ -21,7 +21,7 @@ import sys
 import time
 
 from console_common import (CONFIG_READS, FACTORY_SHOWN, Console, config_shown, info_shows_frame,
-                            open_calibration_page, open_tab, reset_registry, when_shown)
+                            open_calibration_page, open_tab, reset_registry, when_shown, window_box)
 from console_ids import CONSOLE_MODULE_EN, CONSOLE_MODULE_ZH, IDC_STATUS
 from harness import WINESERVER, Failure, Frame, check, run_scenarios, screenshot, tools_present
 
@@ -158,15 +158,6 @@ def set_scaling(env, dpi):
     env.reg_add_dword(DESKTOP, "LogPixels", dpi)
     subprocess.run([WINESERVER, "-k"], env=env.base, check=False)
     subprocess.run([WINESERVER, "-w"], env=env.base, check=False, timeout=60)
-
-
-def window_box(console):
-    wid = console.wait_window(lambda w, h, _: w > 300 and h > 300, 10)
-    check(wid, "no console window (%s)" % console.state())
-    geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wid], capture_output=True, text=True,
-                              check=True).stdout
-    fields = dict(line.split("=", 1) for line in geometry.split())
-    return tuple(int(fields[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
 
 def picture(env, console, name):

@@ -14,7 +14,7 @@ import sys
 import time
 
 from console_common import (CONFIG_READS, FACTORY_SHOWN, INFO_REQUESTS, Console, config_shown, info_shows_frame,
-                            open_calibration_page, open_tab, reset_registry, when_shown)
+                            open_calibration_page, open_tab, reset_registry, when_shown, window_box)
 from console_ids import IDC_OPT_CHINESE, IDC_OPT_ENGLISH
 from harness import Frame, check, run_scenarios, screenshot
 from kelvane_e2e import BUTTON_FILL, CURRENT_PEN, SCREEN, WRITE_RESULT, Kelvane, wait_colour
@@ -46,16 +46,6 @@ def small_png(source, name, crop=None, scale=None):
              "PNG8:" + path]
     subprocess.run(argv, check=True, timeout=60)
     return path
-
-
-def window_box(console):
-    """(x, y, w, h) of the console's main window on the screen, its title bar included."""
-    wid = console.wait_window(lambda w, h, _: w > 300 and h > 300, 10)
-    check(wid, "no console window (%s)" % console.state())
-    geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wid], capture_output=True, text=True,
-                              check=True).stdout
-    fields = dict(line.split("=", 1) for line in geometry.split())
-    return tuple(int(fields[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
 
 def options_shown(console, language):

@@ -403,21 +403,7 @@ std::wstring WindowText(HWND window) {
   return text;
 }
 
-// A window's device context, released when it goes out of scope.
-class WindowDc {
- public:
-  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-  ~WindowDc() {
-    if (dc_) ReleaseDC(window_, dc_);
-  }
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HWND window_;
-  HDC dc_;
-};
+using ui::WindowDc;
 
 // Text extent with the control's own font; `width` > 0 wraps words at that width.
 SIZE TextExtent(HWND control, const std::wstring& text, int width) {

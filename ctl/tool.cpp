@@ -47,9 +47,10 @@ const char* const kUsage =
     "cfg21.enabled, cfg21.a (3 5 10 20 30 45 60 90 120 180), cfg21.b (100 200 300 500 750 1000 1500 2000).\n"
     "\n"
     "--json prints one JSON object on standard output. Errors go to standard error.\n"
-    "Exit codes: 0 done; 1 the frame refused or did not answer, or a file or setting was not\n"
-    "written; 2 bad usage or input (nothing was sent); 3 no frame; 4 the calibration program\n"
-    "could not start, or (with --wait) its run was abandoned, timed out or refused.\n";
+    "Exit codes: 0 done; 1 the frame refused (also a command of the calibration run) or did not\n"
+    "answer, or a file or setting was not written; 2 bad usage or input (nothing was sent); 3 no\n"
+    "frame (also gone during the run); 4 the calibration program could not start, or (with --wait)\n"
+    "its run was abandoned or timed out.\n";
 
 namespace {
 
@@ -815,7 +816,7 @@ class Runner {
         {RunEnd::NoFrame, "no frame", kExitNoFrame},
         {RunEnd::TimedOut, "timed out", kExitCalibrationFailed},
         {RunEnd::Removed, "removed", kExitNoFrame},
-        {RunEnd::Refused, "refused", kExitCalibrationFailed},
+        {RunEnd::Refused, "refused", kExitFrameFailed},
         {RunEnd::NotRun, "not run", kExitCalibrationFailed},
     };
     out.Set("exit_code", Json::Number(*code));

@@ -373,7 +373,7 @@ TEST(CtlFrameTest, StartWaitsForTheRunAndSaysHowItEnded) {
       {1u, true, kExitCalibrationFailed, "abandoned"},
       {3u, true, kExitCalibrationFailed, "timed out"},
       {4u, true, kExitNoFrame, "removed"},
-      {5u, true, kExitCalibrationFailed, "refused"},
+      {5u, true, kExitFrameFailed, "refused"},
       {1u, false, kExitDone, nullptr},
       {std::nullopt, false, kExitCalibrationFailed, nullptr},
   };

@@ -23,11 +23,11 @@ from console_common import (CONFIG_READS, FACTORY_SHOWN, FACTORY_WRITES, FRAME_I
                             settings_report, wine_version)
 from console_ids import (IDC_CFG_21_B, IDC_INFO_COUNT_A, IDC_INFO_LIST_A, IDC_INFO_LIST_B, IDC_INFO_TEXT_F2,
                          IDC_INFO_TEXT_F3, IDC_INFO_TEXT_F4, IDC_INFO_TEXT_F5, IDC_INFO_VALUE_01)
-from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, WINE, Failure, Frame, check, poll, run_scenarios,
-                     tools_present, wait_until, windows_path)
+from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, WINE, Failure, Frame, check,
+                     compare_across_transports, poll, run_scenarios, tools_present, windows_path)
 from kelvane_e2e import BEGIN, BUTTON_FILL, END, GET_MODE, WRITE_RESULT, wait_colour
 
-TOOL = "tactractl.exe"
+TOOL, NATIVE_TOOL = "tactractl.exe", "tactractl"
 # The tool names a mode by its number of targets; the frame by its code.
 TARGETS = {2: 4, 3: 5, 4: 9}
 # The exit codes the tool gives.
@@ -62,12 +62,14 @@ class Result:
         return "%s: exit %d, out %r, err %r" % (" ".join(self.argv), self.code, out, self.err.strip())
 
 
-def tactractl(env, port, *argv, timeout=90):
-    """Runs the tool to its end against the frame served on `port` (None: no frame). Its output
-    goes through files: a Wine process may hand its handles on to the prefix's services."""
+def tactractl(env, port, *argv, timeout=90, native=False):
+    """Runs the tool (or its native build) to its end against the frame served on `port` (None: no
+    frame). Its output goes through files: a Wine process may hand its handles on to the prefix's
+    services."""
     argv = [str(a) for a in argv]
+    command = [os.path.join(env.native_bin, NATIVE_TOOL)] if native else [WINE, TOOL]
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run([WINE, TOOL, *argv], cwd=env.bin, env=env.transport.program_env(port), stdout=out,
+        code = subprocess.run(command + argv, cwd=env.bin, env=env.transport.program_env(port), stdout=out,
                               stderr=err, timeout=timeout).returncode
         out.seek(0)
         err.seek(0)
@@ -151,11 +153,13 @@ def frame_for_tool(env, mode=3, **frame_args):
 class Row:
     """A run of the tool in a table: its arguments, the exit code it must end with, the reports the
     frame must receive meanwhile (None: not checked), a check of its JSON and the frame's dump
-    afterwards (a complaint or None), the fault the frame has meanwhile ((code, kind) or None), and
-    where the tool is known to disagree with what it should do, the note that says so."""
+    afterwards (a complaint or None), the fault the frame has meanwhile ((code, kind) or None),
+    where the tool is known to disagree with what it should do, the note that says so, and whether
+    the native build runs instead."""
 
-    def __init__(self, argv, code, sent=None, after=None, fault=None, known=None):
+    def __init__(self, argv, code, sent=None, after=None, fault=None, known=None, native=False):
         self.argv, self.code, self.sent, self.after, self.fault, self.known = argv, code, sent, after, fault, known
+        self.native = native
 
 
 def run_table(env, frame, table, findings=None):
@@ -168,7 +172,7 @@ def run_table(env, frame, table, findings=None):
             frame.ctl("fault", *row.fault)
         mark = frame.mark()
         try:
-            result = tactractl(env, frame.port, *row.argv)
+            result = tactractl(env, frame.port, *row.argv, native=row.native)
         finally:
             if row.fault:
                 frame.ctl("fault", row.fault[0], "none")
@@ -223,13 +227,17 @@ def scenario_every_command(env):
                           cfg16={"enabled": 1, "value": 12}, cfg17={"a": 5, "b": 3, "c": 5, "d": 5},
                           cfg21={"enabled": 1, "a": 180, "b": 2000})
 
-        def kept_read_apply(r, d):
-            if expected_config(d["settings"]) != read_apply:
-                return "the frame holds %s" % d["settings"]
-            return config_is(read_apply)(r, d)
+        def kept_config(expected):
+            def after(r, d):
+                if expected_config(d["settings"]) != expected:
+                    return "the frame holds %s" % d["settings"]
+                return config_is(expected)(r, d)
+            return after
+
+        kept_read_apply = kept_config(read_apply)
 
         def back_to_factory(r, d):
-            if d["settings"] != factory["settings"]:
+            if settings_part(d) != settings_part(factory):
                 return "the frame holds %s" % d["settings"]
             return config_is(factory_config)(r, d)
 
@@ -275,7 +283,9 @@ def scenario_every_command(env):
              CONFIG_PAGE_READS + [settings_report(0x81, [2])] + CONFIG_PAGE_READS, back_to_factory),
             # Only the values named change: the others are written as the frame told them.
             (["--json", "config", "set", "cfg17.b=1", "cfg21.b=100"], DONE,
-             CONFIG_PAGE_READS + factory_writes_with({0x17: [3, 1, 5, 5], 0x21: [1, 0, 30, 0, 100]}), None),
+             CONFIG_PAGE_READS + factory_writes_with({0x17: [3, 1, 5, 5], 0x21: [1, 0, 30, 0, 100]}),
+             kept_config(dict(factory_config, cfg17={"a": 3, "b": 1, "c": 5, "d": 5},
+                              cfg21={"enabled": 1, "a": 30, "b": 100}))),
             (["--json", "calibration"], DONE, CAL_PAGE_READS, calibration_is(3, 0)),
             # The page's Apply writes the option and then the mode, both as the page holds them.
             (["--json", "calibration", "set", "option=2"], DONE,
@@ -297,7 +307,21 @@ def scenario_every_command(env):
         ])
         with open(hand, "rb") as f:
             check(f.read() == HAND_FILE, "the imported file was changed")
-    return "%d commands: the console's reports, JSON as the frame holds" % runs
+        same = compare_across_transports(env, "tactractl-every-command", [r for _, r in frame.since(0)],
+                                         os.path.join(env.bin, TOOL))
+        # The native build, over the simulator host only, builds the same reports and JSON.
+        native = ""
+        if env.transport.name == "sim" and os.access(os.path.join(env.native_bin, NATIVE_TOOL), os.X_OK):
+            native = "; native build alike in %d" % run_table(env, frame, [
+                Row(["--json", "info"], DONE, INFO_READS, info, native=True),
+                Row(["--json", "config", "defaults"], DONE,
+                    CONFIG_PAGE_READS + [settings_report(0x81, [2])] + CONFIG_PAGE_READS, back_to_factory, native=True),
+                Row(["--json", "config", "set"] + READ_APPLY_CHANGES, DONE,
+                    CONFIG_PAGE_READS + config_writes(READ_APPLY_WRITES), kept_read_apply, native=True),
+                Row(["--json", "calibration", "set", "mode=5", "option=0"], DONE,
+                    CAL_PAGE_READS + [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 0])[1], mode5], calibration_is(3, 0),
+                    native=True)])
+    return "%d commands: the console's reports, JSON as the frame holds%s%s" % (runs, native, same and "; " + same)
 
 
 def scenario_programs(env):
@@ -380,7 +404,7 @@ def scenario_exit_codes(env):
                 return lambda r, d: d[key] != value and "the frame holds %s %s" % (key, d[key])
 
             def settings_kept(r, d):
-                return d["settings"] != factory["settings"] and "the frame holds %s" % d["settings"]
+                return settings_part(d) != settings_part(factory) and "the frame holds %s" % d["settings"]
 
             findings = []
             run_table(env, frame, [

@@ -286,6 +286,10 @@ def scenario_every_command(env):
              CONFIG_PAGE_READS + factory_writes_with({0x17: [3, 1, 5, 5], 0x21: [1, 0, 30, 0, 100]}),
              kept_config(dict(factory_config, cfg17={"a": 3, "b": 1, "c": 5, "d": 5},
                               cfg21={"enabled": 1, "a": 30, "b": 100}))),
+            # Switched on, its values are those the page shows for it until the user chooses.
+            (["--json", "config", "set", "cfg15.enabled=1"], DONE,
+             CONFIG_PAGE_READS + factory_writes_with({0x17: [3, 1, 5, 5], 0x21: [1, 0, 30, 0, 100],
+                                                      0x15: [1, 5, 0x0B, 0xB8]}), None),
             (["--json", "calibration"], DONE, CAL_PAGE_READS, calibration_is(3, 0)),
             # The page's Apply writes the option and then the mode, both as the page holds them.
             (["--json", "calibration", "set", "option=2"], DONE,
@@ -389,6 +393,8 @@ def scenario_exit_codes(env):
                      (["config", "set", "cfg21.a=4"], BAD_INPUT, []),
                      (["config", "set", "cfg99=1"], BAD_INPUT, []),
                      (["config", "set", "cfg12.a"], BAD_INPUT, []),
+                     # A value behind a switch the frame left off: refused after the read.
+                     (["config", "set", "cfg15.level=2"], BAD_INPUT, CONFIG_PAGE_READS),
                      (["calibration", "set", "mode=6"], BAD_INPUT, []),
                      (["calibration", "set", "option=4"], BAD_INPUT, []),
                      (["calibration", "import", windows_path(edited)], BAD_INPUT, []),
@@ -492,13 +498,31 @@ def scenario_backup_restore(env):
         with frame_for_tool(env, 3) as second:
             own = second.dump()
             check(settings_part(own) != settings_part(original) and own["record"] != original["record"], "the same frames")
+            # The settings alone where the page has no first setting (later Windows): it stays the
+            # second frame's, and the rest is read and written as the console's page does there.
+            with wine_version(env, "win10"):
+                mark = second.mark()
+                result = tactractl(env, second.port, "--json", "restore", windows_path(backup), "--settings")
+                check(result.code == DONE and result.json == {"settings": True, "calibration": False}, str(result))
+                sent = received(second, mark)
+                expected = CONFIG_PAGE_READS[1:] + apply_writes(content["settings"])[1:]
+                check(sent == expected, "the later-Windows restore sent %s, not %s" % (hexes(sent), hexes(expected)))
+                first_setting = tactractl(env, second.port, "config", "set", "cfg11=1")
+            now = second.dump()
+            check(settings_part(now) == dict(settings_part(original), cfg11=own["settings"]["cfg11"]),
+                  "settings restored on later Windows as %s" % settings_part(now))
+            check(calibration_part(now) == calibration_part(own), "a settings restore changed the calibration")
+            check(first_setting.code == BAD_INPUT and received(second, mark + len(sent)) == [],
+                  "the first setting on later Windows: %s" % first_setting)
+            settings_before = settings_part(now)
+
             mark = second.mark()
             result = tactractl(env, second.port, "--json", "restore", windows_path(backup), "--calibration")
             check(result.code == DONE and result.json == {"settings": False, "calibration": True}, str(result))
             now = second.dump()
             check(calibration_part(now) == calibration_part(original), "calibration restored as %s" %
                   (calibration_part(now),))
-            check(settings_part(now) == settings_part(own), "settings changed by a calibration restore: %s" % now["settings"])
+            check(settings_part(now) == settings_before, "settings changed by a calibration restore: %s" % now["settings"])
             restore_calibration = [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 2])[1], report(CAL_CHANNEL, [6, 0x02, 1, 4])[1],
                                    report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))[1]]
             sent = received(second, mark)
@@ -525,7 +549,7 @@ def scenario_backup_restore(env):
             check(sent == INFO_READS + CONFIG_PAGE_READS + CAL_PAGE_READS, "the backup sent %s" % hexes(sent))
             with open(four, encoding="utf-8") as f:
                 check(json.load(f)["calibration"]["record"] is None, "a record in a four-target backup")
-    return "settings, mode, option and record carried over; calibration alone; no record in four targets"
+    return "settings, mode, option and record carried over; each part alone; no record in four targets"
 
 
 def scenario_beside_console(env):

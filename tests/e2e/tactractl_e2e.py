@@ -62,14 +62,14 @@ class Result:
         return "%s: exit %d, out %r, err %r" % (" ".join(self.argv), self.code, out, self.err.strip())
 
 
-def tactractl(env, port, *argv, timeout=90, native=False):
+def tactractl(env, port, *argv, timeout=90, native=False, cwd=None):
     """Runs the tool (or its native build) to its end against the frame served on `port` (None: no
     frame). Its output goes through files: a Wine process may hand its handles on to the prefix's
     services."""
     argv = [str(a) for a in argv]
-    command = [os.path.join(env.native_bin, NATIVE_TOOL)] if native else [WINE, TOOL]
+    command = [os.path.join(env.native_bin, NATIVE_TOOL)] if native else [WINE, os.path.join(env.bin, TOOL)]
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run(command + argv, cwd=env.bin, env=env.transport.program_env(port), stdout=out,
+        code = subprocess.run(command + argv, cwd=cwd or env.bin, env=env.transport.program_env(port), stdout=out,
                               stderr=err, timeout=timeout).returncode
         out.seek(0)
         err.seek(0)
@@ -170,6 +170,7 @@ def run_table(env, frame, table, findings=None):
         row = row if isinstance(row, Row) else Row(*row)
         if row.fault:
             frame.ctl("fault", *row.fault)
+            check(frame.dump()["faults"], "the frame did not take the fault %s" % (row.fault,))
         mark = frame.mark()
         try:
             result = tactractl(env, frame.port, *row.argv, native=row.native)
@@ -625,14 +626,24 @@ def scenario_calibration_start(env):
             check(sum(1 for c, _ in frame.calibration_commands() if c == BEGIN) == runs + 1, "not one run")
             ends.append(expected[0])
 
-        # Without --wait: the tool ends once the program has started; the run goes on.
-        result = tactractl(env, frame.port, "--json", "calibration", "start")
+        # Without --wait: the tool ends once the program has started; the run goes on, and the
+        # tool still answers beside it.
+        result = tactractl(env, frame.port, "--json", "calibration", "start", cwd=env.artifacts)
         check(result.code == DONE and result.json == {"started": True}, str(result))
         wid = kelvane.wait_window(full_screen, 30)
         check(wid, "the calibration program did not start")
+        if env.transport.name == "sim":
+            # From the tool's own folder, whatever the current directory.
+            started = [kelvane.command_line(pid) for pid in kelvane.pids()]
+            expected = windows_path(os.path.join(env.bin, "Kelvane.exe")).lower()
+            check(len(started) == 1 and started[0][0].lower() == expected, "started as %s" % started)
+        result = tactractl(env, frame.port, "--json", "info")
+        check(result.code == DONE and result.json == EXPECTED_INFO, "beside the run: %s" % result)
         kelvane.key_to(wid, "Escape")
         check(poll(lambda: not kelvane.wait_window(full_screen, 0), 20), "the calibration program stayed")
-    return "--wait: %s, then started without waiting" % ", ".join(ends)
+        ended = [c for c, _ in frame.calibration_commands()][-1:]
+        check(ended == [END], "the run beside the tool did not end with CMD_CAL_END: %s" % ended)
+    return "--wait: %s, then started without waiting and the tool beside it" % ", ".join(ends)
 
 
 SCENARIOS = [

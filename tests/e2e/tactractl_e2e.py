@@ -15,7 +15,6 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 
 from console_common import (CONFIG_READS, FACTORY_SHOWN, FACTORY_WRITES, FRAME_INFO, GLOBAL, HAND_FILE, INFO_REQUESTS,
                             RUN, STARTUP, Console, Started, calibration_file, check_no_box, close_with_escape,
@@ -89,7 +88,8 @@ def expected_config(settings):
         on = values["enabled"] == 1
         return dict({"enabled": values["enabled"]}, **{n: values[n] if on else None for n in names})
     return {"cfg11": settings["cfg11"], "cfg12": dict(zip("abc", settings["cfg12"])),
-            "cfg14": switched(settings["cfg14"], "level", "time"), "cfg15": switched(settings["cfg15"], "level", "time"),
+            "cfg14": switched(settings["cfg14"], "level", "time"),
+            "cfg15": switched(settings["cfg15"], "level", "time"),
             "cfg16": switched(settings["cfg16"], "value"), "cfg17": dict(zip("abcd", settings["cfg17"])),
             "cfg21": switched(settings["cfg21"], "a", "b")}
 
@@ -224,7 +224,8 @@ def scenario_every_command(env):
             return lambda r, d: r.json != expected and "JSON %s, expected %s" % (r.json, expected)
 
         read_apply = dict(factory_config, cfg11=1, cfg12={"a": 0, "b": 0, "c": 1},
-                          cfg14={"enabled": 1, "level": 1, "time": 1000}, cfg15={"enabled": 1, "level": 10, "time": 5000},
+                          cfg14={"enabled": 1, "level": 1, "time": 1000},
+                          cfg15={"enabled": 1, "level": 10, "time": 5000},
                           cfg16={"enabled": 1, "value": 12}, cfg17={"a": 5, "b": 3, "c": 5, "d": 5},
                           cfg21={"enabled": 1, "a": 180, "b": 2000})
 
@@ -277,7 +278,8 @@ def scenario_every_command(env):
             (["--json", "status"], DONE, [], status),
             (["info", "--json"], DONE, INFO_READS, info),
             (["--json", "config"], DONE, CONFIG_PAGE_READS, config_is(factory_config)),
-            (["--json", "config", "set"] + READ_APPLY_CHANGES, DONE, CONFIG_PAGE_READS + config_writes(READ_APPLY_WRITES),
+            (["--json", "config", "set"] + READ_APPLY_CHANGES, DONE,
+             CONFIG_PAGE_READS + config_writes(READ_APPLY_WRITES),
              kept_read_apply),
             # The page's reads, as when its tab is selected, then Default: the frame's own values, read again.
             (["--json", "config", "defaults"], DONE,
@@ -419,14 +421,16 @@ def scenario_exit_codes(env):
                 Row(["config", "defaults"], NO_ANSWER,
                     CONFIG_PAGE_READS + [settings_report(0x81, [2])] + CONFIG_PAGE_READS, fault=("7:0x81", "refuse")),
                 Row(["calibration", "set", "mode=9"], NO_ANSWER,
-                    CAL_PAGE_READS + [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 0])[1], report(CAL_CHANNEL, [6, 0x02, 1, 4])[1]],
+                    CAL_PAGE_READS + [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 0])[1],
+                                      report(CAL_CHANNEL, [6, 0x02, 1, 4])[1]],
                     kept("mode", 3), fault=("6:0x02", "refuse")),
                 Row(["calibration", "import", windows_path(hand)], NO_ANSWER,
                     CAL_PAGE_READS + [report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))[1]],
                     kept("record", factory["record"]), fault=("6:0x06", "refuse"),
                     known="a refused import ends with exit 0"),
                 Row(["calibration", "restore-factory"], NO_ANSWER,
-                    CAL_PAGE_READS + [report(CAL_CHANNEL, [6, 0x09, 0])[1]] + CAL_PAGE_READS, fault=("6:0x09", "refuse"),
+                    CAL_PAGE_READS + [report(CAL_CHANNEL, [6, 0x09, 0])[1]] + CAL_PAGE_READS,
+                    fault=("6:0x09", "refuse"),
                     known="a refused factory calibration ends with exit 0"),
                 # A silent frame: a read unanswered is exit 1.
                 Row(["--json", "config"], NO_ANSWER, CONFIG_PAGE_READS, fault=("7:0x14", "silent")),
@@ -499,11 +503,12 @@ def scenario_backup_restore(env):
         check(content["calibration"] == {"mode": 9, "option": 2, "record": record_json(hand_record())},
               "backup calibration %s" % content["calibration"])
 
-        # Onto a frame of five targets and its own settings and record: first the calibration
-        # alone, then both.
+        # Onto a frame of five targets with its own settings and record: the settings alone, the
+        # calibration alone, then both.
         with frame_for_tool(env, 3) as second:
             own = second.dump()
-            check(settings_part(own) != settings_part(original) and own["record"] != original["record"], "the same frames")
+            check(settings_part(own) != settings_part(original) and own["record"] != original["record"],
+                  "the second frame is set as the first")
             # The settings alone where the page has no first setting (later Windows): it stays the
             # second frame's, and the rest is read and written as the console's page does there.
             with wine_version(env, "win10"):
@@ -528,8 +533,10 @@ def scenario_backup_restore(env):
             now = second.dump()
             check(calibration_part(now) == calibration_part(original), "calibration restored as %s" %
                   (calibration_part(now),))
-            check(settings_part(now) == settings_before, "settings changed by a calibration restore: %s" % now["settings"])
-            restore_calibration = [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 2])[1], report(CAL_CHANNEL, [6, 0x02, 1, 4])[1],
+            check(settings_part(now) == settings_before,
+                  "settings changed by a calibration restore: %s" % now["settings"])
+            restore_calibration = [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 2])[1],
+                                   report(CAL_CHANNEL, [6, 0x02, 1, 4])[1],
                                    report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))[1]]
             sent = received(second, mark)
             check(sent == CAL_PAGE_READS + restore_calibration, "the calibration restore sent %s" % hexes(sent))
@@ -617,7 +624,8 @@ def scenario_calibration_start(env):
                 said = json.loads(text)
             except ValueError:
                 raise Failure("not JSON after %s: %r" % (key, text))
-            check(said == {"started": True, "ended": expected[0], "exit_code": expected[1]}, "after %s: %s" % (key, said))
+            check(said == {"started": True, "ended": expected[0], "exit_code": expected[1]},
+                  "after %s: %s" % (key, said))
             sent = received(frame, mark)
             check(sent[:2] == CAL_PAGE_READS, "the tool did not read the page first: %s" % hexes(sent))
             commands = [(r[1], r[3:3 + r[2]]) for r in sent[2:] if r[0] == 6]

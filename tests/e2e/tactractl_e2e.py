@@ -23,7 +23,7 @@ from console_common import (CONFIG_READS, FACTORY_SHOWN, FACTORY_WRITES, FRAME_I
 from console_ids import (IDC_CFG_21_B, IDC_INFO_COUNT_A, IDC_INFO_LIST_A, IDC_INFO_LIST_B, IDC_INFO_TEXT_F2,
                          IDC_INFO_TEXT_F3, IDC_INFO_TEXT_F4, IDC_INFO_TEXT_F5, IDC_INFO_VALUE_01)
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SETTINGS_CHANNEL, WINE, Failure, Frame, check,
-                     compare_across_transports, poll, run_scenarios, tools_present, windows_path)
+                     compare_across_transports, poll, program_alone, run_scenarios, tools_present, windows_path)
 from kelvane_e2e import BEGIN, BUTTON_FILL, END, GET_MODE, WRITE_RESULT, wait_colour
 
 TOOL, NATIVE_TOOL = "tactractl.exe", "tactractl"
@@ -61,12 +61,12 @@ class Result:
         return "%s: exit %d, out %r, err %r" % (" ".join(self.argv), self.code, out, self.err.strip())
 
 
-def tactractl(env, port, *argv, timeout=90, native=False, cwd=None):
-    """Runs the tool (or its native build) to its end against the frame served on `port` (None: no
-    frame). Its output goes through files: a Wine process may hand its handles on to the prefix's
-    services."""
+def tactractl(env, port, *argv, timeout=90, native=False, cwd=None, exe=None):
+    """Runs the tool (or its native build, or the copy `exe`) to its end against the frame served
+    on `port` (None: no frame). Its output goes through files: a Wine process may hand its handles
+    on to the prefix's services."""
     argv = [str(a) for a in argv]
-    command = [os.path.join(env.native_bin, NATIVE_TOOL)] if native else [WINE, os.path.join(env.bin, TOOL)]
+    command = [os.path.join(env.native_bin, NATIVE_TOOL)] if native else [WINE, exe or os.path.join(env.bin, TOOL)]
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         code = subprocess.run(command + argv, cwd=cwd or env.bin, env=env.transport.program_env(port), stdout=out,
                               stderr=err, timeout=timeout).returncode
@@ -602,13 +602,18 @@ def scenario_beside_console(env):
     return "info, config set and calibration beside the console; its page then showed the value"
 
 
+def begun(frame):
+    """How many calibration runs the frame has seen begin."""
+    return sum(1 for c, _ in frame.calibration_commands() if c == BEGIN)
+
+
 def scenario_calibration_start(env):
     full_screen = lambda w, h, t: (w, h) == SCREEN  # noqa: E731
     ends = []
     with frame_for_tool(env, 3) as frame:
         kelvane = Started("Kelvane.exe", frame.port)
         for key, expected, code in (("Return", ("kept", 0), DONE), ("Escape", ("abandoned", 1), CALIBRATION_FAILED)):
-            runs = sum(1 for c, _ in frame.calibration_commands() if c == BEGIN)
+            runs = begun(frame)
             mark = frame.mark()
             with tempfile.TemporaryFile() as out:
                 tool = start_tactractl(env, frame.port, "--json", "calibration", "start", "--wait", output=out)
@@ -636,7 +641,7 @@ def scenario_calibration_start(env):
             commands = [(r[1], r[3:3 + r[2]]) for r in sent[2:] if r[0] == 6]
             check([c for c, _ in commands] == [GET_MODE, BEGIN, WRITE_RESULT, END], "the run %s" % commands)
             check(commands[-1][1] == bytes([1 if key == "Return" else 0]), "CMD_CAL_END %s" % commands[-1][1].hex())
-            check(sum(1 for c, _ in frame.calibration_commands() if c == BEGIN) == runs + 1, "not one run")
+            check(begun(frame) == runs + 1, "not one run")
             ends.append(expected[0])
 
         # Without --wait: the tool ends once the program has started; the run goes on, and the
@@ -656,7 +661,22 @@ def scenario_calibration_start(env):
         check(poll(lambda: not kelvane.wait_window(full_screen, 0), 20), "the calibration program stayed")
         ended = [c for c, _ in frame.calibration_commands()][-1:]
         check(ended == [END], "the run beside the tool did not end with CMD_CAL_END: %s" % ended)
-    return "--wait: %s, then started without waiting and the tool beside it" % ", ".join(ends)
+
+        # The tool alone in its folder, a calibration program in the current directory: that one
+        # is not started.
+        if env.transport.name == "sim":
+            runs = begun(frame)
+            with program_alone(env, TOOL, "Kelvane.exe") as (alone, planted):
+                for wait in ((), ("--wait",)):
+                    result = tactractl(env, frame.port, "calibration", "start", *wait, exe=alone, cwd=planted)
+                    check(result.code == CALIBRATION_FAILED and result.err.startswith("tactractl: "), str(result))
+                # The second in which no calibration may begin.
+                check(not poll(lambda: begun(frame) > runs, 1), "a calibration began")
+                check(not kelvane.pids(), "the calibration program in the current directory ran")
+        result = tactractl(env, None, "calibration", "start", "--wait")
+        check(result.code == NO_FRAME, "without a frame: %s" % result)
+    return "--wait: %s; started without waiting, the tool beside the run; 4 alone, 3 without a frame" % (
+        ", ".join(ends))
 
 
 SCENARIOS = [

@@ -673,10 +673,11 @@ def scenario_calibration_start(env):
                 # The second in which no calibration may begin.
                 check(not poll(lambda: begun(frame) > runs, 1), "a calibration began")
                 check(not kelvane.pids(), "the calibration program in the current directory ran")
-        result = tactractl(env, None, "calibration", "start", "--wait")
-        check(result.code == NO_FRAME, "without a frame: %s" % result)
-    return "--wait: %s; started without waiting, the tool beside the run; 4 alone, 3 without a frame" % (
-        ", ".join(ends))
+    # Over Wine's HID stack a frame is there while its bridge runs: only once it has stopped is there none.
+    result = tactractl(env, None, "calibration", "start", "--wait")
+    check(result.code == NO_FRAME, "without a frame: %s" % result)
+    return "--wait: %s; started without waiting, the tool beside the run;%s 3 without a frame" % (
+        ", ".join(ends), " 4 alone;" if env.transport.name == "sim" else "")
 
 
 SCENARIOS = [

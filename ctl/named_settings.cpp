@@ -306,6 +306,19 @@ PageSet SetOnPage(console::CConfigDlgModel& page, const std::vector<Assignment>&
       return PageSet::Untold;
     }
   }
+  // The page writes a setting only whole: every value of it the frame told (or a switch the user
+  // set told), but those its switch leaves off.
+  const console::ConfigView view = page.View();
+  const ConfigFields fields = page.Fields();
+  for (const Assignment& a : assignments) {
+    for (const NamedSetting* other : kAll) {
+      if (std::string(other->group) != a.setting->group || Duplicate(assignments, other)) continue;
+      if (other->enabledBy != nullptr && !(fields.*(other->enabledBy->flag))) continue;
+      if (view[other->control].enabled) continue;
+      error = SettingName(*a.setting) + " cannot be written: the frame did not tell " + SettingName(*other);
+      return PageSet::Untold;
+    }
+  }
   return PageSet::Done;
 }
 

@@ -272,6 +272,25 @@ TEST(CtlFrameTest, ASwitchedOffValueIsRefusedAfterTheReadWithoutAWrite) {
   EXPECT_EQ(tool.Received(), 7);
 }
 
+TEST(CtlFrameTest, ASettingThePageCannotWriteWholeIsRefusedWithoutAWrite) {
+  ServedFrame frame;
+  Tool tool(frame);
+  // The frame's answer to the read of cfg17 carries a first level out of range: the page does
+  // not know it, and writes cfg17 only whole.
+  ASSERT_EQ(frame.Ctl({"fault", "7:0x17", "refuse"}), 0);
+  const ToolOutput out = tool.Run({"config", "set", "cfg17.b=1"});
+  EXPECT_EQ(out.exitCode, kExitFrameFailed);
+  EXPECT_NE(out.err.find("cfg17.a"), std::string::npos) << out.err;
+  EXPECT_EQ(tool.Received(), 7);
+  // Nor can the unknown value be given: the page greys it.
+  const ToolOutput also = tool.Run({"config", "set", "cfg17.b=1", "cfg17.a=2"});
+  EXPECT_EQ(also.exitCode, kExitFrameFailed);
+  EXPECT_NE(also.err.find("cfg17.a cannot be set"), std::string::npos) << also.err;
+  EXPECT_EQ(tool.Received(), 14);
+  ASSERT_EQ(frame.Ctl({"fault", "7:0x17", "none"}), 0);
+  EXPECT_NE(tool.FrameSettings().find(R"("cfg17":{"a":3,"b":3)"), std::string::npos);
+}
+
 TEST(CtlFrameTest, FaultsEndWithTheirExitCodes) {
   struct Case {
     const char* fault;  // CODE, kind

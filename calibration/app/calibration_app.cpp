@@ -45,8 +45,9 @@ bool CCalibrationApp::InitInstance(const std::wstring& commandLine) {
   }
   NoteStartupStep("module-loaded");
   ResourceMessages messages(resources());
+  const std::optional<int> monitor = monitorArgument.monitor;
   CCalibrationDlg dialog(resources(), messages, *store, ChooseHidHost(CreateWin32HidHost),
-                         RunMonitor(monitorArgument.monitor));
+                         [monitor] { return RunMonitor(monitor); });
   RunMainWindow(dialog, NoteStartupStep);
   SetExitCode(static_cast<int>(dialog.end()));
   return false;

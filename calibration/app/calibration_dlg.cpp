@@ -22,7 +22,7 @@ constexpr int kTextHeight = 24;
 }  // namespace
 
 CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
-                                 std::unique_ptr<HidHost> host, const ScreenRect& monitor)
+                                 std::unique_ptr<HidHost> host, std::function<ScreenRect()> chooseMonitor)
     : ProgramWindow(resources, IDD_CALIBRATION, IDR_MAINFRAME),
       messages_(messages),
       settings_(settings),
@@ -30,7 +30,7 @@ CCalibrationDlg::CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages
       link_(*host_, CalibrationLinkConfig()),
       linkStart_(link_, *this, [this] { return link_.Start(); }),
       run_(link_, *this, messages, *this),
-      monitor_(monitor) {}
+      chooseMonitor_(std::move(chooseMonitor)) {}
 
 CCalibrationDlg::~CCalibrationDlg() {
   // The window normally ended the link already; this covers a dialog that never opened.
@@ -55,6 +55,7 @@ BOOL CCalibrationDlg::OnInitDialog() {
   icon().SetOn(hwnd());
   background_.reset(CreateSolidBrush(kBackground));
 
+  monitor_ = chooseMonitor_();
   LayOut();
   const int buttonIcon = ui::ItemSize(hwnd(), IDOK).cy >= 40 ? 32 : 16;
   okIcon_.reset(ui::LoadIconSized(resources(), IDI_BUTTON_OK, buttonIcon));

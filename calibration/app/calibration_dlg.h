@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -39,9 +40,10 @@ constexpr UINT kBlinkPeriodMs = 500;
 
 class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComputer, private LinkOwner {
  public:
-  // `host` is the one ChooseHidHost gives: never null. The run covers `monitor`.
+  // `host` is the one ChooseHidHost gives: never null. The run covers the monitor
+  // `chooseMonitor` gives, asked when the window is made.
   CCalibrationDlg(HINSTANCE resources, ResourceMessages& messages, SettingsStore& settings,
-                  std::unique_ptr<HidHost> host, const ScreenRect& monitor);
+                  std::unique_ptr<HidHost> host, std::function<ScreenRect()> chooseMonitor);
   ~CCalibrationDlg() override;
   // Before the window is made: the link starts meanwhile, on a thread of its own.
   void BeginLinkStart() { linkStart_.Begin(); }
@@ -106,7 +108,9 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   ui::WindowTasks tasks_{WM_WINDOW_TASKS};
   ui::WindowTasks noticeTasks_{WM_NOTICE_TASKS};
 
-  ScreenRect monitor_;
+  // Asked once the link's start is under way: looking at the monitors takes time under way too.
+  std::function<ScreenRect()> chooseMonitor_;
+  ScreenRect monitor_{};
   int osClass_ = 0;
   int orientation_ = 0;
   bool closing_ = false;

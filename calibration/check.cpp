@@ -24,6 +24,15 @@ std::wstring DistanceText(double pixels) {
   return std::to_wstring(tenths / 10) + L"." + std::to_wstring(tenths % 10);
 }
 
+std::wstring LabelText(double pixels, const CheckTexts& texts) {
+  return DistanceText(pixels) + L" " + texts.pixels;
+}
+
+std::wstring SummaryText(const CalibrationCheck& check, const CheckTexts& texts) {
+  return texts.complete + L" " + texts.largest + L" " + LabelText(check.largest(), texts) + L"  " +
+         texts.mean + L" " + LabelText(check.mean(), texts);
+}
+
 void CalibrationCheck::Start(int w, int h) {
   points_ = CheckPoints(w, h);
   distances_ = {};

@@ -24,6 +24,14 @@ double PixelDistance(Point a, Point b);
 // A distance as the screen shows it: rounded to one decimal, "12.3".
 std::wstring DistanceText(double pixels);
 
+// The texts come from the language module; only the numbers are formatted here.
+struct CheckTexts {
+  std::wstring complete, largest, mean, pixels;
+};
+
+// A distance with its unit: "12.3 pixels".
+std::wstring LabelText(double pixels, const CheckTexts& texts);
+
 enum class CheckEnd { None, Complete, TimedOut, Escaped };
 
 class CalibrationCheck {
@@ -59,6 +67,10 @@ class CalibrationCheck {
   bool started_ = false;
   CheckEnd end_ = CheckEnd::None;
 };
+
+// The line at the end of a complete check: "Check complete. Largest distance: 13.0 pixels
+// Mean distance: 6.0 pixels", on one line.
+std::wstring SummaryText(const CalibrationCheck& check, const CheckTexts& texts);
 
 // Where the check's controls go beside the run's: the Check button centred under OK and Cancel
 // (right of them it would leave a 1024-pixel screen at 150 %), the texts at the top, above the

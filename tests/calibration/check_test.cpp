@@ -141,6 +141,10 @@ TEST(CheckSequence, TouchesClockAndWaysOut) {
       EXPECT_DOUBLE_EQ(check.distance(i), c.distances[i]) << c.name << " " << i;
     EXPECT_DOUBLE_EQ(check.largest(), c.largest) << c.name;
     EXPECT_DOUBLE_EQ(check.mean(), c.mean) << c.name;
+    const CheckTexts texts{L"Done.", L"Most:", L"Mean:", L"px"};
+    EXPECT_EQ(SummaryText(check, texts),
+              L"Done. Most: " + DistanceText(c.largest) + L" px  Mean: " + DistanceText(c.mean) + L" px")
+        << c.name;
     if (c.end == CheckEnd::None) {
       EXPECT_EQ(check.secondsLeft(), c.secondsLeft) << c.name;
     }

@@ -530,6 +530,83 @@ def scenario_check_escape(env):
         frame.stop()
 
 
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+
+
+def set_scaling(env, dpi):
+    """The prefix's scaling (96: 100 %, 144: 150 %) for the programs started from now on."""
+    if dpi == 96:
+        env.reg("delete", DESKTOP_KEY, "/v", "LogPixels", "/f")
+    else:
+        env.reg("add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+    env.settle()
+
+
+def control_rect(env, control):
+    code, out = run_windows(env, ["window_probe.exe", RUN_TITLE, "rect", "main", str(control)])
+    check(code == 0, "no control %d (%s)" % (control, out.strip()))
+    return tuple(int(v) for v in out.split("rect=")[1].split()[0].split(","))
+
+
+def check_apart(env, controls):
+    """The visible controls' rectangles, read back from the window, lie on the screen and apart."""
+    rects = {c: control_rect(env, c) for c in controls}
+    for c, (left, top, right, bottom) in rects.items():
+        check(left >= 0 and top >= 0 and right <= SCREEN[0] and bottom <= SCREEN[1],
+              "control %d at %s leaves the screen" % (c, rects[c]))
+    ids = sorted(rects)
+    for i, a in enumerate(ids):
+        for b in ids[i + 1:]:
+            ra, rb = rects[a], rects[b]
+            overlap = ra[0] < rb[2] and rb[0] < ra[2] and ra[1] < rb[3] and rb[1] < ra[3]
+            check(not overlap, "control %d %s lies over control %d %s" % (a, ra, b, rb))
+
+
+def scenario_check_screens(env):
+    # The finished screen and the check in both languages at 100 % and 150 %, for the artifacts;
+    # in English the controls' rectangles are read back and must lie apart on the screen.
+    notes = []
+    try:
+        for dpi, percent in ((96, 100), (144, 150)):
+            set_scaling(env, dpi)
+            for lang, name in ((0, "english"), (1, "chinese")):
+                frame = Frame(env, 2)
+                program = Kelvane(env, frame.port, (str(lang),))
+                try:
+                    program.window()
+                    check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+                    check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
+                    shot = "check-%s-%d" % (name, percent)
+                    screenshot(env, shot + "-finished.png")
+                    if lang == 0:
+                        # Not the run's instruction: its template is wider than this screen at 150 %.
+                        check_apart(env, [1001, 1, 2, IDC_CHECK])
+                    click_at(SCREEN[0] // 2, poll_button_row(env))
+                    for i, (x, y) in enumerate(CHECK_POINTS):
+                        wait_check_point(env, i)
+                        if i == 1:
+                            screenshot(env, shot + "-point.png")
+                        click_at(x + i, y)
+                    lower = (0, SCREEN[1] // 2, SCREEN[0], SCREEN[1] // 4)
+                    check(wait_colour(env, BUTTON_FILL, lower, 10), "no Done and Calibrate again")
+                    screenshot(env, shot + "-complete.png")
+                    if lang == 0:
+                        labels = [IDC_CHECK_DISTANCE_0 + i for i in range(5)]
+                        check_apart(env, [IDC_INSTRUCTION, IDC_DONE, IDC_CALIBRATE_AGAIN] + labels)
+                        shown = [run_controls(env)[c][1] for c in labels]
+                        check(shown == ["%d.0 pixels" % i for i in range(5)], "distances %s" % shown)
+                    program.key("Return")
+                    check(program.wait_exit(20), "the program did not end after Done")
+                    program.check_end("kept")
+                finally:
+                    program.kill()
+                    frame.stop()
+            notes.append("%d %%" % percent)
+    finally:
+        set_scaling(env, 96)
+    return "both languages at %s apart and on the screen" % " and ".join(notes)
+
+
 def poll_button_row(env):
     """The middle row of the Check button: the lowest row of button fill in the screen's middle
     column."""
@@ -561,6 +638,7 @@ SCENARIOS = [
     ("mode answered after the first target", scenario_mode_answered_late, SIM),
     ("check, calibrate again, done", scenario_check_then_again, SIM),
     ("check in Chinese, Escape", scenario_check_escape, SIM),
+    ("check at 100 % and 150 %", scenario_check_screens, SIM),
 ]
 
 

@@ -66,6 +66,8 @@ void CCalibrationDlg::StartCheck() {
   end_ = RunEnd::Kept;
   run_.Finish(true);
   checking_ = true;
+  // Each point's 20 s count from when it shows, not from the run's last tick.
+  timer_.Start(hwnd(), kBlinkTimer, kBlinkPeriodMs);
   for (int id : {IDOK, IDCANCEL, IDC_CHECK}) ui::ShowItem(hwnd(), id, false);
   RECT client{};
   GetClientRect(hwnd(), &client);
@@ -88,6 +90,7 @@ void CCalibrationDlg::OnCheckTouch(POINT at) {
   ui::ShowItem(hwnd(), DistanceId(i), true);
   RedrawCheckPoint(i);
   if (check_.running()) {
+    timer_.Start(hwnd(), kBlinkTimer, kBlinkPeriodMs);
     RedrawCheckPoint(check_.current());
     ShowCheckCountdown();  // the next point's full time
     return;
@@ -145,6 +148,7 @@ void CCalibrationDlg::CalibrateAgain() {
   end_ = RunEnd::Abandoned;
   FieldsToControls();
   run_.BeginCollecting();
+  timer_.Start(hwnd(), kBlinkTimer, kBlinkPeriodMs);
   cursor_.Hide();
   InvalidateRect(hwnd(), nullptr, TRUE);
   PostMessageW(hwnd(), WM_OPEN_CONVERSATION, 0, 0);

@@ -530,6 +530,31 @@ def scenario_check_escape(env):
         frame.stop()
 
 
+def scenario_check_untouched(env):
+    # A check point not touched within 20 s ends the check and the program; the result stays kept.
+    frame = Frame(env, 2)
+    program = Kelvane(env, frame.port)
+    try:
+        program.window()
+        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+        check(wait_shown(env, IDC_CHECK), "no Check button on the finished screen")
+        started = time.time()
+        click_control(env, IDC_CHECK)
+        wait_check_point(env, 0)
+        check(program.wait_exit(30), "the check did not end by itself")
+        elapsed = time.time() - started
+        program.check_end("kept")
+        # 20 s from the first point, which comes after CMD_CAL_END and its 500 ms pause.
+        check(20.4 < elapsed < 24, "the check ended %.1f s after Check" % elapsed)
+        commands = frame.calibration_commands()
+        check([c for c, _ in commands] == [GET_MODE, BEGIN, WRITE_RESULT, END] and commands[3][1] == b"\x01",
+              "commands %s" % commands)
+        return "ended %.1f s after Check, kept" % elapsed
+    finally:
+        program.kill()
+        frame.stop()
+
+
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 
 
@@ -639,6 +664,7 @@ SCENARIOS = [
     ("check, calibrate again, done", scenario_check_then_again, SIM),
     ("check in Chinese, Escape", scenario_check_escape, SIM),
     ("check at 100 % and 150 %", scenario_check_screens, SIM),
+    ("check point untouched: time-out", scenario_check_untouched, SIM),
 ]
 
 

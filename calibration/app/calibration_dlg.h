@@ -103,6 +103,7 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   void PrepareCheck();
   void LayOutCheck(const RunLayout& run);
   void StartCheck();
+  void PlaceCheckTexts();
   // A touch or a click at a point of the window while a check point waits.
   void OnCheckTouch(POINT at);
   void OnCheckTick();

@@ -57,6 +57,8 @@ void CCalibrationDlg::LayOutCheck(const RunLayout& run) {
   ui::MoveItem(hwnd(), IDC_CALIBRATE_AGAIN, checkLayout_.again.x, checkLayout_.again.y);
   for (int i = 0; i < kCheckPointCount; ++i)
     ui::MoveItem(hwnd(), DistanceId(i), checkLayout_.labels[i].x, checkLayout_.labels[i].y);
+  // Laid out anew during the check (a change of scaling): its texts stay where the check has them.
+  if (checking_) PlaceCheckTexts();
 }
 
 void CCalibrationDlg::StartCheck() {
@@ -72,15 +74,21 @@ void CCalibrationDlg::StartCheck() {
   RECT client{};
   GetClientRect(hwnd(), &client);
   check_.Start(client.right - client.left, client.bottom - client.top);
-  // The texts go above the upper points, the instruction no wider than the window.
+  PlaceCheckTexts();
+  ui::SetItemText(hwnd(), IDC_INSTRUCTION, UnescapePercent(messages_.LoadText(IDS_CHECK_INSTRUCTION)));
+  ShowCheckCountdown();
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void CCalibrationDlg::PlaceCheckTexts() {
+  // Above the upper points, the instruction no wider than the window.
+  RECT client{};
+  GetClientRect(hwnd(), &client);
   const SIZE instruction = ui::ItemSize(hwnd(), IDC_INSTRUCTION);
   SetWindowPos(Item(IDC_INSTRUCTION), nullptr, checkLayout_.instruction.x, checkLayout_.instruction.y,
                std::min<int>(instruction.cx, client.right - client.left), instruction.cy,
                SWP_NOZORDER | SWP_NOACTIVATE);
   ui::MoveItem(hwnd(), IDC_COUNTDOWN, checkLayout_.countdown.x, checkLayout_.countdown.y);
-  ui::SetItemText(hwnd(), IDC_INSTRUCTION, UnescapePercent(messages_.LoadText(IDS_CHECK_INSTRUCTION)));
-  ShowCheckCountdown();
-  InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void CCalibrationDlg::OnCheckTouch(POINT at) {

@@ -174,8 +174,8 @@ TEST(CheckLayout, ControlsApartOnTheScreenAtBothScalings) {
     int w, h;
     double scale;
   };
-  const Case cases[] = {
-      {1024, 768, 1.0}, {1024, 768, 1.5}, {1280, 1024, 1.5}, {1920, 1080, 1.0}, {1920, 1080, 1.5}};
+  const Case cases[] = {{800, 600, 1.0},   {1024, 768, 1.0},  {1024, 768, 1.5},
+                        {1280, 1024, 1.5}, {1920, 1080, 1.0}, {1920, 1080, 1.5}};
   for (const Case& c : cases) {
     auto size = [&](int w, int h) { return Extent{int(w * c.scale), int(h * c.scale)}; };
     CheckExtents e;

@@ -226,6 +226,31 @@ void CalibrationRun::Finish(bool ok) {
   port_.Pause(proto::pacing::kBeforeClose);
 }
 
+void CalibrationRun::Restart() {
+  {
+    std::lock_guard<std::mutex> lock(seriesMutex_);
+    // A drawing of the finished run that lands late must not count for the new one.
+    generation_.fetch_add(1);
+    targetShown_.store(false);
+    current_.store(-1);
+    done_.store(0);
+    ticks_.store(0);
+    modeAsked_.store(false);
+    modeSettled_.store(false);
+    mode_.store(proto::kModeFivePoint);
+    targetCount_.store(proto::TargetCountForMode(proto::kModeFivePoint));
+    touch_.store(Touch::Unknown);
+    sampleCount_ = 0;
+    measured_ = MeasuredTargets();
+    result_ = RunResult();
+  }
+  blink_ = false;
+  buttonsVisible_ = false;
+  okAvailable_ = true;
+  instruction_ = Text(IDS_INSTRUCTION);
+  countdown_.clear();
+}
+
 TargetMarks CalibrationRun::MarksFor(int slot) const {
   TargetMarks marks;
   const int mode = mode_.load();

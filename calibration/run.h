@@ -135,6 +135,10 @@ class CalibrationRun {
   // The end of both paths: CMD_CAL_END telling the frame to keep the result or drop it (or the
   // not-connected message), then the pause before closing.
   void Finish(bool ok);
+  // User-interface thread, after a finished run: back to the state of a new run (the initial
+  // mode, no target, no samples, no result), for another run in the same window; the opening
+  // conversation and BeginCollecting follow as at the start.
+  void Restart();
 
   // What the dialog shows.
   const std::wstring& instructionText() const { return instruction_; }

@@ -24,6 +24,16 @@
 #define IDC_TARGET_BOTTOM_CENTRE 1008
 #define IDC_TARGET_BOTTOM_LEFT 1009
 #define IDC_TARGET_LEFT_CENTRE 1010
+// The check after a kept result: its button on the finished screen, the distance beside each
+// point (the centre, then clockwise from the top-left) and the two ways on at its end.
+#define IDC_CHECK 1011
+#define IDC_DONE 1012
+#define IDC_CALIBRATE_AGAIN 1013
+#define IDC_CHECK_DISTANCE_0 1014
+#define IDC_CHECK_DISTANCE_1 1015
+#define IDC_CHECK_DISTANCE_2 1016
+#define IDC_CHECK_DISTANCE_3 1017
+#define IDC_CHECK_DISTANCE_4 1018
 
 // Strings.
 #define IDS_ABOUTBOX 101
@@ -41,6 +51,11 @@
 #define IDS_MOUSE_WRITE_FAILED 1064
 #define IDS_NOT_CONNECTED 1065
 #define IDS_REFUSED 1066
+#define IDS_CHECK_INSTRUCTION 1067
+#define IDS_CHECK_COMPLETE 1068
+#define IDS_CHECK_LARGEST 1069
+#define IDS_CHECK_MEAN 1070
+#define IDS_CHECK_PIXELS 1071
 
 // Language module file names, beside the program.
 #define KELVANE_MODULE_EN "KelvaneLangEN.dll"

@@ -32,7 +32,8 @@ void DrawIconButton(const DRAWITEMSTRUCT& item, HICON icon) {
   wchar_t caption[64] = {};
   GetWindowTextW(item.hwndItem, caption, 64);
   RECT text = r;
-  text.left += pad + iconSize + 6 + offset;
+  // Without an icon the caption takes the whole button.
+  text.left += (icon ? pad + iconSize + 6 : 0) + offset;
   text.top += offset;
   const int previousMode = SetBkMode(dc, TRANSPARENT);
   const COLORREF previousColour = SetTextColor(dc, RGB(255, 255, 255));

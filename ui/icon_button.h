@@ -1,6 +1,6 @@
 // The owner-drawn icon button of the calibration run: a rounded rectangle (16 x 16 corner
 // ellipse) with a 1-pixel black outline, filled blue, darker while pressed, the icon on the
-// left and the caption beside it.
+// left and the caption beside it (without an icon, the caption in the middle).
 #pragma once
 
 #include <windows.h>

@@ -64,6 +64,7 @@ BOOL CCalibrationDlg::OnInitDialog() {
     targets_[slot] = ui::ItemClientRect(hwnd(), IDC_TARGET_CENTRE + slot);
   }
   CreateTextFont();
+  PrepareCheck();
 
   NoteStartupStep("laid-out");
   osClass_ = DetectWindowsClass();
@@ -143,6 +144,7 @@ void CCalibrationDlg::LayOut() {
   ui::MoveItem(hwnd(), IDC_COUNTDOWN, layout.countdown.x, layout.countdown.y);
   ui::MoveItem(hwnd(), IDOK, layout.ok.x, layout.ok.y);
   ui::MoveItem(hwnd(), IDCANCEL, layout.cancel.x, layout.cancel.y);
+  LayOutCheck(layout);
 }
 
 void CCalibrationDlg::CreateTextFont() {
@@ -194,6 +196,10 @@ void CCalibrationDlg::OnNotice(DeviceNotice notice, const std::wstring& path) {
 
 void CCalibrationDlg::OnBlink() {
   if (closing_) return;
+  if (checking_) {
+    OnCheckTick();
+    return;
+  }
   const TickAction action = run_.OnTimer();
   RedrawTargets();
   if (action == TickAction::Cancel) {
@@ -209,6 +215,8 @@ void CCalibrationDlg::ShowButtons() {
   if (!run_.buttonsVisible()) return;
   ui::ShowItem(hwnd(), IDOK, run_.okAvailable());
   ui::ShowItem(hwnd(), IDCANCEL, true);
+  // Only a result the frame was given can be checked.
+  ui::ShowItem(hwnd(), IDC_CHECK, run_.okAvailable());
 }
 
 void CCalibrationDlg::OnCompletion() {
@@ -226,12 +234,23 @@ void CCalibrationDlg::OnCompletion() {
 }
 
 void CCalibrationDlg::OnOK() {
+  if (checking_) {
+    // Enter is Done once the check has ended; during it, a key must not take a point.
+    if (!check_.running()) EndAfterCheck();
+    return;
+  }
   // Enter keeps a calibration only once one was computed and written.
   if (!run_.done() || !run_.okAvailable() || !run_.buttonsVisible()) return;
   OkPath();
 }
 
-void CCalibrationDlg::OnCancel() { CancelPath(); }
+void CCalibrationDlg::OnCancel() {
+  if (checking_) {
+    EndAfterCheck();
+    return;
+  }
+  CancelPath();
+}
 
 void CCalibrationDlg::OkPath() { ClosePath(true); }
 
@@ -287,13 +306,37 @@ bool CCalibrationDlg::OnControlColour(UINT message, HDC dc, HWND control, HBRUSH
 }
 
 bool CCalibrationDlg::OnDrawItem(const DRAWITEMSTRUCT& item) {
-  if (item.CtlID != IDOK && item.CtlID != IDCANCEL) return false;
-  ui::DrawIconButton(item, item.CtlID == IDOK ? okIcon_.get() : cancelIcon_.get());
-  return true;
+  switch (item.CtlID) {
+    case IDOK:
+    case IDC_DONE:
+      ui::DrawIconButton(item, okIcon_.get());
+      return true;
+    case IDCANCEL:
+      ui::DrawIconButton(item, cancelIcon_.get());
+      return true;
+    case IDC_CHECK:
+    case IDC_CALIBRATE_AGAIN:
+      ui::DrawIconButton(item, nullptr);
+      return true;
+    default:
+      return false;
+  }
 }
 
-bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
+bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR& result) {
   switch (message) {
+    case WM_LBUTTONDOWN:
+      if (!checking_) return false;
+      OnCheckTouch({static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+      return true;
+    case kPointerDown: {
+      if (!checking_) return false;
+      // Touch and pen, in screen coordinates; handled here, so the system makes no click of it.
+      POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      ScreenToClient(hwnd(), &at);
+      OnCheckTouch(at);
+      return true;
+    }
     case WM_CALIBRATION_COMPLETE:
       OnCompletion();
       result = 1;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "calibration/check.h"
 #include "calibration/run.h"
 #include "calibration/run_layout.h"
 #include "common/settings_store.h"
@@ -35,6 +36,8 @@ using ui::WM_WINDOW_TASKS;
 constexpr UINT WM_NOTICE_TASKS = WM_APP + 3;
 // Posted to itself at start: the opening conversation runs once the window is on screen.
 constexpr UINT WM_OPEN_CONVERSATION = WM_APP + 2;
+// WM_POINTERDOWN: touch and pen from Windows 8 on; the headers of the Windows 7 build hide it.
+constexpr UINT kPointerDown = 0x0246;
 constexpr UINT_PTR kBlinkTimer = 1;
 constexpr UINT kBlinkPeriodMs = 500;
 
@@ -64,6 +67,7 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   }
   bool OnControlColour(UINT message, HDC dc, HWND control, HBRUSH& brush) override;
   bool OnDrawItem(const DRAWITEMSTRUCT& item) override;
+  bool OnCommand(int id, int code, HWND control) override;
   // What other threads handed over; held while the opening conversation waits, so that no box
   // opens inside its wait.
   void OnWindowTasks() override;
@@ -96,6 +100,22 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   // Tells the frame to keep or drop the result (the run's Finish), then the dialog ends.
   void ClosePath(bool keep, RunEnd why = RunEnd::Abandoned);
   void ShowButtons();
+
+  // The check after a kept result (calibration_dlg_check.cpp).
+  void PrepareCheck();
+  void LayOutCheck(const RunLayout& run);
+  void StartCheck();
+  void PlaceCheckTexts();
+  // A touch or a click at a point of the window while a check point waits.
+  void OnCheckTouch(POINT at);
+  void OnCheckTick();
+  void ShowCheckCountdown();
+  void ShowCheckEnd();
+  // The result was kept when the check began: the window just goes.
+  void EndAfterCheck();
+  void CalibrateAgain();
+  void PaintCheck(HDC dc);
+  void RedrawCheckPoint(int i);
   HBRUSH ControlColour(UINT message, HDC dc, HWND control);
 
   ResourceMessages& messages_;
@@ -136,6 +156,12 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   ui::WindowTimer timer_;
   ui::CursorHider cursor_;
   std::array<RECT, kTargetSlots> targets_{};
+
+  CalibrationCheck check_;
+  bool checking_ = false;  // from Check until the window goes or the run starts again
+  CheckLayout checkLayout_;
+  CheckTexts checkTexts_;
+  SIZE cross_{};  // a check point's cross: the size of a target
 };
 
 }  // namespace tactra::calib

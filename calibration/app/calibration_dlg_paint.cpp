@@ -21,6 +21,10 @@ void CCalibrationDlg::Paint() {
     icon().DrawCentred(hwnd(), paint.dc());
     return;
   }
+  if (checking_) {
+    PaintCheck(paint.dc());
+    return;
+  }
   const int generation = run_.generation();
   for (int slot = 0; slot < kTargetSlots; ++slot) DrawTarget(paint.dc(), slot);
   run_.OnTargetsDrawn(generation);
@@ -65,8 +69,10 @@ void CCalibrationDlg::DrawTarget(HDC target, int slot) {
 
 HBRUSH CCalibrationDlg::ControlColour(UINT message, HDC dc, HWND control) {
   const int id = GetDlgCtrlID(control);
-  const bool text = message == WM_CTLCOLOREDIT ||
-                    (message == WM_CTLCOLORSTATIC && (id == IDC_INSTRUCTION || id == IDC_COUNTDOWN));
+  const bool text =
+      message == WM_CTLCOLOREDIT ||
+      (message == WM_CTLCOLORSTATIC && (id == IDC_INSTRUCTION || id == IDC_COUNTDOWN ||
+                                        (id >= IDC_CHECK_DISTANCE_0 && id <= IDC_CHECK_DISTANCE_4)));
   if (text) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, kTextColour);

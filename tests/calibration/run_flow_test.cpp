@@ -246,5 +246,60 @@ TEST(Result, ADegenerateFitSendsNothingAndLeavesOnlyCancel) {
   EXPECT_EQ(rig.messages.Shown(), (std::vector<std::pair<int, int>>{{IDS_REFUSED, IDS_CAPTION}}));
 }
 
+// Calibrate again after a kept run: the same run object starts over as at the start, whatever
+// the first run left behind (another mode, a result, the buttons, a late drawing).
+TEST(Restart, ASecondRunAsAtTheStart) {
+  RunRig rig;
+  rig.StartInMode(2);
+  for (int i = 0; i < 3; ++i) rig.run.OnTimer();
+  const int oldGeneration = rig.run.generation();
+  rig.HoldTarget(100, 100);
+  rig.HoldTarget(4000, 100);
+  rig.HoldTarget(4000, 4000);
+  rig.HoldTarget(100, 4000);
+  rig.run.OnTimer();
+  ASSERT_TRUE(rig.run.WriteResult());
+  rig.run.Finish(true);
+  ASSERT_TRUE(rig.run.buttonsVisible());
+  rig.link.ForgetSent();
+  rig.log.Clear();
+
+  rig.run.Restart();
+  EXPECT_FALSE(rig.run.done());
+  EXPECT_FALSE(rig.run.buttonsVisible());
+  EXPECT_TRUE(rig.run.okAvailable());
+  EXPECT_EQ(rig.run.mode(), proto::kModeFivePoint);
+  EXPECT_EQ(rig.run.targetCount(), 5);
+  EXPECT_EQ(rig.run.currentTarget(), -1);
+  EXPECT_EQ(rig.run.instructionText(), rig.messages.LoadText(IDS_INSTRUCTION));
+  EXPECT_TRUE(rig.run.countdownText().empty());
+  EXPECT_FALSE(rig.run.WriteResult()) << "the first run's result is not written again";
+  // A drawing of the first run's targets does not let samples count.
+  rig.run.BeginCollecting();
+  rig.run.OnTargetsDrawn(oldGeneration);
+  rig.Touch(2000, 2000);
+  EXPECT_EQ(rig.run.sampleCount(), 0);
+  for (int slot = 0; slot < kTargetSlots; ++slot) EXPECT_FALSE(rig.run.MarksFor(slot).crosshair) << slot;
+
+  // Mode request, begin, then the new mode's targets from the first, with their full time.
+  const Bytes answer = Reply(proto::CMD_CAL_GET_MODE, {4});
+  rig.link.responder = [answer](int, const Bytes& written) {
+    return written[1] == proto::CMD_CAL_GET_MODE ? std::vector<Bytes>{answer} : std::vector<Bytes>{};
+  };
+  rig.run.OpenConversation();
+  EXPECT_EQ(rig.Log(), (std::vector<std::string>{"send 1", "redraw", "pause 50", "send 3", "pause 500"}));
+  EXPECT_EQ(rig.run.mode(), proto::kModeNinePoint);
+  rig.run.OnTargetsDrawn(rig.run.generation());
+  EXPECT_TRUE(rig.run.MarksFor(TargetSlot(4, 0)).crosshair);
+  EXPECT_EQ(rig.run.OnTimer(), TickAction::Continue);
+  EXPECT_EQ(rig.run.tickCounter(), 1);
+  const uint16_t grid[3] = {200, 2000, 3800};
+  for (int k = 0; k < 9; ++k) rig.HoldTarget(grid[k % 3], grid[k / 3]);
+  EXPECT_TRUE(rig.run.done());
+  EXPECT_EQ(rig.computer.calls, 2);
+  EXPECT_EQ(rig.computer.lastMode, 4);
+  EXPECT_EQ(rig.port.posts.load(), 2);
+}
+
 }  // namespace
 }  // namespace tactra::calib::test

@@ -11,7 +11,7 @@ import time
 
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SIM, Failure, Frame, Program, check, colour_count, grid_points_payload,
                      compare_across_transports, dismiss_box, dismiss_owned_box, free_port, probe_box,
-                     poll, program_alone, run_scenarios, screenshot, startup_overhead)
+                     poll, poll_value, program_alone, run_scenarios, run_windows, screenshot, startup_overhead)
 
 GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
 CAL_REPORT_ID, CAL_REPORT_LENGTH = 6, 48
@@ -387,6 +387,264 @@ def scenario_mode_answered_late(env):
         frame.stop()
 
 
+# The check's controls (resources/kelvane_ids.h) and its points on the 1024 x 768 screen: the
+# centre, then the points at 1/4 and 3/4 of each axis clockwise from the top-left.
+IDC_INSTRUCTION, IDC_CHECK, IDC_DONE, IDC_CALIBRATE_AGAIN, IDC_CHECK_DISTANCE_0 = 1000, 1011, 1012, 1013, 1014
+CHECK_POINTS = [(512, 384), (256, 192), (768, 192), (768, 576), (256, 576)]
+RUN_TITLE = "Touch frame calibration"
+
+
+def run_controls(env):
+    """{id: (visible, text)} of the run's window, read back from its controls (window_probe)."""
+    code, out = run_windows(env, ["window_probe.exe", RUN_TITLE, "show"])
+    if code != 0:
+        return None
+    controls = {}
+    for line in out.splitlines():
+        if not line.startswith("control "):
+            continue
+        head, _, text = line.partition(" text=")
+        fields = dict(part.partition("=")[::2] for part in head.split()[1:])
+        controls[int(fields["id"])] = (fields["visible"] == "1", text)
+    return controls
+
+
+def click_control(env, control):
+    """A click of the system's pointer in the middle of one of the run's controls."""
+    code, out = run_windows(env, ["window_probe.exe", RUN_TITLE, "rect", "main", str(control)])
+    check(code == 0, "no control %d (%s)" % (control, out.strip()))
+    left, top, right, bottom = (int(v) for v in out.split("rect=")[1].split()[0].split(","))
+    click_at((left + right) // 2, (top + bottom) // 2)
+
+
+def click_at(x, y):
+    # The window covers the screen from (0, 0): its coordinates are the screen's.
+    subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"], check=False, timeout=10)
+
+
+def wait_shown(env, control, timeout=10):
+    """The control's text once it is visible; None when it did not appear."""
+    found = poll_value(lambda: (run_controls(env) or {}).get(control), lambda c: c and c[0], timeout)
+    return found if found and found[0] else None
+
+
+def wait_check_point(env, i):
+    x, y = CHECK_POINTS[i]
+    check(wait_colour(env, CURRENT_PEN, (x - 30, y - 30, 60, 60), 10, "check-wait.png"),
+          "check point %d is not shown" % i)
+
+
+def play_check(env, offsets):
+    """Touches each check point at its offset once the point waits (its cross in the waiting pen);
+    the distances the run shows beside the points."""
+    shown = []
+    for i, ((x, y), (dx, dy)) in enumerate(zip(CHECK_POINTS, offsets)):
+        wait_check_point(env, i)
+        click_at(x + dx, y + dy)
+        label = wait_shown(env, IDC_CHECK_DISTANCE_0 + i)
+        check(label is not None, "no distance beside check point %d" % i)
+        shown.append(label[1])
+    return shown
+
+
+def scenario_check_then_again(env):
+    # The check plays the calibrated frame by clicking at known offsets from each point: the X
+    # pointer is the system's pointer here, so the distances shown are exactly those offsets.
+    # Then a second whole run in the same window, checked too, and Done.
+    frame = Frame(env, 4)
+    program = Kelvane(env, frame.port)
+    try:
+        program.window()
+        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+        check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
+        check(wait_shown(env, IDC_CHECK), "no Check button on the finished screen")
+        screenshot(env, "check-finished.png")
+        click_control(env, IDC_CHECK)
+        # Kept as OK keeps it, before the first point.
+        check(poll(lambda: [c for c, _ in frame.calibration_commands()][-1:] == [END], 10), "no CMD_CAL_END")
+        commands = frame.calibration_commands()
+        check(commands == [(GET_MODE, b""), (BEGIN, b""), (WRITE_RESULT, grid_points_payload()), (END, b"\x01")],
+              "commands %s" % commands)
+        offsets = [(3, 4), (0, 0), (-6, 8), (5, -12), (-8, -15)]
+        shown = play_check(env, offsets)
+        check(shown == ["5.0 pixels", "0.0 pixels", "10.0 pixels", "13.0 pixels", "17.0 pixels"],
+              "distances shown %s" % shown)
+        check(wait_shown(env, IDC_DONE) and wait_shown(env, IDC_CALIBRATE_AGAIN), "no Done and Calibrate again")
+        summary = run_controls(env)[IDC_INSTRUCTION][1]
+        check("Largest distance: 17.0 pixels" in summary and "Mean distance: 9.0 pixels" in summary,
+              "summary %r" % summary)
+        screenshot(env, "check-complete.png")
+
+        mark = len(frame.calibration_commands())
+        click_control(env, IDC_CALIBRATE_AGAIN)
+        # The mode request, the start and the targets as at the start, the auto finger on them.
+        check(poll(lambda: WRITE_RESULT in [c for c, _ in frame.calibration_commands()[mark:]], 60),
+              "no second CMD_CAL_WRITE_RESULT within 60 s")
+        check(wait_shown(env, IDC_CHECK), "no Check button after the second run")
+        click_control(env, IDC_CHECK)
+        again = play_check(env, [(0, 0), (1, 0), (0, 2), (3, 4), (0, 0)])
+        check(again == ["0.0 pixels", "1.0 pixels", "2.0 pixels", "5.0 pixels", "0.0 pixels"],
+              "second distances %s" % again)
+        check(wait_shown(env, IDC_DONE), "no Done after the second check")
+        click_control(env, IDC_DONE)
+        check(program.wait_exit(20), "the program did not end after Done")
+        program.check_end("kept")
+        second = frame.calibration_commands()[mark:]
+        check(second == [(GET_MODE, b""), (BEGIN, b""), (WRITE_RESULT, grid_points_payload()), (END, b"\x01")],
+              "second run's commands %s" % second)
+        state = frame.dump()
+        check(not state["calibrating"], "the frame is still calibrating")
+        same = check_whole_reports(frame, env, "check")
+        return "distances %s; a second run kept" % ", ".join(shown) + (same and "; " + same)
+    finally:
+        program.kill()
+        frame.stop()
+
+
+def scenario_check_escape(env):
+    # In Chinese (the window's controls are found by its English title only: the check's texts
+    # show in the screenshots): one point touched, the next one waiting, then Escape ends the
+    # program, and the frame keeps the result it was given at Check.
+    frame = Frame(env, 3)
+    program = Kelvane(env, frame.port, ("1",))
+    try:
+        program.window()
+        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+        check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
+        screenshot(env, "check-finished-chinese.png")
+        # Check sits centred under OK and Cancel.
+        click_at(SCREEN[0] // 2, poll_button_row(env))
+        check(poll(lambda: [c for c, _ in frame.calibration_commands()][-1:] == [END], 10), "no CMD_CAL_END")
+        wait_check_point(env, 0)
+        click_at(CHECK_POINTS[0][0] + 6, CHECK_POINTS[0][1] + 8)
+        wait_check_point(env, 1)
+        screenshot(env, "check-chinese.png")
+        program.key("Escape")
+        check(program.wait_exit(20), "the program did not end after Escape")
+        program.check_end("kept")
+        ends = [(c, p) for c, p in frame.calibration_commands() if c == END]
+        check(ends == [(END, b"\x01")], "CMD_CAL_END %s" % ends)
+        return "one point touched, Escape, kept"
+    finally:
+        program.kill()
+        frame.stop()
+
+
+def scenario_check_untouched(env):
+    # A check point not touched within 20 s ends the check and the program; the result stays kept.
+    frame = Frame(env, 2)
+    program = Kelvane(env, frame.port)
+    try:
+        program.window()
+        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+        check(wait_shown(env, IDC_CHECK), "no Check button on the finished screen")
+        started = time.time()
+        click_control(env, IDC_CHECK)
+        wait_check_point(env, 0)
+        check(program.wait_exit(30), "the check did not end by itself")
+        elapsed = time.time() - started
+        program.check_end("kept")
+        # 20 s from the first point, which comes after CMD_CAL_END and its 500 ms pause.
+        check(20.4 < elapsed < 24, "the check ended %.1f s after Check" % elapsed)
+        commands = frame.calibration_commands()
+        check([c for c, _ in commands] == [GET_MODE, BEGIN, WRITE_RESULT, END] and commands[3][1] == b"\x01",
+              "commands %s" % commands)
+        return "ended %.1f s after Check, kept" % elapsed
+    finally:
+        program.kill()
+        frame.stop()
+
+
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+
+
+def set_scaling(env, dpi):
+    """The prefix's scaling (96: 100 %, 144: 150 %) for the programs started from now on."""
+    if dpi == 96:
+        env.reg("delete", DESKTOP_KEY, "/v", "LogPixels", "/f")
+    else:
+        env.reg("add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+    env.settle()
+
+
+def control_rect(env, control):
+    code, out = run_windows(env, ["window_probe.exe", RUN_TITLE, "rect", "main", str(control)])
+    check(code == 0, "no control %d (%s)" % (control, out.strip()))
+    return tuple(int(v) for v in out.split("rect=")[1].split()[0].split(","))
+
+
+def check_apart(env, controls):
+    """The visible controls' rectangles, read back from the window, lie on the screen and apart."""
+    rects = {c: control_rect(env, c) for c in controls}
+    for c, (left, top, right, bottom) in rects.items():
+        check(left >= 0 and top >= 0 and right <= SCREEN[0] and bottom <= SCREEN[1],
+              "control %d at %s leaves the screen" % (c, rects[c]))
+    ids = sorted(rects)
+    for i, a in enumerate(ids):
+        for b in ids[i + 1:]:
+            ra, rb = rects[a], rects[b]
+            overlap = ra[0] < rb[2] and rb[0] < ra[2] and ra[1] < rb[3] and rb[1] < ra[3]
+            check(not overlap, "control %d %s lies over control %d %s" % (a, ra, b, rb))
+
+
+def scenario_check_screens(env):
+    # The finished screen and the check in both languages at 100 % and 150 %, for the artifacts;
+    # in English the controls' rectangles are read back and must lie apart on the screen.
+    notes = []
+    try:
+        for dpi, percent in ((96, 100), (144, 150)):
+            set_scaling(env, dpi)
+            for lang, name in ((0, "english"), (1, "chinese")):
+                frame = Frame(env, 2)
+                program = Kelvane(env, frame.port, (str(lang),))
+                try:
+                    program.window()
+                    check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+                    check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
+                    shot = "check-%s-%d" % (name, percent)
+                    screenshot(env, shot + "-finished.png")
+                    if lang == 0:
+                        # Not the run's instruction: its template is wider than this screen at 150 %.
+                        check_apart(env, [1001, 1, 2, IDC_CHECK])
+                    click_at(SCREEN[0] // 2, poll_button_row(env))
+                    for i, (x, y) in enumerate(CHECK_POINTS):
+                        wait_check_point(env, i)
+                        if i == 1:
+                            screenshot(env, shot + "-point.png")
+                        click_at(x + i, y)
+                    lower = (0, SCREEN[1] // 2, SCREEN[0], SCREEN[1] // 4)
+                    check(wait_colour(env, BUTTON_FILL, lower, 10), "no Done and Calibrate again")
+                    screenshot(env, shot + "-complete.png")
+                    if lang == 0:
+                        labels = [IDC_CHECK_DISTANCE_0 + i for i in range(5)]
+                        check_apart(env, [IDC_INSTRUCTION, IDC_DONE, IDC_CALIBRATE_AGAIN] + labels)
+                        shown = [run_controls(env)[c][1] for c in labels]
+                        check(shown == ["%d.0 pixels" % i for i in range(5)], "distances %s" % shown)
+                    program.key("Return")
+                    check(program.wait_exit(20), "the program did not end after Done")
+                    program.check_end("kept")
+                finally:
+                    program.kill()
+                    frame.stop()
+            notes.append("%d %%" % percent)
+    finally:
+        set_scaling(env, 96)
+    return "both languages at %s apart and on the screen" % " and ".join(notes)
+
+
+def poll_button_row(env):
+    """The middle row of the Check button: the lowest row of button fill in the screen's middle
+    column."""
+    png = screenshot(env, "check-button.png")
+    top = SCREEN[1] // 2
+    column = subprocess.run(["convert", png, "-crop", "1x%d+%d+%d" % (SCREEN[1] - top, SCREEN[0] // 2, top), "txt:-"],
+                            capture_output=True, text=True).stdout
+    fill = "#%02X%02X%02X" % BUTTON_FILL
+    rows = [top + int(line.split(",")[1].split(":")[0]) for line in column.splitlines()[1:] if fill in line.upper()]
+    check(rows, "no Check button under OK and Cancel")
+    return (min(rows) + max(rows)) // 2
+
+
 # Over the virtual frame: the runs that show the frame's traffic and plug-and-play end to end;
 # the frame's own faults and the program's local failures do not depend on the transport.
 SCENARIOS = [
@@ -403,6 +661,10 @@ SCENARIOS = [
     ("language module missing", scenario_module_missing, SIM),
     ("mode never answered", scenario_mode_unanswered, SIM),
     ("mode answered after the first target", scenario_mode_answered_late, SIM),
+    ("check, calibrate again, done", scenario_check_then_again, SIM),
+    ("check in Chinese, Escape", scenario_check_escape, SIM),
+    ("check at 100 % and 150 %", scenario_check_screens, SIM),
+    ("check point untouched: time-out", scenario_check_untouched, SIM),
 ]
 
 

@@ -22,7 +22,7 @@ class SelectGuard {
   HGDIOBJ previous_;
 };
 
-// A window's device context (GetDC), released with its window.
+// A window's device context (GetDC; the screen's for no window), released with its window.
 class WindowDc {
  public:
   explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}

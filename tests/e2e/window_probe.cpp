@@ -39,6 +39,7 @@
 #include "common/win32/handles_win32.h"
 #include "resources/console_ids.h"
 #include "tests/e2e/probe_text.h"
+#include "ui/scopes.h"
 
 namespace {
 
@@ -184,21 +185,6 @@ class RemoteMemory {
   void* address_ = nullptr;
 };
 
-// A screen DC, released at the end of its scope.
-class ScreenDc {
- public:
-  ScreenDc() : dc_(GetDC(nullptr)) {}
-  ~ScreenDc() {
-    if (dc_) ReleaseDC(nullptr, dc_);
-  }
-  ScreenDc(const ScreenDc&) = delete;
-  ScreenDc& operator=(const ScreenDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
 // The size of a text on one line in the font a control draws it with. Another process's font
 // handle may mean nothing here: then the console's dialog font, 9 points of MS Shell Dlg at the
 // window's DPI ("font=template" says so).
@@ -215,7 +201,7 @@ SIZE TextSize(HWND control, const std::wstring& text, int dpi, bool& ownFont) {
   }
   SIZE size{};
   tactra::win32::UniqueFont made(CreateFontIndirectW(&font));
-  ScreenDc dc;
+  tactra::ui::WindowDc dc(nullptr);  // the screen
   if (!made || !dc.get()) return size;
   HGDIOBJ previous = SelectObject(dc.get(), made.get());
   // What a button or a label shows of an "&": the underline of the next character, or one "&".
@@ -235,7 +221,7 @@ void PrintRect(const char* name, const RECT& r) {
 
 // The system's DPI, which a DPI-aware window such as the console's is shown at.
 int SystemDpi() {
-  ScreenDc dc;
+  tactra::ui::WindowDc dc(nullptr);  // the screen
   return dc.get() ? GetDeviceCaps(dc.get(), LOGPIXELSY) : 96;
 }
 

@@ -588,11 +588,14 @@ def check_apart(env, controls):
 
 
 def scenario_check_screens(env):
-    # The finished screen and the check in both languages at 100 % and 150 %, for the artifacts;
+    # The finished screen and the check in both languages at 150 % (and 100 % with
+    # TACTRA_SCALING=full), for the artifacts;
     # in English the controls' rectangles are read back and must lie apart on the screen.
     notes = []
+    # 100 % has the same layout code as every other scenario here; CI looks at 150 % only.
+    scalings = ((96, 100), (144, 150)) if os.environ.get("TACTRA_SCALING") == "full" else ((144, 150),)
     try:
-        for dpi, percent in ((96, 100), (144, 150)):
+        for dpi, percent in scalings:
             set_scaling(env, dpi)
             for lang, name in ((0, "english"), (1, "chinese")):
                 frame = Frame(env, 2)
@@ -663,7 +666,7 @@ SCENARIOS = [
     ("mode answered after the first target", scenario_mode_answered_late, SIM),
     ("check, calibrate again, done", scenario_check_then_again, SIM),
     ("check in Chinese, Escape", scenario_check_escape, SIM),
-    ("check at 100 % and 150 %", scenario_check_screens, SIM),
+    ("check at 150 % (and 100 %)", scenario_check_screens, SIM),
     ("check point untouched: time-out", scenario_check_untouched, SIM),
 ]
 

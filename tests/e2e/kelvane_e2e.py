@@ -447,6 +447,19 @@ def play_check(env, offsets):
     return shown
 
 
+def finished_screen(env, frame, program, buttons=True):
+    """The run, the auto finger on its targets, to its finished screen (and its buttons drawn)."""
+    program.window()
+    check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+    if buttons:
+        check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
+
+
+def kept_at_check(frame):
+    """Check keeps the result as OK does: CMD_CAL_END comes before the first point."""
+    check(poll(lambda: [c for c, _ in frame.calibration_commands()][-1:] == [END], 10), "no CMD_CAL_END")
+
+
 def scenario_check_then_again(env):
     # The check plays the calibrated frame by clicking at known offsets from each point: the X
     # pointer is the system's pointer here, so the distances shown are exactly those offsets.
@@ -454,14 +467,12 @@ def scenario_check_then_again(env):
     frame = Frame(env, 4)
     program = Kelvane(env, frame.port)
     try:
-        program.window()
-        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
-        check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
+        finished_screen(env, frame, program)
         check(wait_shown(env, IDC_CHECK), "no Check button on the finished screen")
         screenshot(env, "check-finished.png")
         click_control(env, IDC_CHECK)
         # Kept as OK keeps it, before the first point.
-        check(poll(lambda: [c for c, _ in frame.calibration_commands()][-1:] == [END], 10), "no CMD_CAL_END")
+        kept_at_check(frame)
         commands = frame.calibration_commands()
         check(commands == [(GET_MODE, b""), (BEGIN, b""), (WRITE_RESULT, grid_points_payload()), (END, b"\x01")],
               "commands %s" % commands)
@@ -508,13 +519,11 @@ def scenario_check_escape(env):
     frame = Frame(env, 3)
     program = Kelvane(env, frame.port, ("1",))
     try:
-        program.window()
-        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
-        check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
+        finished_screen(env, frame, program)
         screenshot(env, "check-finished-chinese.png")
         # Check sits centred under OK and Cancel.
         click_at(SCREEN[0] // 2, poll_button_row(env))
-        check(poll(lambda: [c for c, _ in frame.calibration_commands()][-1:] == [END], 10), "no CMD_CAL_END")
+        kept_at_check(frame)
         wait_check_point(env, 0)
         click_at(CHECK_POINTS[0][0] + 6, CHECK_POINTS[0][1] + 8)
         wait_check_point(env, 1)
@@ -535,8 +544,7 @@ def scenario_check_untouched(env):
     frame = Frame(env, 2)
     program = Kelvane(env, frame.port)
     try:
-        program.window()
-        check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
+        finished_screen(env, frame, program, buttons=False)
         check(wait_shown(env, IDC_CHECK), "no Check button on the finished screen")
         started = time.time()
         click_control(env, IDC_CHECK)
@@ -601,9 +609,7 @@ def scenario_check_screens(env):
                 frame = Frame(env, 2)
                 program = Kelvane(env, frame.port, (str(lang),))
                 try:
-                    program.window()
-                    check(frame.wait_for(WRITE_RESULT, 60), "no CMD_CAL_WRITE_RESULT within 60 s")
-                    check(wait_colour(env, BUTTON_FILL, (0, 0) + SCREEN, 10), "the buttons did not appear")
+                    finished_screen(env, frame, program)
                     shot = "check-%s-%d" % (name, percent)
                     screenshot(env, shot + "-finished.png")
                     if lang == 0:

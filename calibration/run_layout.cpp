@@ -1,5 +1,7 @@
 #include "calibration/run_layout.h"
 
+#include <algorithm>
+
 namespace tactra::calib {
 
 namespace {
@@ -47,7 +49,11 @@ RunLayout ComputeRunLayout(const ScreenRect& monitor, Extent target, Extent inst
   }
   const int m = screenW / 2;
   const int y0 = (2 * screenH) / 5;
-  layout.instruction = {m - instruction.w / 2, y0 - (3 * instruction.h) / 2};
+  // A template wider than a small or highly scaled monitor would be cut at both edges; its text
+  // wraps instead.
+  const int margin = screenW / 40;
+  layout.instructionSize = {std::min(instruction.w, screenW - 2 * margin), instruction.h};
+  layout.instruction = {m - layout.instructionSize.w / 2, y0 - (3 * instruction.h) / 2};
   layout.countdown = {m - countdown.w / 2, y0};
   layout.ok = {m - (3 * ok.w) / 2, y0 + ok.h};
   layout.cancel = {m + cancel.w / 2, y0 + cancel.h};
@@ -57,6 +63,10 @@ RunLayout ComputeRunLayout(const ScreenRect& monitor, Extent target, Extent inst
 RunLayout ComputeRunLayout(int screenW, int screenH, Extent target, Extent instruction, Extent countdown,
                            Extent ok, Extent cancel) {
   return ComputeRunLayout(ScreenRect{0, 0, screenW, screenH}, target, instruction, countdown, ok, cancel);
+}
+
+int InstructionTop(const RunLayout& layout, int height) {
+  return layout.instruction.y + std::min(0, layout.instructionSize.h - height);
 }
 
 Point OnScreen(const RunLayout& layout, Point inWindow) {

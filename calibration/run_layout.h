@@ -32,7 +32,8 @@ struct RunLayout {
   ScreenRect window;  // the run's window, on the virtual screen
   // The controls, in the window's own coordinates.
   std::array<Point, 9> targets;  // top-left corners of the target controls, centre first
-  Point instruction;             // the instruction text
+  Point instruction;             // the instruction text, at the template's height
+  Extent instructionSize;        // its template's, no wider than the monitor less a margin each side
   Point countdown;               // the countdown text
   Point ok;                      // the OK button
   Point cancel;                  // the Cancel button
@@ -46,6 +47,10 @@ RunLayout ComputeRunLayout(const ScreenRect& monitor, Extent target, Extent inst
 // On a screen of its own at (0, 0).
 RunLayout ComputeRunLayout(int screenW, int screenH, Extent target, Extent instruction, Extent countdown,
                            Extent ok, Extent cancel);
+
+// The instruction's top when its text needs `height` (more than the template's): it grows
+// upwards, its bottom kept above the countdown.
+int InstructionTop(const RunLayout& layout, int height);
 
 // Where a point of the run's window lies on the virtual screen.
 Point OnScreen(const RunLayout& layout, Point inWindow);

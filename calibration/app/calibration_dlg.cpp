@@ -1,5 +1,7 @@
 #include "calibration/app/calibration_dlg.h"
 
+#include <algorithm>
+
 #include "calibration/app/startup_steps.h"
 #include "calibration/compute.h"
 #include "calibration/double_click.h"
@@ -9,6 +11,7 @@
 #include "resources/kelvane_ids.h"
 #include "ui/about_dlg.h"
 #include "ui/controls.h"
+#include "ui/dpi.h"
 #include "ui/icon_button.h"
 #include "ui/message_pump.h"
 
@@ -40,7 +43,7 @@ CCalibrationDlg::~CCalibrationDlg() {
 }
 
 void CCalibrationDlg::FieldsToControls() {
-  ui::SetItemText(hwnd(), IDC_INSTRUCTION, run_.instructionText());
+  ShowInstruction(run_.instructionText());
   ui::SetItemText(hwnd(), IDC_COUNTDOWN, run_.countdownText());
 }
 
@@ -56,6 +59,9 @@ BOOL CCalibrationDlg::OnInitDialog() {
   background_.reset(CreateSolidBrush(kBackground));
 
   monitor_ = chooseMonitor_();
+  dpi_ = ui::WindowDpi(hwnd());
+  instructionTemplate_ = ui::ItemSize(hwnd(), IDC_INSTRUCTION);
+  CreateTextFont();
   LayOut();
   const int buttonIcon = ui::ItemSize(hwnd(), IDOK).cy >= 40 ? 32 : 16;
   okIcon_.reset(ui::LoadIconSized(resources(), IDI_BUTTON_OK, buttonIcon));
@@ -63,7 +69,6 @@ BOOL CCalibrationDlg::OnInitDialog() {
   for (int slot = 0; slot < kTargetSlots; ++slot) {
     targets_[slot] = ui::ItemClientRect(hwnd(), IDC_TARGET_CENTRE + slot);
   }
-  CreateTextFont();
   PrepareCheck();
 
   NoteStartupStep("laid-out");
@@ -130,8 +135,10 @@ void CCalibrationDlg::LayOut() {
     return Extent{s.cx, s.cy};
   };
   const Extent target = extent(IDC_TARGET_CENTRE);
-  const RunLayout layout = ComputeRunLayout(monitor_, target, extent(IDC_INSTRUCTION), extent(IDC_COUNTDOWN),
-                                            extent(IDOK), extent(IDCANCEL));
+  const RunLayout layout =
+      ComputeRunLayout(monitor_, target, Extent{instructionTemplate_.cx, instructionTemplate_.cy},
+                       extent(IDC_COUNTDOWN), extent(IDOK), extent(IDCANCEL));
+  runLayout_ = layout;
   SetWindowPos(hwnd(), nullptr, layout.window.left, layout.window.top, layout.window.width,
                layout.window.height, SWP_NOZORDER | SWP_NOACTIVATE);
   for (int slot = 0; slot < kTargetSlots; ++slot) {
@@ -140,19 +147,51 @@ void CCalibrationDlg::LayOut() {
                    SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
-  ui::MoveItem(hwnd(), IDC_INSTRUCTION, layout.instruction.x, layout.instruction.y);
   ui::MoveItem(hwnd(), IDC_COUNTDOWN, layout.countdown.x, layout.countdown.y);
   ui::MoveItem(hwnd(), IDOK, layout.ok.x, layout.ok.y);
   ui::MoveItem(hwnd(), IDCANCEL, layout.cancel.x, layout.cancel.y);
   LayOutCheck(layout);
+  FitInstruction();
+}
+
+void CCalibrationDlg::ShowInstruction(const std::wstring& text) {
+  if (text == ui::GetItemText(hwnd(), IDC_INSTRUCTION)) return;
+  ui::SetItemText(hwnd(), IDC_INSTRUCTION, text);
+  FitInstruction();
+}
+
+void CCalibrationDlg::FitInstruction() {
+  const Extent size = runLayout_.instructionSize;
+  if (size.w <= 0) return;  // not laid out yet: the layout fits it
+  const int height = std::max(size.h, TextHeight(ui::GetItemText(hwnd(), IDC_INSTRUCTION), size.w));
+  // In the run it grows upwards, clear of the countdown; in the check it hangs from the top.
+  const Point at = checking_ ? checkLayout_.instruction
+                             : Point{runLayout_.instruction.x, InstructionTop(runLayout_, height)};
+  SetWindowPos(Item(IDC_INSTRUCTION), nullptr, at.x, at.y, size.w, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The height of `text` wrapped within `width`, as the centred static control wraps it.
+int CCalibrationDlg::TextHeight(const std::wstring& text, int width) const {
+  ui::WindowDc dc(hwnd());
+  ui::SelectGuard font(dc.get(), textFont_.get());
+  RECT r{0, 0, width, 0};
+  DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &r,
+            DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
+  return r.bottom - r.top;
 }
 
 void CCalibrationDlg::CreateTextFont() {
-  textFont_.reset(CreateFontW(kTextHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS, L"Arial"));
-  for (int id : {IDC_INSTRUCTION, IDC_COUNTDOWN, IDOK, IDCANCEL}) {
-    SendDlgItemMessageW(hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(textFont_.get()), FALSE);
+  // The texts are as large on a scaled monitor as the controls around them. The old font goes
+  // only once no control uses it.
+  win32::UniqueFont font(CreateFontW(ui::ScaleToDpi(kTextHeight, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                     FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                     DEFAULT_QUALITY, FF_SWISS, L"Arial"));
+  for (int id : {IDC_INSTRUCTION, IDC_COUNTDOWN, IDOK, IDCANCEL, IDC_CHECK, IDC_DONE, IDC_CALIBRATE_AGAIN,
+                 IDC_CHECK_DISTANCE_0, IDC_CHECK_DISTANCE_1, IDC_CHECK_DISTANCE_2, IDC_CHECK_DISTANCE_3,
+                 IDC_CHECK_DISTANCE_4}) {
+    SendDlgItemMessageW(hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
   }
+  textFont_ = std::move(font);
 }
 
 void CCalibrationDlg::RegisterNotices() {
@@ -323,7 +362,7 @@ bool CCalibrationDlg::OnDrawItem(const DRAWITEMSTRUCT& item) {
   }
 }
 
-bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR& result) {
+bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
   switch (message) {
     case WM_LBUTTONDOWN:
       if (!checking_) return false;
@@ -347,13 +386,19 @@ bool CCalibrationDlg::OnProgramMessage(UINT message, WPARAM, LPARAM lParam, INT_
     case WM_OPEN_CONVERSATION:
       OnOpenConversation();
       return true;
-    case WM_DPICHANGED:
+    case WM_DPICHANGED: {
       // Moved onto a monitor of another scaling (the window is made on the primary): the run
       // keeps covering its own monitor, at its pixels, rather than take the rectangle the system
-      // scales for it.
+      // scales for it; the system scales the controls, the program its own font.
+      const int dpi = HIWORD(wParam);
+      instructionTemplate_ = {MulDiv(instructionTemplate_.cx, dpi, dpi_),
+                              MulDiv(instructionTemplate_.cy, dpi, dpi_)};
+      dpi_ = dpi;
+      CreateTextFont();
       LayOut();
       result = 0;
       return true;
+    }
     default:
       return false;
   }

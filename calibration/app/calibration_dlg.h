@@ -89,6 +89,10 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
 
   void LayOut();
   void CreateTextFont();
+  // The instruction's text, on as many lines as it needs within the monitor.
+  void ShowInstruction(const std::wstring& text);
+  void FitInstruction();
+  int TextHeight(const std::wstring& text, int width) const;
   void RegisterNotices();
   void OnBlink();
   void Paint();
@@ -131,6 +135,9 @@ class CCalibrationDlg : public ProgramWindow, private RunPort, private RunComput
   // Asked once the link's start is under way: looking at the monitors takes time under way too.
   std::function<ScreenRect()> chooseMonitor_;
   ScreenRect monitor_{};
+  RunLayout runLayout_{};
+  int dpi_ = 96;
+  SIZE instructionTemplate_{};  // at dpi_
   int osClass_ = 0;
   int orientation_ = 0;
   bool closing_ = false;

@@ -24,10 +24,6 @@ void CCalibrationDlg::PrepareCheck() {
   checkTexts_.largest = UnescapePercent(messages_.LoadText(IDS_CHECK_LARGEST));
   checkTexts_.mean = UnescapePercent(messages_.LoadText(IDS_CHECK_MEAN));
   checkTexts_.pixels = UnescapePercent(messages_.LoadText(IDS_CHECK_PIXELS));
-  std::vector<int> ids{IDC_CHECK, IDC_DONE, IDC_CALIBRATE_AGAIN};
-  for (int i = 0; i < kCheckPointCount; ++i) ids.push_back(DistanceId(i));
-  for (int id : ids)
-    SendDlgItemMessageW(hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(textFont_.get()), FALSE);
 }
 
 void CCalibrationDlg::LayOutCheck(const RunLayout& run) {
@@ -44,8 +40,11 @@ void CCalibrationDlg::LayOutCheck(const RunLayout& run) {
   e.cancel = extent(IDCANCEL);
   e.check = extent(IDC_CHECK);
   e.cross = extent(IDC_TARGET_CENTRE);
-  e.instruction = extent(IDC_INSTRUCTION);
-  e.instruction.w = std::min(e.instruction.w, w);
+  // The check's instruction hangs from the top with the countdown under it.
+  e.instruction = run.instructionSize;
+  e.instruction.h =
+      std::max(e.instruction.h,
+               TextHeight(UnescapePercent(messages_.LoadText(IDS_CHECK_INSTRUCTION)), e.instruction.w));
   e.countdown = extent(IDC_COUNTDOWN);
   e.label = extent(IDC_CHECK_DISTANCE_0);
   e.done = extent(IDC_DONE);
@@ -75,19 +74,13 @@ void CCalibrationDlg::StartCheck() {
   GetClientRect(hwnd(), &client);
   check_.Start(client.right - client.left, client.bottom - client.top);
   PlaceCheckTexts();
-  ui::SetItemText(hwnd(), IDC_INSTRUCTION, UnescapePercent(messages_.LoadText(IDS_CHECK_INSTRUCTION)));
+  ShowInstruction(UnescapePercent(messages_.LoadText(IDS_CHECK_INSTRUCTION)));
   ShowCheckCountdown();
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void CCalibrationDlg::PlaceCheckTexts() {
-  // Above the upper points, the instruction no wider than the window.
-  RECT client{};
-  GetClientRect(hwnd(), &client);
-  const SIZE instruction = ui::ItemSize(hwnd(), IDC_INSTRUCTION);
-  SetWindowPos(Item(IDC_INSTRUCTION), nullptr, checkLayout_.instruction.x, checkLayout_.instruction.y,
-               std::min<int>(instruction.cx, client.right - client.left), instruction.cy,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+  FitInstruction();
   ui::MoveItem(hwnd(), IDC_COUNTDOWN, checkLayout_.countdown.x, checkLayout_.countdown.y);
 }
 
@@ -125,7 +118,7 @@ void CCalibrationDlg::ShowCheckCountdown() {
 
 void CCalibrationDlg::ShowCheckEnd() {
   ui::ShowItem(hwnd(), IDC_COUNTDOWN, false);
-  ui::SetItemText(hwnd(), IDC_INSTRUCTION, SummaryText(check_, checkTexts_));
+  ShowInstruction(SummaryText(check_, checkTexts_));
   ui::ShowItem(hwnd(), IDC_DONE, true);
   ui::ShowItem(hwnd(), IDC_CALIBRATE_AGAIN, true);
   NoteStartupStep("check-complete");

@@ -181,13 +181,15 @@ TEST(CheckLayout, ControlsApartOnTheScreenAtBothScalings) {
     CheckExtents e;
     e.ok = e.cancel = e.check = size(126, 49);
     e.cross = size(49, 49);
-    // The instruction's template is wider than a 1024-pixel screen at 150 %: the window narrows it.
-    e.instruction = size(910, 56);
-    e.instruction.w = std::min(e.instruction.w, c.w);
+    // The instruction's template is wider than a 1024-pixel screen at 150 %: the run's layout
+    // narrows it, and the check takes that width, as the window does.
+    const Extent instructionTemplate = size(910, 56);
     e.countdown = size(525, 30);
     e.label = size(131, 34);
     e.done = e.again = size(227, 49);
-    const RunLayout run = ComputeRunLayout(c.w, c.h, e.cross, e.instruction, e.countdown, e.ok, e.cancel);
+    const RunLayout run =
+        ComputeRunLayout(c.w, c.h, e.cross, instructionTemplate, e.countdown, e.ok, e.cancel);
+    e.instruction = run.instructionSize;
     const CheckLayout l = ComputeCheckLayout(c.w, c.h, run, e);
     const std::string name =
         std::to_string(c.w) + "x" + std::to_string(c.h) + " at " + std::to_string(c.scale);

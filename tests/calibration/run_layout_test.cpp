@@ -1,6 +1,9 @@
 // Placement of the run's controls and the lines of the target marks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "calibration/run_layout.h"
 
 namespace tactra::calib {
@@ -17,6 +20,37 @@ TEST(RunLayout, TargetsCentredOnTheirPoints) {
   EXPECT_EQ(l.countdown, (Point{212, 307}));
   EXPECT_EQ(l.ok, (Point{362, 347}));
   EXPECT_EQ(l.cancel, (Point{562, 347}));
+}
+
+// An instruction template wider than the monitor less 1/40 of its width each side is narrowed,
+// centred as before; a text taller than the template grows upwards from the template's bottom.
+TEST(RunLayout, InstructionStaysOnItsMonitor) {
+  struct Case {
+    int w, h;
+    Extent templ;
+    int grownHeight;
+    Extent size;
+    Point at;
+    int grownTop;
+  };
+  const Case cases[] = {
+      {1024, 768, {910, 56}, 56, {910, 56}, {57, 223}, 223},     // 100 %: as it always was
+      {1024, 768, {1365, 84}, 120, {974, 84}, {25, 181}, 145},   // 150 %: 25 each side
+      {800, 600, {910, 56}, 80, {760, 56}, {20, 156}, 132},      // a small monitor
+      {800, 600, {700, 56}, 40, {700, 56}, {50, 156}, 156},      // fits; a shorter text keeps the place
+      {1280, 1024, {1365, 84}, 84, {1216, 84}, {32, 283}, 283},  // 1280 / 40 = 32
+  };
+  for (const Case& c : cases) {
+    const RunLayout l = ComputeRunLayout(c.w, c.h, {41, 41}, c.templ, {600, 30}, {100, 40}, {100, 40});
+    const std::string name =
+        std::to_string(c.w) + "x" + std::to_string(c.h) + " " + std::to_string(c.templ.w);
+    EXPECT_EQ(l.instructionSize.w, c.size.w) << name;
+    EXPECT_EQ(l.instructionSize.h, c.size.h) << name;
+    EXPECT_EQ(l.instruction, c.at) << name;
+    EXPECT_EQ(InstructionTop(l, c.grownHeight), c.grownTop) << name;
+    // Its bottom stays where the template's is, above the countdown.
+    EXPECT_LE(InstructionTop(l, c.grownHeight) + std::max(c.grownHeight, c.templ.h), l.countdown.y) << name;
+  }
 }
 
 TEST(RunLayout, OddScreenTruncatesTowardZero) {

@@ -23,7 +23,8 @@ import time
 from console_common import (CONFIG_READS, FACTORY_SHOWN, Console, config_shown, info_shows_frame,
                             open_calibration_page, open_tab, reset_registry, when_shown, window_box)
 from console_ids import CONSOLE_MODULE_EN, CONSOLE_MODULE_ZH, IDC_STATUS
-from harness import WINESERVER, Failure, Frame, check, run_scenarios, screenshot, tools_present
+from harness import (WINESERVER, Failure, Frame, check, inside, overlap, parse_layout, run_scenarios, screenshot,
+                     tools_present)
 
 DESKTOP = r"HKCU\Control Panel\Desktop"
 BASE_DPI = 96
@@ -39,43 +40,6 @@ PUSH, DEFPUSH, GROUPBOX = 0, 1, 7
 MARKED = (2, 3, 4, 5, 6, 9)  # check boxes, radio buttons, three-state boxes
 # The check box or circle of a marked button and the gap after it, in pixels at 100 %.
 MARK_WIDTH = 16
-
-
-def rect(text):
-    left, top, right, bottom = (int(v) for v in text.split(","))
-    return left, top, right, bottom
-
-
-def overlap(a, b):
-    return a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
-
-
-def inside(a, outer):
-    return a[0] >= outer[0] and a[1] >= outer[1] and a[2] <= outer[2] and a[3] <= outer[3]
-
-
-def parse_layout(out):
-    """{"window": fields, "tabs": fields, "tab": [fields], "page": [fields], "control": [fields]}
-    of the probe's layout lines; "rect", "display" as tuples, "text-size" as (w, h)."""
-    layout = {"tab": [], "page": [], "control": []}
-    for line in out.splitlines():
-        kind, _, rest = line.partition(" ")
-        text = None
-        if " text=" in rest or rest.startswith("text="):
-            rest, _, text = rest.partition("text=")
-        fields = dict(part.partition("=")[::2] for part in rest.split())
-        for key in ("rect", "display"):
-            if key in fields:
-                fields[key] = rect(fields[key])
-        if "text-size" in fields:
-            fields["text-size"] = tuple(int(v) for v in fields["text-size"].split(","))
-        if text is not None:
-            fields["text"] = text
-        if kind in ("window", "tabs"):
-            layout[kind] = fields
-        elif kind in layout:
-            layout[kind].append(fields)
-    return layout
 
 
 def layout_faults(layout, dpi, page):

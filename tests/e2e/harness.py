@@ -455,6 +455,45 @@ def tools_present(env, *tools):
     return True
 
 
+# The window probe's layout lines (window_probe.exe WINDOW layout): rectangles on the screen.
+
+def rect(text):
+    left, top, right, bottom = (int(v) for v in text.split(","))
+    return left, top, right, bottom
+
+
+def overlap(a, b):
+    return a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
+
+
+def inside(a, outer):
+    return a[0] >= outer[0] and a[1] >= outer[1] and a[2] <= outer[2] and a[3] <= outer[3]
+
+
+def parse_layout(out):
+    """{"window": fields, "tabs": fields, "tab": [fields], "page": [fields], "control": [fields]}
+    of the probe's layout lines; "rect", "display" as tuples, "text-size" as (w, h)."""
+    layout = {"tab": [], "page": [], "control": []}
+    for line in out.splitlines():
+        kind, _, rest = line.partition(" ")
+        text = None
+        if " text=" in rest or rest.startswith("text="):
+            rest, _, text = rest.partition("text=")
+        fields = dict(part.partition("=")[::2] for part in rest.split())
+        for key in ("rect", "display"):
+            if key in fields:
+                fields[key] = rect(fields[key])
+        if "text-size" in fields:
+            fields["text-size"] = tuple(int(v) for v in fields["text-size"].split(","))
+        if text is not None:
+            fields["text"] = text
+        if kind in ("window", "tabs"):
+            layout[kind] = fields
+        elif kind in layout:
+            layout[kind].append(fields)
+    return layout
+
+
 def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
     """Runs every scenario (name, run[, transports]) of the chosen transport (or those whose name
     contains --only), each on its own; the exit code. `finish(env, code)` runs after them."""

@@ -10,8 +10,9 @@ import sys
 import time
 
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SIM, Failure, Frame, Program, check, colour_count, grid_points_payload,
-                     compare_across_transports, dismiss_box, dismiss_owned_box, free_port, probe_box,
-                     poll, poll_value, program_alone, run_scenarios, run_windows, screenshot, startup_overhead)
+                     compare_across_transports, dismiss_box, dismiss_owned_box, free_port, overlap, parse_layout,
+                     probe_box, poll, poll_value, program_alone, run_scenarios, run_windows, screenshot,
+                     startup_overhead)
 
 GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
 CAL_REPORT_ID, CAL_REPORT_LENGTH = 6, 48
@@ -392,6 +393,7 @@ def scenario_mode_answered_late(env):
 IDC_INSTRUCTION, IDC_CHECK, IDC_DONE, IDC_CALIBRATE_AGAIN, IDC_CHECK_DISTANCE_0 = 1000, 1011, 1012, 1013, 1014
 CHECK_POINTS = [(512, 384), (256, 192), (768, 192), (768, 576), (256, 576)]
 RUN_TITLE = "Touch frame calibration"
+RUN_TITLES = {0: RUN_TITLE, 1: "触摸框校准"}
 
 
 def run_controls(env):
@@ -575,24 +577,38 @@ def set_scaling(env, dpi):
     env.settle()
 
 
-def control_rect(env, control):
-    code, out = run_windows(env, ["window_probe.exe", RUN_TITLE, "rect", "main", str(control)])
-    check(code == 0, "no control %d (%s)" % (control, out.strip()))
-    return tuple(int(v) for v in out.split("rect=")[1].split()[0].split(","))
+def run_layout_faults(env, lang, screen=SCREEN):
+    """What the probe reads back of the run's visible controls: off the screen, a text cut by its
+    control (a label's wrapped at words within its width), or one control over another."""
+    code, out = run_windows(env, ["window_probe.exe", "x:" + RUN_TITLES[lang].encode().hex(), "layout"])
+    check(code == 0, "no layout of the run's window (%s)" % out.strip()[:200])
+    shown = [c for c in parse_layout(out)["control"] if c["visible"] == "1"]
+    faults = []
+    for i, c in enumerate(shown):
+        left, top, right, bottom = c["rect"]
+        width, height = right - left, bottom - top
+        name = "%s %r" % (c["id"], c["text"][:30])
+        if left < 0 or top < 0 or right > screen[0] or bottom > screen[1]:
+            faults.append("%s at %s leaves the screen" % (name, c["rect"]))
+        w, h = c["text-size"]
+        if c["class"].lower() == "button":
+            # OK and Cancel draw their icon left of the text, as ui/icon_button.cpp does.
+            if int(c["id"]) in (1, 2):
+                icon = 32 if height >= 40 else 16
+                width -= (height - icon) // 2 + icon + 6
+            if w > width or h > height:
+                faults.append("%s: its text (%dx%d) is cut in %dx%d" % (name, w, h, width, height))
+        elif "wrapped-height" in c and int(c["wrapped-height"]) > height:
+            faults.append("%s: its text wraps to %s pixels in %d" % (name, c["wrapped-height"], height))
+        for d in shown[i + 1:]:
+            if overlap(c["rect"], d["rect"]):
+                faults.append("%s lies over %s %r" % (name, d["id"], d["text"][:30]))
+    return faults
 
 
-def check_apart(env, controls):
-    """The visible controls' rectangles, read back from the window, lie on the screen and apart."""
-    rects = {c: control_rect(env, c) for c in controls}
-    for c, (left, top, right, bottom) in rects.items():
-        check(left >= 0 and top >= 0 and right <= SCREEN[0] and bottom <= SCREEN[1],
-              "control %d at %s leaves the screen" % (c, rects[c]))
-    ids = sorted(rects)
-    for i, a in enumerate(ids):
-        for b in ids[i + 1:]:
-            ra, rb = rects[a], rects[b]
-            overlap = ra[0] < rb[2] and rb[0] < ra[2] and ra[1] < rb[3] and rb[1] < ra[3]
-            check(not overlap, "control %d %s lies over control %d %s" % (a, ra, b, rb))
+def check_run_layout(env, lang, where, screen=SCREEN):
+    faults = run_layout_faults(env, lang, screen)
+    check(not faults, "%s: %s" % (where, "; ".join(faults)))
 
 
 def scenario_check_screens(env):
@@ -612,21 +628,20 @@ def scenario_check_screens(env):
                     finished_screen(env, frame, program)
                     shot = "check-%s-%d" % (name, percent)
                     screenshot(env, shot + "-finished.png")
-                    if lang == 0:
-                        # Not the run's instruction: its template is wider than this screen at 150 %.
-                        check_apart(env, [1001, 1, 2, IDC_CHECK])
+                    check_run_layout(env, lang, "%s at %d %%, finished" % (name, percent))
                     click_at(SCREEN[0] // 2, poll_button_row(env))
                     for i, (x, y) in enumerate(CHECK_POINTS):
                         wait_check_point(env, i)
                         if i == 1:
                             screenshot(env, shot + "-point.png")
+                            check_run_layout(env, lang, "%s at %d %%, checking" % (name, percent))
                         click_at(x + i, y)
                     lower = (0, SCREEN[1] // 2, SCREEN[0], SCREEN[1] // 4)
                     check(wait_colour(env, BUTTON_FILL, lower, 10), "no Done and Calibrate again")
                     screenshot(env, shot + "-complete.png")
+                    check_run_layout(env, lang, "%s at %d %%, complete" % (name, percent))
                     if lang == 0:
                         labels = [IDC_CHECK_DISTANCE_0 + i for i in range(5)]
-                        check_apart(env, [IDC_INSTRUCTION, IDC_DONE, IDC_CALIBRATE_AGAIN] + labels)
                         shown = [run_controls(env)[c][1] for c in labels]
                         check(shown == ["%d.0 pixels" % i for i in range(5)], "distances %s" % shown)
                     program.key("Return")

@@ -22,7 +22,8 @@ from console_calibration import end_run
 from console_common import CAL, Started, close_with_escape, console_up, open_calibration_page
 from console_ids import IDC_CAL_START
 from harness import Frame, check, colour_count, poll, run_scenarios, run_windows, screenshot
-from kelvane_e2e import BUTTON_FILL, CURRENT_PEN, END, GET_MODE, BEGIN, OS_CLASS_UNDER_WINE, WRITE_RESULT, Kelvane
+from kelvane_e2e import (BUTTON_FILL, CURRENT_PEN, END, GET_MODE, BEGIN, OS_CLASS_UNDER_WINE, WRITE_RESULT, Kelvane,
+                        check_run_layout)
 
 MONITORS = {1: (1024, 768), 2: (800, 600)}
 MAPPING_KEY = r"HKLM\SOFTWARE\Microsoft\Wisp\Pen\Digimon"
@@ -147,6 +148,8 @@ def run_on(env, monitor, args=(), title=None):
         check(poll(lambda: colour_count(screenshot(env, "monitor-done.png"), (0, 0) + size, BUTTON_FILL) > 0, 10,
                    0.3), "the buttons did not appear")
         screenshot(env, "monitor%d-complete.png" % monitor)
+        lang = 1 if "1" in args else 0
+        check_run_layout(env, lang, "the finished screen on monitor %d" % monitor, size)
         program.key_to(wid, "Return")
         check(program.wait_exit(20), "the program did not end after Return")
         program.check_end("kept")

@@ -1,5 +1,5 @@
 // The end-to-end tests' eyes and hands for a dialog window of another process under the same
-// Wine server, found by its title (or "#<handle>"):
+// Wine server, found by its title (or "#<handle>", or "x:" and the title's UTF-8 in hex):
 //   window_probe WINDOW show                      the window and every control of it and its pages
 //   window_probe WINDOW post MSG WPARAM LPARAM    posts a message to the window
 //   window_probe WINDOW tab INDEX                 selects a tab as a click on it does
@@ -64,6 +64,15 @@ std::wstring ClassOf(HWND window) {
 HWND FindTarget(const char* name) {
   if (name[0] == '#')
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(name + 1, nullptr, 0)));
+  // "x:" and the title's UTF-8 in hex: a title the system's code page cannot carry in argv.
+  if (std::strncmp(name, "x:", 2) == 0) {
+    std::string title;
+    for (const char* p = name + 2; p[0] && p[1]; p += 2) {
+      const char pair[3] = {p[0], p[1], '\0'};
+      title += static_cast<char>(std::strtoul(pair, nullptr, 16));
+    }
+    return FindWindowW(L"#32770", Wide(title.c_str()).c_str());
+  }
   return FindWindowW(L"#32770", Wide(name).c_str());
 }
 
@@ -188,7 +197,10 @@ class RemoteMemory {
 // The size of a text on one line in the font a control draws it with. Another process's font
 // handle may mean nothing here: then the console's dialog font, 9 points of MS Shell Dlg at the
 // window's DPI ("font=template" says so).
-SIZE TextSize(HWND control, const std::wstring& text, int dpi, bool& ownFont) {
+// The size of a control's text in its font (or the dialogs' font at `dpi`, without one of its
+// own), and its height wrapped at words within `wrapWidth` as a label wraps it (0: not wrapped).
+SIZE TextSize(HWND control, const std::wstring& text, int dpi, bool& ownFont, int wrapWidth = 0,
+              int* wrappedHeight = nullptr) {
   LOGFONTW font{};
   const auto handle = reinterpret_cast<HFONT>(Ask(control, WM_GETFONT));
   ownFont = handle && GetObjectW(handle, sizeof font, &font) == sizeof font;
@@ -203,7 +215,7 @@ SIZE TextSize(HWND control, const std::wstring& text, int dpi, bool& ownFont) {
   tactra::win32::UniqueFont made(CreateFontIndirectW(&font));
   tactra::ui::WindowDc dc(nullptr);  // the screen
   if (!made || !dc.get()) return size;
-  HGDIOBJ previous = SelectObject(dc.get(), made.get());
+  tactra::ui::SelectGuard selected(dc.get(), made.get());
   // What a button or a label shows of an "&": the underline of the next character, or one "&".
   std::wstring shown;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -211,7 +223,12 @@ SIZE TextSize(HWND control, const std::wstring& text, int dpi, bool& ownFont) {
     shown += text[i];
   }
   GetTextExtentPoint32W(dc.get(), shown.c_str(), static_cast<int>(shown.size()), &size);
-  SelectObject(dc.get(), previous);
+  if (wrappedHeight && wrapWidth > 0) {
+    RECT r{0, 0, wrapWidth, 0};
+    DrawTextW(dc.get(), shown.c_str(), static_cast<int>(shown.size()), &r,
+              DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    *wrappedHeight = r.bottom - r.top;
+  }
   return size;
 }
 
@@ -282,7 +299,11 @@ void Layout(HWND window) {
     GetWindowRect(c.hwnd, &r);
     const std::wstring text = TextOf(c.hwnd);
     bool own = false;
-    const SIZE size = text.empty() ? SIZE{} : TextSize(c.hwnd, text, dpi, own);
+    // A label's text wraps at words within its width.
+    int wrapped = 0;
+    const bool label = kind == WC_STATICW;
+    const SIZE size =
+        text.empty() ? SIZE{} : TextSize(c.hwnd, text, dpi, own, label ? r.right - r.left : 0, &wrapped);
     std::printf("control page=%s id=%d class=%s style=0x%lx visible=%d", c.page, GetDlgCtrlID(c.hwnd),
                 Utf8(kind).c_str(), static_cast<unsigned long>(GetWindowLongW(c.hwnd, GWL_STYLE)),
                 IsWindowVisible(c.hwnd) ? 1 : 0);
@@ -292,6 +313,7 @@ void Layout(HWND window) {
       if (HWND buddy = reinterpret_cast<HWND>(Ask(c.hwnd, UDM_GETBUDDY)))
         std::printf(" buddy=%d", GetDlgCtrlID(buddy));
     }
+    if (label && !text.empty()) std::printf(" wrapped-height=%d", wrapped);
     std::printf(" text-size=%ld,%ld font=%s text=%s\n", size.cx, size.cy, own ? "own" : "template",
                 Utf8(text).c_str());
   }

@@ -7,7 +7,12 @@
 namespace tactra {
 
 ProgramWindow::ProgramWindow(HINSTANCE resources, int templateId, int iconId)
-    : ui::Dialog(resources, templateId), icon_(resources, iconId) {}
+    : ui::Dialog(resources, templateId), iconId_(iconId) {}
+
+const ui::ProgramIcon& ProgramWindow::icon() const {
+  if (!icon_) icon_.emplace(resources(), iconId_);
+  return *icon_;
+}
 
 bool ProgramWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
   if (OnProgramMessage(message, wParam, lParam, result)) return true;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "device/hid_host.h"
@@ -18,7 +19,9 @@ class ProgramWindow : public ui::Dialog {
   ProgramWindow(HINSTANCE resources, int templateId, int iconId);
 
  protected:
-  const ui::ProgramIcon& icon() const { return icon_; }
+  // Loaded with the window, not before it: the first look at the system's metrics starts the
+  // display's driver, which the link's start, begun before the window, need not wait for.
+  const ui::ProgramIcon& icon() const;
 
   // A message of the program's own; true when handled, `result` then being its result.
   virtual bool OnProgramMessage(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/, INT_PTR& /*result*/) {
@@ -32,10 +35,11 @@ class ProgramWindow : public ui::Dialog {
  private:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) final;
   bool OnSysCommand(WPARAM command) final;
-  HICON OnQueryDragIcon() final { return icon_.bigIcon(); }
+  HICON OnQueryDragIcon() final { return icon().bigIcon(); }
   bool OnDeviceChange(WPARAM event, LPARAM data, INT_PTR& result) final;
 
-  ui::ProgramIcon icon_;
+  int iconId_;
+  mutable std::optional<ui::ProgramIcon> icon_;
 };
 
 }  // namespace tactra

@@ -194,11 +194,10 @@ class RemoteMemory {
   void* address_ = nullptr;
 };
 
-// The size of a text on one line in the font a control draws it with. Another process's font
-// handle may mean nothing here: then the console's dialog font, 9 points of MS Shell Dlg at the
+// The size of a text on one line in the font a control draws it with, and its height wrapped at
+// words within `wrapWidth` as a label wraps it (0: not wrapped). Another process's font handle
+// may mean nothing here: then the console's dialog font, 9 points of MS Shell Dlg at the
 // window's DPI ("font=template" says so).
-// The size of a control's text in its font (or the dialogs' font at `dpi`, without one of its
-// own), and its height wrapped at words within `wrapWidth` as a label wraps it (0: not wrapped).
 SIZE TextSize(HWND control, const std::wstring& text, int dpi, bool& ownFont, int wrapWidth = 0,
               int* wrappedHeight = nullptr) {
   LOGFONTW font{};

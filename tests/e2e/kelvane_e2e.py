@@ -637,7 +637,7 @@ def scenario_check_screens(env):
                         if i == 1:
                             screenshot(env, shot + "-point.png")
                             check_run_layout(env, lang, "%s at %d %%, checking" % (name, percent))
-                        # The last touch far off: its label is wider than the template's.
+                        # The last touch far off: a three-digit distance, read back whole.
                         click_at(*(FAR_TOUCH if i == 4 else (x + i, y)))
                     lower = (0, SCREEN[1] // 2, SCREEN[0], SCREEN[1] // 4)
                     check(wait_colour(env, BUTTON_FILL, lower, 10), "no Done and Calibrate again")

@@ -150,8 +150,8 @@ void CCalibrationDlg::LayOut() {
   ui::MoveItem(hwnd(), IDC_COUNTDOWN, layout.countdown.x, layout.countdown.y);
   ui::MoveItem(hwnd(), IDOK, layout.ok.x, layout.ok.y);
   ui::MoveItem(hwnd(), IDCANCEL, layout.cancel.x, layout.cancel.y);
-  LayOutCheck(layout);
-  FitInstruction();
+  LayOutCheck(layout);  // during a check, it places the check's texts
+  if (!checking_) FitInstruction();
 }
 
 void CCalibrationDlg::ShowInstruction(const std::wstring& text) {

@@ -10,8 +10,8 @@ import sys
 import time
 
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SIM, Failure, Frame, Program, check, colour_count, grid_points_payload,
-                     compare_across_transports, dismiss_box, dismiss_owned_box, free_port, overlap, parse_layout,
-                     probe_box, poll, poll_value, program_alone, run_scenarios, run_windows, screenshot,
+                     compare_across_transports, dismiss_box, dismiss_owned_box, free_port, inside, overlap,
+                     parse_layout, probe_box, poll, poll_value, program_alone, run_scenarios, run_windows, screenshot,
                      startup_overhead)
 
 GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
@@ -590,7 +590,7 @@ def run_layout_faults(env, lang, screen=SCREEN):
         left, top, right, bottom = c["rect"]
         width, height = right - left, bottom - top
         name = "%s %r" % (c["id"], c["text"][:30])
-        if left < 0 or top < 0 or right > screen[0] or bottom > screen[1]:
+        if not inside(c["rect"], (0, 0) + screen):
             faults.append("%s at %s leaves the screen" % (name, c["rect"]))
         w, h = c["text-size"]
         if c["class"].lower() == "button":

@@ -482,11 +482,18 @@ TEST(CalibrationPage, ARecordAfterTheWaitIsNotWritten) {
   rig.Learn(0, 4);
   rig.dialogs.answers = {std::wstring(L"C:\\late.ini")};
   rig.page.Export();
-  const Bytes late = CalReply(0x07, Bytes(41, 0));
+  const proto::RecordBytes record = proto::EncodeRecord(SomeRecord());
+  const Bytes late = CalReply(0x07, Bytes(record.begin(), record.end()));
   rig.page.OnDeviceReply(late.data(), late.size());
   rig.window.RunAll();
   EXPECT_EQ(rig.files.files.count(L"C:\\late.ini"), 0u);
   EXPECT_EQ(rig.texts.shown, (std::vector<std::wstring>{kSaveFailedText}));
+  // Nor by the next export, whose own read goes unanswered.
+  rig.dialogs.answers = {std::wstring(L"C:\\next.ini")};
+  rig.page.Export();
+  rig.window.RunAll();
+  EXPECT_EQ(rig.files.files.count(L"C:\\next.ini"), 0u);
+  EXPECT_EQ(rig.texts.shown, (std::vector<std::wstring>{kSaveFailedText, kSaveFailedText}));
 }
 
 TEST(CalibrationPage, CancelInEitherDialogDoesNothing) {

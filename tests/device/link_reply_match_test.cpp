@@ -147,6 +147,19 @@ TEST(LinkReplyMatch, SamplesPassUnaskedRepliesAreDropped) {
   }
 }
 
+// A request whose write failed was never asked of the frame: a reply with its key that comes
+// after is the answer to someone else's request, not to this one.
+TEST(LinkReplyMatch, ARequestThatNeverWentOutTakesNoReply) {
+  MatchLink b(ConsoleLinkConfig());
+  ASSERT_TRUE(b.link.Start());
+  b.frame[5]->writeFails = true;
+  const Bytes read = Command(7, 0x12, 64);
+  EXPECT_FALSE(b.link.Transact(5, read.data(), read.size()));
+  b.frame[5]->Deliver(SettingsReply(0x12, 1, 1));
+  b.SettleReads(5, 2);
+  EXPECT_TRUE(b.owner.Replies().empty());
+}
+
 // A rebinding forgets what the old binding was asked.
 TEST(LinkReplyMatch, AStartForgetsTheOpenRequests) {
   MatchLink b(ConsoleLinkConfig());

@@ -16,8 +16,8 @@ from console_ids import (IDC_CAL_APPLY, IDC_CAL_EXPORT, IDC_CAL_FACTORY, IDC_CAL
                          IDC_CFG_21_A, IDC_CFG_21_B, IDC_CFG_21_ON, IDC_CFG_APPLY, IDC_CFG_DEFAULT, IDC_INFO_COUNT_A,
                          IDC_INFO_COUNT_B, IDC_INFO_LIST_A, IDC_INFO_LIST_B, IDC_INFO_TEXT_F2, IDC_INFO_TEXT_F3,
                          IDC_INFO_TEXT_F4, IDC_INFO_TEXT_F5, IDC_INFO_VALUE_01, IDC_STATUS, IDC_TABS)
-from harness import (CAL_CHANNEL, SETTINGS_CHANNEL, Failure, Frame, Program, check, poll, poll_value, probe_box,
-                     run_windows, wait_until, windows_path)
+from harness import (CAL_CHANNEL, SETTINGS_CHANNEL, Failure, Frame, LastRun, Program, check, poll, poll_value,
+                     probe_box, run_windows, wait_until, windows_path)
 
 TITLE = "TactraConsole"
 GLOBAL = r"HKLM\Software\Tactra\GlobalSettings"
@@ -84,7 +84,7 @@ class Console(Program):
         """(window fields, {(page, id): control fields}) of the console as it is now."""
         code, out = self.probe("show")
         if code != 0:
-            raise Failure("no console window (%s)" % self.state())
+            raise Failure("no console window (%s; %s)" % (LastRun.describe(), self.state()))
         window, controls = {}, {}
         for line in out.splitlines():
             kind, _, rest = line.partition(" ")

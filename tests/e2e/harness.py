@@ -98,14 +98,26 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+class LastRun:
+    """What the last run_windows ran and what its standard error said, for a failure's message."""
+    argv, code, said = (), None, ""
+
+    @classmethod
+    def describe(cls):
+        return "%s: exit %s%s" % (ntpath.basename(cls.argv[0]) if cls.argv else "nothing", cls.code,
+                                  ", said %r" % cls.said[-300:] if cls.said else "")
+
+
 def run_windows(env, argv, timeout=60, cwd=None):
     """Runs a Windows program of the prefix to its end: (exit code, its output). The output goes
     through a file, not a pipe: a Wine process that starts the prefix's services hands them its
     handles, and they would keep a pipe open long after it ended."""
-    with tempfile.TemporaryFile() as out:
-        code = subprocess.run([WINE, *argv], cwd=cwd or env.bin, env=env.base, stdout=out,
-                              stderr=subprocess.DEVNULL, timeout=timeout).returncode
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run([WINE, *argv], cwd=cwd or env.bin, env=env.base, stdout=out, stderr=err,
+                              timeout=timeout).returncode
         out.seek(0)
+        err.seek(0)
+        LastRun.argv, LastRun.code, LastRun.said = argv, code, err.read().decode("utf-8", "replace").strip()
         return code, out.read().decode("utf-8", "replace")
 
 
@@ -283,7 +295,9 @@ class Program:
         # how far it came.
         if not startup_log and self.STARTUP_LOG_VARIABLE:
             Program._runs += 1
-            startup_log = os.path.join(env.artifacts, "steps-%s-%d.log" % (self.classname, Program._runs))
+            # The suite's lanes share the artifacts folder: the process's id keeps their logs apart.
+            startup_log = os.path.join(env.artifacts, "steps-%s-%d-%d.log" % (self.classname, os.getpid(),
+                                                                             Program._runs))
         self.startup_log = startup_log
         if startup_log:
             if os.path.exists(startup_log):
@@ -332,7 +346,21 @@ class Program:
             said.append("last start-up step %s" % (steps[-1] if steps else "none"))
         windows = ["%dx%d %r" % (w, h, t) for _, w, h, t in self.visible_windows()]
         said.append("windows: %s" % (", ".join(windows) or "none"))
+        said.append("X windows of its class: %s" % (", ".join(self.x_windows()) or "none"))
         return "; ".join(said)
+
+    def x_windows(self):
+        """How the X server has each window of the program's class: its size and map state, the
+        hidden ones too (a window Wine has not mapped yet, or has mapped at another size)."""
+        out = subprocess.run(["xdotool", "search", "--classname", self.classname], capture_output=True,
+                             text=True).stdout
+        found = []
+        for wid in out.split():
+            info = subprocess.run(["xwininfo", "-id", wid], capture_output=True, text=True).stdout
+            fields = dict(line.strip().split(": ", 1) for line in info.splitlines() if ": " in line)
+            found.append("%s %sx%s %s" % (wid, fields.get("Width", "?"), fields.get("Height", "?"),
+                                          fields.get("Map State", "?")))
+        return found
 
     def key_to(self, wid, name):
         # Without a window manager the window needs the input focus before it gets keys.
@@ -494,9 +522,17 @@ def parse_layout(out):
     return layout
 
 
+def timed(run):
+    """Marks a scenario whose checks bound how long the program takes to answer: the suite runs
+    such scenarios alone (--timed only), the others beside other lanes (--timed none)."""
+    run.timed = True
+    return run
+
+
 def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
     """Runs every scenario (name, run[, transports]) of the chosen transport (or those whose name
-    contains --only), each on its own; the exit code. `finish(env, code)` runs after them."""
+    contains --only, and of those timed or not as --timed says), each on its own; the exit code.
+    `finish(env, code)` runs after them."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--native-bin", required=True)
@@ -504,6 +540,8 @@ def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
     parser.add_argument("--only", default="")
     parser.add_argument("--transport", choices=TRANSPORTS, default="sim",
                         help="simulator host (sim) or Wine's HID stack with the virtual frame (vframe)")
+    parser.add_argument("--timed", choices=("all", "only", "none"), default="all",
+                        help="the scenarios that bound the program's answer times, the others, or all")
     args = parser.parse_args(argv)
     env = Env(args)
     if not os.access(env.framesim, os.X_OK):
@@ -519,12 +557,15 @@ def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
             finish(env, 1)
         return 1
     print("transport: %s" % env.transport.name, flush=True)
-    failures = 0
+    failures = ran = 0
     for scenario in scenarios:
         name, run = scenario[0], scenario[1]
         transports = scenario[2] if len(scenario) > 2 else SIM
         if (args.only and args.only not in name) or env.transport.name not in transports:
             continue
+        if args.timed != "all" and getattr(run, "timed", False) != (args.timed == "only"):
+            continue
+        ran += 1
         began = time.time()
         try:
             note = run(env)
@@ -535,8 +576,10 @@ def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
             if not isinstance(e, Failure):
                 traceback.print_exc()
             screenshot(env, "failure-%s.png" % name.split(",")[0].replace(" ", "-"))
-    print("%d scenario(s) failed" % failures if failures else "all scenarios passed")
-    code = 1 if failures else 0
+    # A selection that runs nothing is a mistake in the suite, not a pass.
+    print("%d scenario(s) failed" % failures if failures else "all %d scenarios passed" % ran if ran else
+          "no scenario chosen")
+    code = 1 if failures or not ran else 0
     if finish:
         finish(env, code)
     return code

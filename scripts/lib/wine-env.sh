@@ -45,8 +45,11 @@ tactra_wine_setup() {
       break
     fi
   done
-  WINEPREFIX=${WINEPREFIX:-$top/$TACTRA_WIN_TREE/wineprefix}
-  TACTRA_VFRAME_PREFIX=${TACTRA_VFRAME_PREFIX:-$top/$TACTRA_WIN_TREE/vframe-prefix}
+  # A lane of the suite (TACTRA_LANE=N) runs beside the others with prefixes of its own: one
+  # Wine server each, so that no lane's programs see another's windows or wait on its server.
+  local lane=${TACTRA_LANE:+-lane$TACTRA_LANE}
+  WINEPREFIX=${WINEPREFIX:-$top/$TACTRA_WIN_TREE/wineprefix$lane}
+  TACTRA_VFRAME_PREFIX=${TACTRA_VFRAME_PREFIX:-$top/$TACTRA_WIN_TREE/vframe-prefix$lane}
   export TACTRA_WINE_ARCH TACTRA_WIN_TREE TACTRA_VFRAME_PREFIX WINE WINEARCH WINELOADER WINEPREFIX
   [ -n "${WINESERVER:-}" ] && export WINESERVER
   return 0
@@ -58,31 +61,36 @@ tactra_prefix_arch() {
   sed -n 's/^#arch=//p;/^#arch=/q' "$1/system.reg"
 }
 
-# The headless display (Xvfb on :99) that with-wine starts when no display is set, kept for the
-# calls that follow. A script that runs many of them (the demo, the suite) ends it afterwards if
-# it was not there before: tactra_headless_up first, tactra_headless_stop at the end.
-tactra_headless_pidfile=/tmp/.tactra-xvfb-99.pid
+# The headless displays: Xvfb on :99, which with-wine starts when no display is set, and one for
+# each lane of the suite (:100 + N). Kept for the calls that follow; a script that runs many of
+# them (the demo, the suite) ends them afterwards if they were not there before:
+# tactra_headless_up first, tactra_headless_stop at the end. Each takes the display's number
+# (99 when none is given).
+tactra_headless_pidfile() { echo "/tmp/.tactra-xvfb-${1:-99}.pid"; }
 
-tactra_headless_up() { xdpyinfo -display :99 >/dev/null 2>&1; }
+tactra_headless_up() { xdpyinfo -display ":${1:-99}" >/dev/null 2>&1; }
 
 tactra_headless_start() {
-  tactra_headless_up && return 0
+  local n=${1:-99}
+  tactra_headless_up "$n" && return 0
   # A server that died leaves its lock behind and would keep a new one from starting.
-  rm -f /tmp/.X99-lock /tmp/.X11-unix/X99
+  rm -f "/tmp/.X$n-lock" "/tmp/.X11-unix/X$n"
   (
-    Xvfb :99 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    echo $! >"$tactra_headless_pidfile"
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    echo $! >"$(tactra_headless_pidfile "$n")"
   )
-  for _ in $(seq 100); do tactra_headless_up && break; sleep 0.1; done
+  for _ in $(seq 100); do tactra_headless_up "$n" && break; sleep 0.1; done
 }
 
 # Ends the Wine processes of the tree's prefixes (they hold the display), then the display.
 tactra_headless_stop() {
-  [ -f "$tactra_headless_pidfile" ] || return 0
+  local n=${1:-99} pidfile
+  pidfile=$(tactra_headless_pidfile "$n")
+  [ -f "$pidfile" ] || return 0
   local prefix
   for prefix in "${WINEPREFIX:-}" "${TACTRA_VFRAME_PREFIX:-}"; do
     [ -n "$prefix" ] && [ -n "${WINESERVER:-}" ] && WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true
   done
-  kill "$(cat "$tactra_headless_pidfile")" 2>/dev/null || true
-  rm -f "$tactra_headless_pidfile"
+  kill "$(cat "$pidfile")" 2>/dev/null || true
+  rm -f "$pidfile"
 }

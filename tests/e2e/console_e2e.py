@@ -31,7 +31,7 @@ from console_information import scenario_first_start, scenario_no_frame
 from console_options import scenario_options_and_next_start, scenario_tray
 from console_startup import (scenario_chinese_by_argument, scenario_module_missing, scenario_plug_unplug,
                              scenario_staggered_arrival, scenario_stalled_channel)
-from harness import BOTH, run_scenarios, tools_present
+from harness import BOTH, run_scenarios, timed, tools_present
 
 SCENARIOS = [
     ("first start", scenario_first_start, BOTH),
@@ -58,7 +58,7 @@ SCENARIOS = [
     ("two programs on one frame", scenario_two_programs_one_frame),
     ("calibration page in Chinese", scenario_calibration_page_chinese),
     ("config Apply after an unanswered read", scenario_config_apply_after_unanswered_read),
-    ("a flood of refusals nobody asked for", scenario_unrequested_flood, BOTH),
+    ("a flood of refusals nobody asked for", timed(scenario_unrequested_flood), BOTH),
     ("export amid the frame's samples", scenario_export_amid_samples),
 ]
 

@@ -186,6 +186,18 @@ def run_table(env, frame, table):
     return len(table)
 
 
+def scenario_info(env):
+    # The quick check of the tool: what the frame tells of itself, read as the information page
+    # reads it, and nothing written.
+    with frame_for_tool(env) as frame:
+        mark = frame.mark()
+        r = tactractl(env, frame.port, "--json", "info")
+        check(r.code == DONE and r.json == EXPECTED_INFO, str(r))
+        sent = [report for _, report in frame.since(mark)]
+        check(sent == INFO_READS, "the frame received %s" % [b[:4].hex() for b in sent])
+    return "info as the information page reads it"
+
+
 def scenario_every_command(env):
     # Each command of the tool as the console's page sends it, in a frame of five targets.
     with tempfile.TemporaryDirectory(prefix="tactractl-") as folder, frame_for_tool(env, 3) as frame:
@@ -675,6 +687,7 @@ def scenario_calibration_start(env):
 
 
 SCENARIOS = [
+    ("info", scenario_info, SIM),
     ("every command as the console sends it", scenario_every_command, BOTH),
     ("bad input", scenario_bad_input),
     ("exit codes", scenario_exit_codes, BOTH),

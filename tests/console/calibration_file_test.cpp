@@ -11,7 +11,7 @@ namespace {
 
 using proto::CalibrationRecord;
 
-std::string Bytes(const char* text, std::size_t length) { return std::string(text, length); }
+std::string Raw(const char* text, std::size_t length) { return std::string(text, length); }
 
 // A record with a value of every kind: zero, small, five and six characters, both signs.
 CalibrationRecord Mixed() {
@@ -37,14 +37,14 @@ TEST(CalibrationFile, ExampleRecordBeginsWithItsLayout) {
   r.y[0] = 2000;
   const std::string file = EncodeCalibrationFile(r);
   ASSERT_EQ(file.size(), kCalibrationFileLength);
-  EXPECT_EQ(file.substr(0, 25), Bytes("4\r\n0\r\n010\r\n100\0\0\0"
-                                      "2000\0\0\r\n",
-                                      25));
+  EXPECT_EQ(file.substr(0, 25), Raw("4\r\n0\r\n010\r\n100\0\0\0"
+                                    "2000\0\0\r\n",
+                                    25));
   // Every other point is (0, 0): "0" and five NULs per field.
   for (int k = 1; k < proto::kRecordPoints; ++k)
-    EXPECT_EQ(file.substr(11 + 14 * k, 14), Bytes("0\0\0\0\0\0"
-                                                  "0\0\0\0\0\0\r\n",
-                                                  14))
+    EXPECT_EQ(file.substr(11 + 14 * k, 14), Raw("0\0\0\0\0\0"
+                                                "0\0\0\0\0\0\r\n",
+                                                14))
         << k;
 }
 
@@ -64,7 +64,7 @@ TEST(CalibrationFile, NumberFieldsAreSignedTextAndSixCharactersFillTheirField) {
     const std::string file = EncodeCalibrationFile(r);
     ASSERT_EQ(file.size(), kCalibrationFileLength);
     // The last point line: X, then Y, then the file's last line end.
-    EXPECT_EQ(file.substr(123, 14), Bytes(c.field, 6) + Bytes("7\0\0\0\0\0\r\n", 8)) << c.value;
+    EXPECT_EQ(file.substr(123, 14), Raw(c.field, 6) + Raw("7\0\0\0\0\0\r\n", 8)) << c.value;
   }
 }
 
@@ -96,8 +96,8 @@ TEST(CalibrationFile, EveryRecordRoundTrips) {
 TEST(CalibrationFile, AcceptsHandWrittenNumbersOfTheSameForm) {
   // Leading zeros and "-0" are an optional minus and digits too.
   std::string file = EncodeCalibrationFile(CalibrationRecord());
-  file.replace(11, 6, Bytes("00042\0", 6));
-  file.replace(17, 6, Bytes("-0\0\0\0\0", 6));
+  file.replace(11, 6, Raw("00042\0", 6));
+  file.replace(17, 6, Raw("-0\0\0\0\0", 6));
   CalibrationRecord r;
   ASSERT_TRUE(DecodeCalibrationFile(file, r));
   EXPECT_EQ(r.x[0], 42);
@@ -132,21 +132,21 @@ TEST(CalibrationFile, RefusesWhatTheWriterCannotHaveMade) {
       {"last line end", [](std::string& f) { f[136] = '\0'; }},
       {"flag 2", [](std::string& f) { f[6] = '2'; }},
       {"flag letter", [](std::string& f) { f[8] = 'x'; }},
-      {"letters", setField(0, false, Bytes("abc\0\0\0", 6))},
-      {"digits then a letter", setField(1, true, Bytes("12a\0\0\0", 6))},
-      {"leading blank", setField(2, false, Bytes(" 12\0\0\0", 6))},
-      {"plus sign", setField(3, true, Bytes("+12\0\0\0", 6))},
-      {"minus alone", setField(4, false, Bytes("-\0\0\0\0\0", 6))},
-      {"empty field", setField(5, true, Bytes("\0\0\0\0\0\0", 6))},
+      {"letters", setField(0, false, Raw("abc\0\0\0", 6))},
+      {"digits then a letter", setField(1, true, Raw("12a\0\0\0", 6))},
+      {"leading blank", setField(2, false, Raw(" 12\0\0\0", 6))},
+      {"plus sign", setField(3, true, Raw("+12\0\0\0", 6))},
+      {"minus alone", setField(4, false, Raw("-\0\0\0\0\0", 6))},
+      {"empty field", setField(5, true, Raw("\0\0\0\0\0\0", 6))},
       {"text after a NUL", setField(6, false,
-                                    Bytes("12\0"
-                                          "3\0\0",
-                                          6))},
-      {"blank padding", setField(7, true, Bytes("12    ", 6))},
-      {"two minus signs", setField(8, false, Bytes("--12\0\0", 6))},
-      {"above 16 bits", setField(0, true, Bytes("32768\0", 6))},
-      {"six digits", setField(1, false, Bytes("100000", 6))},
-      {"below 16 bits", setField(8, true, Bytes("-32769", 6))},
+                                    Raw("12\0"
+                                        "3\0\0",
+                                        6))},
+      {"blank padding", setField(7, true, Raw("12    ", 6))},
+      {"two minus signs", setField(8, false, Raw("--12\0\0", 6))},
+      {"above 16 bits", setField(0, true, Raw("32768\0", 6))},
+      {"six digits", setField(1, false, Raw("100000", 6))},
+      {"below 16 bits", setField(8, true, Raw("-32769", 6))},
   };
   for (const Case& c : cases) {
     std::string file = good;

@@ -90,7 +90,7 @@ struct RecordingTexts : TextMessages {
   void Show(const std::wstring& text) override { shown.push_back(text); }
 };
 
-struct Rig {
+struct CalibrationRig {
   test::EventLog log;
   test::FakeLinkPort link;
   test::RecordingMessages messages;
@@ -108,7 +108,7 @@ struct Rig {
   std::map<std::pair<uint8_t, uint8_t>, Bytes> answers;
   int controlsChanged = 0;
 
-  Rig() {
+  CalibrationRig() {
     link.log = &log;
     link.onReply = [this](const uint8_t* r, std::size_t n) { page.OnDeviceReply(r, n); };
     link.responder = [this](int, const Bytes& written) {
@@ -147,7 +147,7 @@ proto::CalibrationRecord SomeRecord() {
 }
 
 TEST(CalibrationPage, RefreshReadsOptionThenModePacedAndShowsThem) {
-  Rig rig;
+  CalibrationRig rig;
   rig.Learn(2, 4);
   EXPECT_EQ(rig.log.Entries(), (std::vector<std::string>{"send 19", "pause 20", "send 1", "pause 20"}));
   EXPECT_EQ(rig.SentBytes(), (std::vector<Bytes>{Request(5, {7, 0x13, 1, 1}), Request(4, {6, 0x01, 0})}));
@@ -160,7 +160,7 @@ TEST(CalibrationPage, RefreshReadsOptionThenModePacedAndShowsThem) {
 }
 
 TEST(CalibrationPage, WhatTheFrameDoesNotTellIsGreyedOutUntilItDoes) {
-  Rig rig;
+  CalibrationRig rig;
   // Option 4 has no button: none is checked and nothing is drawn, yet it is known.
   rig.Learn(4, 3);
   CalibrationView view = rig.page.View();
@@ -232,7 +232,7 @@ TEST(CalibrationPage, ReplyHandling) {
       {"report 8", test::MakeReplyReport(8, 0x01, {2}, 48), true, 2, true, 3, 4, 3, none},
   };
   for (const Case& c : cases) {
-    Rig rig;
+    CalibrationRig rig;
     rig.Learn(2, 4);
     rig.page.OnModeClicked(3, {false, true, false});
     rig.page.OnDeviceReply(c.reply.data(), c.reply.size());
@@ -251,7 +251,7 @@ TEST(CalibrationPage, ReplyHandling) {
 // A reply outside a refresh (one that came after its wait) moves the radio buttons with the
 // fields, so Apply sends what they show.
 TEST(CalibrationPage, AReplyAfterItsWaitMovesTheButtonsApplySends) {
-  Rig rig;
+  CalibrationRig rig;
   rig.Learn(2, 4);
   rig.page.OnOptionClicked(1, {false, true, false, false});
   rig.page.OnModeClicked(3, {false, true, false});
@@ -274,7 +274,7 @@ TEST(CalibrationPage, AReplyAfterItsWaitMovesTheButtonsApplySends) {
 // After a removal the page holds nothing of the old frame: greyed, nothing checked, and the
 // paths the user chose stay.
 TEST(CalibrationPage, ARemovedFrameIsForgotten) {
-  Rig rig;
+  CalibrationRig rig;
   rig.dialogs.answers = {std::wstring(L"C:\\a.ini")};
   rig.answers[{6, 0x07}] = CalReply(0x07, Bytes(41, 0));
   rig.Learn(3, 4);
@@ -291,7 +291,7 @@ TEST(CalibrationPage, ARemovedFrameIsForgotten) {
 }
 
 TEST(CalibrationPage, ApplySendsOptionThenModePacedAndARefusalPutsTheButtonsBackFirst) {
-  Rig rig;
+  CalibrationRig rig;
   rig.Learn(4, 4);
   rig.page.OnModeClicked(2, {true, false, false});
   rig.answers[{7, 0x13}] = OptionReply(2, 1);
@@ -311,7 +311,7 @@ TEST(CalibrationPage, ApplySendsOptionThenModePacedAndARefusalPutsTheButtonsBack
 }
 
 TEST(CalibrationPage, WithoutAFrameEachActionSaysSoAndSendsNothing) {
-  Rig rig;
+  CalibrationRig rig;
   rig.link.state = kLinkNone;
   rig.dialogs.answers = {std::wstring(L"C:\\a.ini"), std::wstring(L"C:\\a.ini")};
   rig.page.Refresh();
@@ -331,7 +331,7 @@ TEST(CalibrationPage, WithoutAFrameEachActionSaysSoAndSendsNothing) {
 }
 
 TEST(CalibrationPage, FactoryButtonSendsTheActionThenReadsAgain) {
-  Rig rig;
+  CalibrationRig rig;
   rig.Learn(2, 4);
   rig.answers[{6, 0x01}] = CalReply(0x01, {3});
   rig.page.RestoreFactory();
@@ -387,7 +387,7 @@ TEST(CalibrationPage, StartOutcomes) {
       {StartOutcome::Failed, false, IDS_START_FAILED, kLinkBound},
   };
   for (const Case& c : cases) {
-    Rig rig;
+    CalibrationRig rig;
     rig.starter.outcome = c.outcome;
     rig.starter.giveProcess = c.process;
     rig.page.StartCalibrationProgram();
@@ -414,7 +414,7 @@ TEST(CalibrationPage, StartOutcomes) {
 }
 
 TEST(CalibrationPage, AlreadyStartedOnlyWhileTheProgramRuns) {
-  Rig rig;
+  CalibrationRig rig;
   rig.page.StartCalibrationProgram();
   rig.page.StartCalibrationProgram();
   EXPECT_EQ(rig.starter.starts, 1);
@@ -432,7 +432,7 @@ TEST(CalibrationPage, AlreadyStartedOnlyWhileTheProgramRuns) {
 }
 
 TEST(CalibrationPage, ExportWritesTheFrameRecordToTheChosenFile) {
-  Rig rig;
+  CalibrationRig rig;
   rig.Learn(0, 4);
   const proto::RecordBytes record = proto::EncodeRecord(SomeRecord());
   rig.answers[{6, 0x07}] = CalReply(0x07, Bytes(record.begin(), record.end()));
@@ -462,7 +462,7 @@ TEST(CalibrationPage, AnExportThatWritesNothingSaysSoAndKeepsTheOldFile) {
       {"write fails", 3, true, 41, true},
   };
   for (const Case& c : cases) {
-    Rig rig;
+    CalibrationRig rig;
     rig.Learn(0, 4);
     rig.page.OnModeClicked(c.mode, {c.mode == 2, c.mode == 3, c.mode == 4});
     if (c.answered) rig.answers[{6, 0x07}] = CalReply(0x07, Bytes(c.length, 5));
@@ -478,7 +478,7 @@ TEST(CalibrationPage, AnExportThatWritesNothingSaysSoAndKeepsTheOldFile) {
 }
 
 TEST(CalibrationPage, ARecordAfterTheWaitIsNotWritten) {
-  Rig rig;
+  CalibrationRig rig;
   rig.Learn(0, 4);
   rig.dialogs.answers = {std::wstring(L"C:\\late.ini")};
   rig.page.Export();
@@ -497,7 +497,7 @@ TEST(CalibrationPage, ARecordAfterTheWaitIsNotWritten) {
 }
 
 TEST(CalibrationPage, CancelInEitherDialogDoesNothing) {
-  Rig rig;
+  CalibrationRig rig;
   rig.Learn(0, 4);
   // An earlier export and import chose paths; Cancel now must not reuse them.
   rig.answers[{6, 0x07}] = CalReply(0x07, Bytes(41, 0));
@@ -518,7 +518,7 @@ TEST(CalibrationPage, CancelInEitherDialogDoesNothing) {
 }
 
 TEST(CalibrationPage, ImportSendsTheFileRecordOrRefusesTheFile) {
-  Rig rig;
+  CalibrationRig rig;
   rig.Learn(0, 4);
   const proto::CalibrationRecord record = SomeRecord();
   rig.files.files[L"C:\\hand.ini"] = EncodeCalibrationFile(record);

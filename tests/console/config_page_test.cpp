@@ -61,7 +61,7 @@ const Writes kAsRead = {{0x11, {1}},
                         {0x15, {0, 5, 0x0B, 0xB8}},
                         {0x14, {1, 7, 3, 0x84}}};
 
-struct Rig {
+struct ConfigRig {
   test::EventLog log;
   test::FakeLinkPort link;
   test::RecordingMessages messages;
@@ -70,7 +70,7 @@ struct Rig {
   std::map<uint8_t, Bytes> answers = FrameAnswers();  // reads by code; a missing code is silent
   std::set<uint8_t> refused;                          // writes acknowledged with status 0
 
-  explicit Rig(int osCode = kOsCodeWithSetting11)
+  explicit ConfigRig(int osCode = kOsCodeWithSetting11)
       : page(PageContext{link, messages,
                          [this](std::chrono::milliseconds d) {
                            log.Add("pause " + std::to_string(d.count()));
@@ -139,7 +139,7 @@ TEST(ConfigPage, OsCodeOfTheVersionRecord) {
 // Reads, then writes, as the frame receives them: every report whole, every pause.
 TEST(ConfigPage, ReadsAndWritesArePacedInOrder) {
   for (int osCode : {6, 1}) {
-    Rig rig(osCode);
+    ConfigRig rig(osCode);
     rig.page.Refresh();
     rig.page.Apply();
     std::vector<std::string> expected;
@@ -178,13 +178,13 @@ TEST(ConfigPage, ReadsAndWritesArePacedInOrder) {
 TEST(ConfigPage, RepliesAndChangesAsApplyWritesThem) {
   struct Case {
     const char* name;
-    std::function<void(Rig&)> act;
+    std::function<void(ConfigRig&)> act;
     uint8_t code;
     Bytes values;
   };
-  const auto deliver = [](Bytes report) { return [report](Rig& rig) { rig.Deliver(report); }; };
+  const auto deliver = [](Bytes report) { return [report](ConfigRig& rig) { rig.Deliver(report); }; };
   const auto select = [](std::vector<std::pair<int, int>> picks) {
-    return [picks](Rig& rig) {
+    return [picks](ConfigRig& rig) {
       for (const auto& [id, index] : picks) rig.page.OnListSelect(id, index);
     };
   };
@@ -218,10 +218,10 @@ TEST(ConfigPage, RepliesAndChangesAsApplyWritesThem) {
       {"list 11: index 1 is on", select({{IDC_CFG_11, 1}}), 0x11, {2}},
       {"list 12: index 0 is on", select({{IDC_CFG_12B, 0}}), 0x12, {1, 1, 1}},
       {"list 12: no selection", select({{IDC_CFG_12A, -1}}), 0x12, {1, 0, 1}},
-      {"spin box", [](Rig& rig) { rig.page.OnSpinDelta(12, 3); }, 0x16, {1, 15}},
-      {"slider", [](Rig& rig) { rig.page.OnSlider(IDC_CFG_17A, 5); }, 0x17, {5, 4, 7, 9}},
+      {"spin box", [](ConfigRig& rig) { rig.page.OnSpinDelta(12, 3); }, 0x16, {1, 15}},
+      {"slider", [](ConfigRig& rig) { rig.page.OnSlider(IDC_CFG_17A, 5); }, 0x17, {5, 4, 7, 9}},
       {"slider 0 and 6",
-       [](Rig& rig) {
+       [](ConfigRig& rig) {
          rig.page.OnSlider(IDC_CFG_17B, 0);
          rig.page.OnSlider(IDC_CFG_17B, 6);
        },
@@ -238,7 +238,7 @@ TEST(ConfigPage, RepliesAndChangesAsApplyWritesThem) {
       {"14 level index 10", select({{IDC_CFG_14_LEVEL, 10}}), 0x14, {1, 7, 3, 0x84}},
   };
   for (const Case& c : cases) {
-    Rig rig;
+    ConfigRig rig;
     rig.page.Refresh();
     c.act(rig);
     Writes expected;
@@ -262,14 +262,14 @@ TEST(ConfigPage, RefusalsAreShownOnceTheWindowRunsAgain) {
       {0x12, 0, 5, 0}, {0x12, 1, 2, 0}, {0x13, 0, 2, 0}, {0x81, 0, 2, 0},
   };
   for (const auto& [code, status, n, messages] : cases) {
-    Rig rig;
+    ConfigRig rig;
     rig.Deliver(Ack(code, status, n));
     EXPECT_TRUE(rig.messages.Shown().empty()) << "shown on the reader worker";
     rig.window.RunAll();
     EXPECT_EQ(rig.messages.Shown().size(), messages) << std::hex << int(code) << " N " << n;
   }
   // One refused write among seven: the others still go, the message comes once.
-  Rig rig;
+  ConfigRig rig;
   rig.refused = {0x17};
   rig.page.Refresh();
   EXPECT_EQ(rig.Applied(), kAsRead);
@@ -281,25 +281,25 @@ TEST(ConfigPage, RefusalsAreShownOnceTheWindowRunsAgain) {
 TEST(ConfigPage, CompleteReadsShowWhatTheFrameToldIncompleteOnesGreyThePage) {
   struct Case {
     const char* name;
-    std::function<void(Rig&)> arrange;  // before the last refresh
+    std::function<void(ConfigRig&)> arrange;  // before the last refresh
     Shown shown;
     std::wstring text;
     std::size_t applied;
   };
-  const auto answer = [](Bytes reply) { return [reply](Rig& rig) { rig.answers[reply[1]] = reply; }; };
+  const auto answer = [](Bytes reply) { return [reply](ConfigRig& rig) { rig.answers[reply[1]] = reply; }; };
   const auto changed = [](std::vector<std::pair<std::size_t, std::pair<int, int>>> changes) {
     Shown shown = kFrameShown;
     for (const auto& [i, control] : changes) shown[i] = control;
     return shown;
   };
   const Case cases[] = {
-      {"complete", [](Rig&) {}, kFrameShown, L"12", 7},
-      {"last read unanswered", [](Rig& rig) { rig.answers.erase(0x14); }, kGreyedShown, L"5", 0},
+      {"complete", [](ConfigRig&) {}, kFrameShown, L"12", 7},
+      {"last read unanswered", [](ConfigRig& rig) { rig.answers.erase(0x14); }, kGreyedShown, L"5", 0},
       {"last read malformed", answer(Read(0x14, {1, 7, 3})), kGreyedShown, L"5", 0},
-      {"no frame", [](Rig& rig) { rig.link.state = kLinkNone; }, kGreyedShown, L"5", 0},
+      {"no frame", [](ConfigRig& rig) { rig.link.state = kLinkNone; }, kGreyedShown, L"5", 0},
       // Only what the frame did not tell stays greyed.
       // What the frame did not tell is not written: six of the seven settings.
-      {"an earlier read unanswered", [](Rig& rig) { rig.answers.erase(0x12); },
+      {"an earlier read unanswered", [](ConfigRig& rig) { rig.answers.erase(0x12); },
        changed({{1, {1, 0}}, {2, {1, 0}}, {3, {1, 0}}}), L"12", 6},
       {"a level out of range", answer(Read(0x17, {6, 3, 7, 9})), changed({{6, {5, 0}}, {7, {3, 1}}}), L"12",
        6},
@@ -307,14 +307,14 @@ TEST(ConfigPage, CompleteReadsShowWhatTheFrameToldIncompleteOnesGreyThePage) {
       {"16 beyond the spin box", answer(Read(0x16, {1, 0xC8})), changed({{5, {0, 1}}}), L"-56", 7},
       // Told in an earlier refresh of the same frame: greyed, still showing what Apply writes.
       {"told before, unanswered now",
-       [](Rig& rig) {
+       [](ConfigRig& rig) {
          rig.page.Refresh();
          rig.answers.erase(0x12);
        },
        changed({{1, {0, 0}}, {2, {1, 0}}, {3, {0, 0}}}), L"12", 7},
       // A removed frame's values are not the next frame's.
       {"told before the frame went away",
-       [](Rig& rig) {
+       [](ConfigRig& rig) {
          rig.page.Refresh();
          rig.page.Forget();
          rig.answers.erase(0x12);
@@ -322,7 +322,7 @@ TEST(ConfigPage, CompleteReadsShowWhatTheFrameToldIncompleteOnesGreyThePage) {
        changed({{1, {1, 0}}, {2, {1, 0}}, {3, {1, 0}}}), L"12", 6},
       // A frame that missed a reply leaves nothing dead: the next complete read shows it all.
       {"greyed, then complete",
-       [](Rig& rig) {
+       [](ConfigRig& rig) {
          rig.answers.erase(0x14);
          rig.page.Refresh();
          rig.answers = FrameAnswers();
@@ -330,7 +330,7 @@ TEST(ConfigPage, CompleteReadsShowWhatTheFrameToldIncompleteOnesGreyThePage) {
        kFrameShown, L"12", 7},
   };
   for (const Case& c : cases) {
-    Rig rig;
+    ConfigRig rig;
     c.arrange(rig);
     rig.page.Refresh();
     EXPECT_EQ(rig.Show(kShownControls), c.shown) << c.name;
@@ -340,11 +340,11 @@ TEST(ConfigPage, CompleteReadsShowWhatTheFrameToldIncompleteOnesGreyThePage) {
         << c.name << ": IDS_NO_FRAME once";
   }
   // On other systems the first list stays at index 0, whatever is chosen; greyed, nothing changes.
-  Rig later(1);
+  ConfigRig later(1);
   later.page.Refresh();
   later.page.OnListSelect(IDC_CFG_11, 1);
   EXPECT_EQ(later.Show({IDC_CFG_11}), (Shown{{0, 0}}));
-  Rig greyed;
+  ConfigRig greyed;
   greyed.answers.erase(0x14);
   greyed.page.Refresh();
   greyed.page.OnSlider(IDC_CFG_17A, 1);
@@ -360,7 +360,7 @@ TEST(ConfigPage, TheSpinBoxHoldsItsValueToItsRange) {
   const std::tuple<int, int, int> cases[] = {{5, 1, 6},  {0, -1, 0},    {20, 1, 20},   {12, -30, 0},
                                              {-3, 0, 0}, {kMax, 1, 20}, {kMin, -1, 0}, {19, 1, 20}};
   for (const auto& [position, delta, value] : cases) {
-    Rig rig;
+    ConfigRig rig;
     rig.page.Refresh();
     EXPECT_EQ(rig.page.OnSpinDelta(position, delta), value) << position << " " << delta;
     EXPECT_EQ(rig.page.View()[IDC_CFG_16_TEXT].text, std::to_wstring(value));
@@ -369,7 +369,7 @@ TEST(ConfigPage, TheSpinBoxHoldsItsValueToItsRange) {
 }
 
 TEST(ConfigPage, DefaultAsksTheFrameThenReadsAgain) {
-  Rig rig;
+  ConfigRig rig;
   rig.page.Default();
   const auto log = rig.log.Entries();
   ASSERT_GE(log.size(), 3u);
@@ -380,7 +380,7 @@ TEST(ConfigPage, DefaultAsksTheFrameThenReadsAgain) {
   EXPECT_EQ(rig.Show(kShownControls), kFrameShown);
 
   // Without a frame: the message from the action and again from the read, then greyed.
-  Rig none;
+  ConfigRig none;
   none.link.state = kLinkNone;
   none.page.Default();
   EXPECT_EQ(none.messages.Shown(), (Boxes{{IDS_NO_FRAME, IDS_CAPTION}, {IDS_NO_FRAME, IDS_CAPTION}}));
@@ -388,7 +388,7 @@ TEST(ConfigPage, DefaultAsksTheFrameThenReadsAgain) {
   EXPECT_EQ(none.Show(kShownControls), kGreyedShown);
 
   // A frame gone after a complete read: Apply says so once and sends nothing.
-  Rig gone;
+  ConfigRig gone;
   gone.page.Refresh();
   gone.link.state = kLinkNone;
   EXPECT_TRUE(gone.Applied().empty());
@@ -397,7 +397,7 @@ TEST(ConfigPage, DefaultAsksTheFrameThenReadsAgain) {
 
 // A reply after its wait, on the reader worker while the window's thread looks at the page.
 TEST(ConfigPage, AReplyAfterItsWaitStillChangesTheFields) {
-  Rig rig;
+  ConfigRig rig;
   rig.answers.erase(0x14);
   rig.page.Refresh();
   ASSERT_FALSE(rig.page.readComplete());

@@ -42,7 +42,7 @@ Bytes Lists(std::vector<int8_t> a, std::vector<int8_t> b, int countA = -1, int c
   return Read(values);
 }
 
-struct Rig {
+struct InfoRig {
   test::EventLog log;
   test::FakeLinkPort link;
   test::RecordingMessages messages;
@@ -52,7 +52,7 @@ struct Rig {
       window}};
   std::map<uint8_t, Bytes> answers;  // by code; a missing code is not answered
 
-  Rig() {
+  InfoRig() {
     link.log = &log;
     link.onReply = [this](const uint8_t* r, std::size_t n) { page.OnDeviceReply(r, n); };
     link.responder = [this](int, const Bytes& written) {
@@ -71,7 +71,7 @@ struct Rig {
 };
 
 TEST(InfoPage, SixPacedReadRequestsInOrder) {
-  Rig rig;
+  InfoRig rig;
   rig.AnswerAll();
   const InfoView view = rig.page.Refresh();
   EXPECT_EQ(rig.log.Entries(),
@@ -122,14 +122,14 @@ TEST(InfoPage, RepliesAreTakenOnlyWithTheirExactLengthAndReadAccess) {
       {"lists, N = 42", SettingsReply(0x02, Bytes(Read(Bytes(41, 1)))), listA, L"4+4+5"},
   };
   for (const Case& c : cases) {
-    Rig rig;
+    InfoRig rig;
     rig.AnswerAll();
     rig.page.Refresh();
     rig.page.OnDeviceReply(c.reply.data(), c.reply.size());
     EXPECT_EQ(c.field(rig.page.View()), c.shown) << c.name;
   }
   // The long text takes all 56 characters.
-  Rig rig;
+  InfoRig rig;
   const Bytes longText = SettingsReply(0xF5, Read(Bytes(56, 'x')));
   rig.page.OnDeviceReply(longText.data(), longText.size());
   EXPECT_EQ(rig.page.View().texts[3], fiftySix);
@@ -137,7 +137,7 @@ TEST(InfoPage, RepliesAreTakenOnlyWithTheirExactLengthAndReadAccess) {
 
 TEST(InfoPage, WithoutTheListsEverythingShowsItsPlaceholder) {
   for (bool connected : {true, false}) {
-    Rig rig;
+    InfoRig rig;
     rig.AnswerAll();
     rig.page.Refresh();  // a complete refresh first
     rig.answers.erase(0x02);
@@ -160,7 +160,7 @@ TEST(InfoPage, WithoutTheListsEverythingShowsItsPlaceholder) {
 }
 
 TEST(InfoPage, AnAnswerMissingAfterTheListsKeepsItsValueFromBefore) {
-  Rig rig;
+  InfoRig rig;
   rig.AnswerAll();
   rig.page.Refresh();
   rig.answers.erase(0xF3);

@@ -15,7 +15,7 @@ using test::RecordingMessages;
 using Resource = RecordingMessages::Resource;
 constexpr Hive kMachine = Hive::LocalMachine;
 
-struct Rig {
+struct OptionsRig {
   MemorySettingsStore store;
   RecordingMessages messages;
   COptionsDlgModel page{store, messages};
@@ -84,7 +84,7 @@ TEST(OptionsPage, LoadReadsOrCreatesTheSettings) {
        {{IDS_VALUE_CREATE_FAILED, IDS_CAPTION, L"LoadProgramOnStartup"}}},
   };
   for (const Case& c : cases) {
-    Rig s;
+    OptionsRig s;
     c.arrange(s.store);
     s.page.Load();
     EXPECT_EQ(s.page.language(), c.language) << c.name;
@@ -92,20 +92,20 @@ TEST(OptionsPage, LoadReadsOrCreatesTheSettings) {
     EXPECT_EQ(s.page.minimizeAfterStart(), c.minimize) << c.name;
     EXPECT_EQ(s.messages.resource, c.messages) << c.name;
   }
-  Rig fresh;
+  OptionsRig fresh;
   fresh.page.Load();
   EXPECT_EQ(fresh.store.GetDword(kMachine, kLanguageKeyPath, kLanguageValueName), 0u);
   EXPECT_EQ(fresh.store.GetDword(kMachine, kStartupKeyPath, kLoadOnStartupValue), 0u);
   EXPECT_EQ(fresh.store.GetDword(kMachine, kStartupKeyPath, kMinimizeValue), 0u);
   // The second value of a key whose first could not be written is not written either.
-  Rig failed;
+  OptionsRig failed;
   failed.store.FailOn(SettingsOp::WriteDword, kLoadOnStartupValue);
   failed.page.Load();
   EXPECT_FALSE(failed.store.HasValue(kMachine, kStartupKeyPath, kMinimizeValue));
 }
 
 TEST(OptionsPage, LanguageBoxesActAsRadioButtonsThatMayBothBeEmpty) {
-  Rig s;
+  OptionsRig s;
   PutSettings(s.store, 2, 0, 0);
   s.page.Load();
   EXPECT_FALSE(s.page.View().english);
@@ -123,7 +123,7 @@ TEST(OptionsPage, LanguageBoxesActAsRadioButtonsThatMayBothBeEmpty) {
 const std::wstring kProgram = L"C:\\Program Files\\Tactra\\TactraConsole.exe";
 
 TEST(OptionsPage, ApplyWritesEverythingAndTheQuotedRunEntry) {
-  Rig s;
+  OptionsRig s;
   PutSettings(s.store, 2, 0, 0);
   s.store.AddKey(kMachine, kRunKeyPath);
   s.page.Load();
@@ -221,7 +221,7 @@ TEST(OptionsPage, ApplyFailuresSayWhatFailedAndTheLaterStepsStillRun) {
        true},
   };
   for (const Case& c : cases) {
-    Rig s;
+    OptionsRig s;
     PutSettings(s.store, 0, 0, 7);
     s.store.PutString(kMachine, kRunKeyPath, kRunValueName, L"\"old\"");
     s.page.Load();

@@ -78,7 +78,7 @@ class Console(Program):
     def probe(self, *argv, window=None):
         # Once known, the window by its handle: a message box that is closing has the same title.
         window = window or ("#" + self.handle if self.handle else TITLE)
-        return run_windows(self.env, ["window_probe.exe", window, *argv])
+        return self.env.probe(window, *argv)
 
     def show(self):
         """(window fields, {(page, id): control fields}) of the console as it is now."""

@@ -21,6 +21,7 @@ import json
 import ntpath
 import os
 import re
+import select
 import shutil
 import socket
 import subprocess
@@ -121,6 +122,63 @@ def run_windows(env, argv, timeout=60, cwd=None):
         return code, out.read().decode("utf-8", "replace")
 
 
+class ProbeServer:
+    """window_probe.exe serving one request a line (window_probe serve): a scenario asks the
+    windows dozens of times, and each Wine process's start would cost more than its answer."""
+
+    END = b"end-of-answer "
+
+    def __init__(self):
+        self.proc, self.started_with = None, None
+
+    def ask(self, env, argv, timeout=60):
+        """(exit code, output) of `window_probe.exe ARGV...` as the one-off probe gives them."""
+        if self.proc and (self.proc.poll() is not None or self.started_with != env.base):
+            self.stop()  # its server was ended, or the scenario's display or prefix changed
+        if not self.proc:
+            self.started_with = dict(env.base)
+            self.proc = subprocess.Popen([WINE, "window_probe.exe", "serve"], cwd=env.bin, env=env.base,
+                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        LastRun.argv, LastRun.code, LastRun.said = ["window_probe.exe", *argv], None, ""
+        try:
+            self.proc.stdin.write(("\t".join(str(a) for a in argv) + "\n").encode("utf-8"))
+            self.proc.stdin.flush()
+        except OSError:
+            self.stop()
+            return self.ask(env, argv, timeout)
+        # Read as it comes, not through a buffered reader: select tells only of what the pipe
+        # still holds.
+        answer = b""
+        deadline = time.time() + timeout
+        while True:
+            # The answer's last line, once it is whole, is the marker with the code.
+            at = (b"\n" + answer).find(b"\n" + self.END)
+            if at >= 0 and answer.endswith(b"\n"):
+                LastRun.code = int(answer[at + len(self.END):])
+                return LastRun.code, answer[:at].decode("utf-8", "replace").replace("\r\n", "\n")
+            if not select.select([self.proc.stdout], [], [], max(0.0, deadline - time.time()))[0]:
+                self.stop()
+                raise subprocess.TimeoutExpired(["window_probe.exe", *argv], timeout)
+            chunk = os.read(self.proc.stdout.fileno(), 65536)
+            if not chunk:  # the server ended under the request: its prefix's server went
+                self.stop()
+                LastRun.code, LastRun.said = 1, "the probe's process ended"
+                return 1, answer.decode("utf-8", "replace")
+            answer += chunk
+
+    def stop(self):
+        if self.proc:
+            with contextlib.suppress(OSError):
+                self.proc.stdin.close()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+            self.proc.stdout.close()
+            self.proc = None
+
+
 class Transport:
     """How a scenario's program reaches its simulated frame."""
 
@@ -171,6 +229,11 @@ class Env:
         environment.setdefault("WINEDEBUG", "-all")
         self.transport = Transport(getattr(args, "transport", "sim"), environment)
         self.base = self.transport.base
+        self.probes = ProbeServer()
+
+    def probe(self, window, *argv, timeout=60):
+        """(exit code, output) of window_probe.exe WINDOW ARGV..."""
+        return self.probes.ask(self, [window, *argv], timeout)
 
     def wine(self, *argv, env=None, cwd=None, **kw):
         return subprocess.Popen([WINE, *argv], cwd=cwd or self.bin, env=env or self.base, **kw)
@@ -193,6 +256,7 @@ class Env:
     def settle(self, timeout=60):
         """Waits until every Wine process of the prefix has ended; ends them after `timeout`
         (one left over by a scenario that failed)."""
+        self.probes.stop()
         try:
             subprocess.run([WINESERVER, "-w"], env=self.base, check=False, timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -577,6 +641,7 @@ def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
                 traceback.print_exc()
             screenshot(env, "failure-%s.png" % name.split(",")[0].replace(" ", "-"))
     # A selection that runs nothing is a mistake in the suite, not a pass.
+    env.probes.stop()
     print("%d scenario(s) failed" % failures if failures else "all %d scenarios passed" % ran if ran else
           "no scenario chosen")
     code = 1 if failures or not ran else 0

@@ -11,7 +11,7 @@ import time
 
 from harness import (BOTH, CAL_CHANNEL, SCREEN, SIM, Failure, Frame, Program, check, colour_count, grid_points_payload,
                      compare_across_transports, dismiss_box, dismiss_owned_box, free_port, inside, overlap,
-                     parse_layout, probe_box, poll, poll_value, program_alone, run_scenarios, run_windows, screenshot,
+                     parse_layout, probe_box, poll, poll_value, program_alone, run_scenarios, screenshot,
                      startup_overhead)
 
 GET_MODE, BEGIN, WRITE_RESULT, END = 0x01, 0x03, 0x04, 0x05
@@ -400,7 +400,7 @@ RUN_TITLES = {0: RUN_TITLE, 1: "触摸框校准"}
 
 def run_controls(env):
     """{id: (visible, text)} of the run's window, read back from its controls (window_probe)."""
-    code, out = run_windows(env, ["window_probe.exe", RUN_TITLE, "show"])
+    code, out = env.probe(RUN_TITLE, "show")
     if code != 0:
         return None
     controls = {}
@@ -415,7 +415,7 @@ def run_controls(env):
 
 def click_control(env, control):
     """A click of the system's pointer in the middle of one of the run's controls."""
-    code, out = run_windows(env, ["window_probe.exe", RUN_TITLE, "rect", "main", str(control)])
+    code, out = env.probe(RUN_TITLE, "rect", "main", str(control))
     check(code == 0, "no control %d (%s)" % (control, out.strip()))
     left, top, right, bottom = (int(v) for v in out.split("rect=")[1].split()[0].split(","))
     click_at((left + right) // 2, (top + bottom) // 2)
@@ -582,7 +582,7 @@ def set_scaling(env, dpi):
 def run_layout_faults(env, lang, screen=SCREEN):
     """What the probe reads back of the run's visible controls: off the screen, a text cut by its
     control (a label's wrapped at words within its width), or one control over another."""
-    code, out = run_windows(env, ["window_probe.exe", "x:" + RUN_TITLES[lang].encode().hex(), "layout"])
+    code, out = env.probe("x:" + RUN_TITLES[lang].encode().hex(), "layout")
     check(code == 0, "no layout of the run's window (%s)" % out.strip()[:200])
     shown = [c for c in parse_layout(out)["control"] if c["visible"] == "1"]
     faults = []

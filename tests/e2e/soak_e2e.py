@@ -20,7 +20,7 @@ import sys
 import time
 
 from console_e2e import CONFIG_READS, FRAME_INFO, INFO_REQUESTS, Console, close_with_escape, reset_registry
-from harness import (BOTH, CAL_CHANNEL, Frame, check, grid_points_payload, run_scenarios, run_windows, tools_present,
+from harness import (BOTH, CAL_CHANNEL, Frame, check, grid_points_payload, run_scenarios, tools_present,
                      wait_until)
 from kelvane_e2e import BEGIN, BUTTON_FILL, END, GET_MODE, SCREEN, WRITE_RESULT, Kelvane, wait_colour
 
@@ -53,7 +53,7 @@ def form():
 
 def resources(env, window):
     """{figure: value or None where the system does not tell} of the process of a window."""
-    code, out = run_windows(env, ["window_probe.exe", window, "resources"])
+    code, out = env.probe(window, "resources")
     check(code == 0, "no resources of %s: %s" % (window, out.strip()))
     fields = dict(part.split("=", 1) for part in out.split())
     return {k: None if fields[k] == "-" else int(fields[k]) for k in FIGURES}

@@ -18,6 +18,8 @@
 //   window_probe WINDOW resources                 what the window's process holds: handles, GDI and
 //                                                 USER objects, windows, private bytes ("-" where
 //                                                 the system does not tell)
+//   window_probe serve                            answers such requests from standard input,
+//                                                 one a line (Serve below)
 // A page is named by what it holds: info, config, calibration, options, about.
 // Exit 0 when done, 1 when the window or control was not found, 2 on bad arguments.
 #include <windows.h>
@@ -33,6 +35,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -443,12 +446,8 @@ bool Resources(HWND window) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc < 3) return 2;
-  // Rectangles and DPI as the system has them, not scaled down to 96 for this process.
-  SetProcessDPIAware();
   HWND window = FindTarget(argv[1]);
   const std::string command = argv[2];
   if (command == "tray") {
@@ -520,6 +519,36 @@ int main(int argc, char** argv) {
   } else {
     return 2;
   }
-  std::fflush(stdout);
   return 0;
+}
+
+// Answers one request a line, its arguments apart by tabs, in UTF-8; each answer ends with a
+// line "end-of-answer CODE". One process for many requests: a Wine process's start costs more
+// than most requests.
+int Serve() {
+  for (std::string line; std::getline(std::cin, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> fields{"window_probe"};
+    std::size_t from = 0;
+    for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+      fields.push_back(line.substr(from, tab - from));
+    fields.push_back(line.substr(from));
+    std::vector<char*> argv;
+    for (std::string& f : fields) argv.push_back(&f[0]);
+    const int code = Run(static_cast<int>(argv.size()), argv.data());
+    std::printf("end-of-answer %d\n", code);
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Rectangles and DPI as the system has them, not scaled down to 96 for this process.
+  SetProcessDPIAware();
+  if (argc == 2 && std::strcmp(argv[1], "serve") == 0) return Serve();
+  const int code = Run(argc, argv);
+  std::fflush(stdout);
+  return code;
 }

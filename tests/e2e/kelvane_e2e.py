@@ -46,8 +46,17 @@ class Kelvane(Program):
     def window(self, timeout=15):
         wid = self.wait_visible(timeout=timeout)
         if not wid:
-            raise Failure("no visible Kelvane window (%s)" % self.state())
+            raise Failure("no visible Kelvane window (%s; as the system has it: %s)" % (self.state(), self.run_window()))
         return wid
+
+    def run_window(self):
+        """The run's window as the system has it (its first line from the probe), beside what the
+        X server has of it: a window that the X server shows at another size says where."""
+        for title in RUN_TITLES.values():
+            code, out = self.env.probe("x:" + title.encode().hex(), "show")
+            if code == 0:
+                return out.splitlines()[0]
+        return "no run window"
 
     def title(self):
         return next(t for wid, _, _, t in self.visible_windows() if wid == self.window())

@@ -75,10 +75,13 @@ class Console(Program):
         super().__init__(env, exe, port, args, cwd=cwd, startup_log=startup_log, output=output)
         self.handle = None
 
+    # Whether the scenario waits for what each post does itself (Env.probe).
+    posts_at_once = False
+
     def probe(self, *argv, window=None):
         # Once known, the window by its handle: a message box that is closing has the same title.
         window = window or ("#" + self.handle if self.handle else TITLE)
-        return self.env.probe(window, *argv)
+        return self.env.probe(window, *argv, at_once=self.posts_at_once)
 
     def show(self):
         """(window fields, {(page, id): control fields}) of the console as it is now."""

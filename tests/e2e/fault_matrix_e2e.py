@@ -739,6 +739,8 @@ def run_matrix(env, rows, form):
     frame = Frame(env, 3)
     with wine_version(env, "win7"), tempfile.TemporaryDirectory(prefix="fault-matrix-") as folder:
         console = Console(env, frame.port)
+        # Each step gives what it posts a pause, or waits for the frame's requests, itself.
+        console.posts_at_once = True
         try:
             check(console.wait_ready(), "the console did not come up")
             m = Matrix(env, frame, console, folder)

@@ -236,10 +236,10 @@ class Env:
     # have; a look at once could come before the program handled the message.
     POSTING = {"post", "tab", "click", "select", "slide", "spin", "taskbar-created"}
 
-    def probe(self, window, *argv, timeout=60, at_once=False):
+    def probe(self, window, *argv, timeout=60, at_once=False, own_process=False):
         """(exit code, output) of window_probe.exe WINDOW ARGV...; `at_once` for a caller that waits
-        for what its posts do itself."""
-        if argv and argv[0] in self.POSTING and not at_once:
+        for what its posts do itself, `own_process` for a probe process of its own."""
+        if (argv and argv[0] in self.POSTING and not at_once) or own_process:
             return run_windows(self, ["window_probe.exe", window, *argv], timeout=timeout)
         return self.probes.ask(self, [window, *argv], timeout)
 

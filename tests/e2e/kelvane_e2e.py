@@ -19,6 +19,10 @@ CAL_REPORT_ID, CAL_REPORT_LENGTH = 6, 48
 FIXED_PAUSES_MS = 3 * 200  # the link's start; the conversation runs with the first target on screen
 OS_CLASS_UNDER_WINE = 6  # Wine reports Windows 7 or later
 MODULE = "KelvaneLangEN.dll"
+# The run's window is looked at by a probe process each time, not by the one that serves the
+# console's scenarios: beside that long-lived process the run's window came up unpainted in some
+# starts at 150 % (3 of 5 tries, none of 6 with a process each). Why is not known yet.
+OWN_PROBE = True
 CURRENT_PEN = (255, 0, 255)
 BUTTON_FILL = (110, 155, 215)
 
@@ -53,7 +57,7 @@ class Kelvane(Program):
         """The run's window as the system has it (its first line from the probe), beside what the
         X server has of it: a window that the X server shows at another size says where."""
         for title in RUN_TITLES.values():
-            code, out = self.env.probe("x:" + title.encode().hex(), "show")
+            code, out = self.env.probe("x:" + title.encode().hex(), "show", own_process=OWN_PROBE)
             if code == 0:
                 return out.splitlines()[0]
         return "no run window"
@@ -409,7 +413,7 @@ RUN_TITLES = {0: RUN_TITLE, 1: "触摸框校准"}
 
 def run_controls(env):
     """{id: (visible, text)} of the run's window, read back from its controls (window_probe)."""
-    code, out = env.probe(RUN_TITLE, "show")
+    code, out = env.probe(RUN_TITLE, "show", own_process=OWN_PROBE)
     if code != 0:
         return None
     controls = {}
@@ -424,7 +428,7 @@ def run_controls(env):
 
 def click_control(env, control):
     """A click of the system's pointer in the middle of one of the run's controls."""
-    code, out = env.probe(RUN_TITLE, "rect", "main", str(control))
+    code, out = env.probe(RUN_TITLE, "rect", "main", str(control), own_process=OWN_PROBE)
     check(code == 0, "no control %d (%s)" % (control, out.strip()))
     left, top, right, bottom = (int(v) for v in out.split("rect=")[1].split()[0].split(","))
     click_at((left + right) // 2, (top + bottom) // 2)
@@ -591,7 +595,7 @@ def set_scaling(env, dpi):
 def run_layout_faults(env, lang, screen=SCREEN):
     """What the probe reads back of the run's visible controls: off the screen, a text cut by its
     control (a label's wrapped at words within its width), or one control over another."""
-    code, out = env.probe("x:" + RUN_TITLES[lang].encode().hex(), "layout")
+    code, out = env.probe("x:" + RUN_TITLES[lang].encode().hex(), "layout", own_process=OWN_PROBE)
     check(code == 0, "no layout of the run's window (%s)" % out.strip()[:200])
     shown = [c for c in parse_layout(out)["control"] if c["visible"] == "1"]
     faults = []

@@ -648,8 +648,8 @@ def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
             if not isinstance(e, Failure):
                 traceback.print_exc()
             screenshot(env, "failure-%s.png" % name.split(",")[0].replace(" ", "-"))
-    # A selection that runs nothing is a mistake in the suite, not a pass.
     env.probes.stop()
+    # A selection that runs nothing is a mistake in the suite, not a pass.
     print("%d scenario(s) failed" % failures if failures else "all %d scenarios passed" % ran if ran else
           "no scenario chosen")
     code = 1 if failures or not ran else 0

@@ -43,4 +43,18 @@ bool IsAcceptedDevice(uint16_t vendorId, uint16_t productId) {
   return false;
 }
 
+bool WaitBounded(const std::function<bool()>& done,
+                 const std::function<void(std::chrono::milliseconds)>& waitSignal,
+                 const std::function<std::chrono::steady_clock::time_point()>& now,
+                 std::chrono::milliseconds limit) {
+  using std::chrono::milliseconds;
+  const auto deadline = now() + limit;
+  while (!done()) {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - now());
+    if (left <= milliseconds(0)) return false;
+    waitSignal(left);
+  }
+  return true;
+}
+
 }  // namespace tactra

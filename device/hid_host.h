@@ -2,6 +2,7 @@
 // and the tests' fake host implement it; the link's counting and binding rules stay portable.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -77,6 +78,18 @@ class HidWriter {
   // flight.
   virtual void CancelWrite() = 0;
 };
+
+// How long a cancelled write may take to come back before the writer gives it up.
+constexpr std::chrono::milliseconds kCancelLimit{200};
+
+// Waits until `done()`, for at most `limit` as `now()` measures it, in waits on the completion's
+// signal (`waitSignal(d)` returns when signalled or after about `d`, rounded up to the system's
+// timer). True when done. Bounded by the clock rather than by a count of waits, so that a
+// coarse timer cannot stretch it.
+bool WaitBounded(const std::function<bool()>& done,
+                 const std::function<void(std::chrono::milliseconds)>& waitSignal,
+                 const std::function<std::chrono::steady_clock::time_point()>& now,
+                 std::chrono::milliseconds limit);
 
 enum class DeviceNotice { Arrival, Removal };
 

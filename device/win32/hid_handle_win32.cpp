@@ -75,19 +75,20 @@ class ReadHandle : public HidReader, private OverlappedFile {
 };
 
 class WriteHandle : public HidWriter, private OverlappedFile {
-  // How long a cancelled write may take to come back, in milliseconds.
-  static constexpr int kCancelPolls = 200;
-
  public:
   using OverlappedFile::OverlappedFile;
 
   void CancelWrite() override {
     if (!pending_ || HasOverlappedIoCompleted(&overlapped_)) return;
     CancelIoEx(file_.get(), &overlapped_);
-    // The bytes and the OVERLAPPED are the system's until the cancellation completes; the
-    // write-completion worker waits on the event, so this looks instead of waiting on it.
-    for (int i = 0; i < kCancelPolls && !HasOverlappedIoCompleted(&overlapped_); ++i) Sleep(1);
-    if (!HasOverlappedIoCompleted(&overlapped_)) return;  // still the system's: the next Write says so
+    // The bytes and the OVERLAPPED are the system's until the cancellation completes. The event
+    // resets by hand, so waiting on it here takes nothing from the write-completion worker.
+    const bool completed = WaitBounded([this] { return HasOverlappedIoCompleted(&overlapped_); },
+                                       [this](std::chrono::milliseconds d) {
+                                         WaitForSingleObject(event_.get(), static_cast<DWORD>(d.count()));
+                                       },
+                                       std::chrono::steady_clock::now, kCancelLimit);
+    if (!completed) return;  // still the system's: the next Write says so
     DWORD ignored = 0;
     GetOverlappedResult(file_.get(), &overlapped_, &ignored, FALSE);
     pending_ = false;

@@ -1,5 +1,6 @@
 // The manual-reset event and waits on several events.
 #include "device/event.h"
+#include "device/hid_host.h"
 
 #include <gtest/gtest.h>
 
@@ -123,6 +124,41 @@ TEST(EventTest, WaitOnAnEventWithoutDescriptorEndsWhenItIsSet) {
   }
 }
 #endif
+
+// A cancelled write's wait, on a clock whose timed waits last a whole number of the system's
+// timer ticks (Windows' default 15.6 ms, and a fine one); the signal ends a wait at once.
+TEST(WaitBoundedTest, ATimerTickCannotStretchTheLimit) {
+  using std::chrono::microseconds;
+  struct Case {
+    Clock::duration tick;
+    Clock::duration completesAt;  // Clock::duration::max(): never
+    bool done;
+  };
+  const Clock::duration never = Clock::duration::max();
+  const Case cases[] = {
+      {microseconds(15625), never, false},
+      {microseconds(15625), milliseconds(40), true},
+      {microseconds(1000), never, false},
+      {microseconds(1000), milliseconds(0), true},
+      {microseconds(1000), milliseconds(199), true},
+  };
+  for (const Case& c : cases) {
+    const Clock::time_point start{};
+    Clock::time_point now = start;
+    int waits = 0;
+    const bool done = WaitBounded(
+        [&] { return now - start >= c.completesAt; },
+        [&](milliseconds d) {
+          ++waits;
+          const Clock::duration timed = (Clock::duration(d) + c.tick - Clock::duration(1)) / c.tick * c.tick;
+          now += c.completesAt != never ? std::min(timed, start + c.completesAt - now) : timed;
+        },
+        [&] { return now; }, kCancelLimit);
+    EXPECT_EQ(done, c.done) << c.completesAt.count();
+    EXPECT_LE(now - start, milliseconds(250)) << waits << " waits";
+    if (done) EXPECT_EQ(now - start, c.completesAt) << "done as soon as it completed";
+  }
+}
 
 }  // namespace
 }  // namespace tactra

@@ -93,4 +93,13 @@ bool DecodeCalibrationFile(const std::string& file, proto::CalibrationRecord& re
   return true;
 }
 
+std::optional<std::string> RecordRefusal(const proto::CalibrationRecord& record) {
+  constexpr int kOptionMax = 4;
+  if (!proto::IsValidMode(record.value1))
+    return "its calibration mode is " + std::to_string(record.value1) + " (2, 3 or 4 is valid)";
+  if (record.value2 > kOptionMax)
+    return "its calibration option is " + std::to_string(record.value2) + " (0 to 4 is valid)";
+  return std::nullopt;
+}
+
 }  // namespace tactra::console

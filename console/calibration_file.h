@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "device/protocol.h"
@@ -22,5 +23,11 @@ std::string EncodeCalibrationFile(const proto::CalibrationRecord& record);
 // bytes with every line end in place, flags "0" or "1", and every number field an optional
 // minus and at least one digit followed only by NULs, of a value from -32768 to 32767.
 bool DecodeCalibrationFile(const std::string& content, proto::CalibrationRecord& record);
+
+// Whether a record may be written to the frame: its head holds the calibration mode it was made
+// in (2..4) and the option it was made with (0..4). Nothing when it may; else why not. Every
+// writer of records asks here, so that a file or a backup never puts a value the frame cannot
+// have onto it.
+std::optional<std::string> RecordRefusal(const proto::CalibrationRecord& record);
 
 }  // namespace tactra::console

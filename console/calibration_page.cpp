@@ -183,6 +183,13 @@ void CCalibrationDlgModel::OnCalibrationReply(uint8_t code, std::size_t n, const
         });
       }
       break;
+    case proto::CMD_CAL_WRITE_DATA:
+    case proto::CMD_CAL_ACTION_09:
+      if (n == 1) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        (code == proto::CMD_CAL_WRITE_DATA ? recordWriteAnswer_ : factoryAnswer_) = payload[0];
+      }
+      break;
     case proto::CMD_CAL_READ_DATA:
       if (n == proto::kCalibrationRecordLength) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -260,6 +267,10 @@ void CCalibrationDlgModel::Apply() {
 
 void CCalibrationDlgModel::RestoreFactory() {
   if (NoFrame(context_)) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    factoryAnswer_.reset();
+  }
   SendCalibrationCommand(context_.link, proto::CMD_CAL_ACTION_09, nullptr, 0);
   context_.pause(proto::pacing::kBeforeReread);
   Refresh();
@@ -325,9 +336,14 @@ void CCalibrationDlgModel::Import() {
   }
   std::string content;
   proto::CalibrationRecord record;
-  if (!seams_.files.Read(*path, kCalibrationFileLength, content) || !DecodeCalibrationFile(content, record)) {
+  if (!seams_.files.Read(*path, kCalibrationFileLength, content) || !DecodeCalibrationFile(content, record) ||
+      RecordRefusal(record)) {
     seams_.texts.Show(kImportFailedText);
     return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    recordWriteAnswer_.reset();
   }
   const proto::RecordBytes bytes = proto::EncodeRecord(record);
   SendCalibrationCommand(context_.link, proto::CMD_CAL_WRITE_DATA, bytes.data(), bytes.size());
@@ -338,6 +354,11 @@ CalibrationView CCalibrationDlgModel::View() const {
   CalibrationView view = shown_;
   view.illustration = IllustrationFor(fields_.optionValue);
   return view;
+}
+
+std::optional<uint8_t> CCalibrationDlgModel::WriteAnswer(uint8_t code) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return code == proto::CMD_CAL_WRITE_DATA ? recordWriteAnswer_ : factoryAnswer_;
 }
 
 CalibrationFields CCalibrationDlgModel::Fields() const {

@@ -152,6 +152,10 @@ class CCalibrationDlgModel : public ReplySink {
   void SetControlsChanged(std::function<void()> changed) { controlsChanged_ = std::move(changed); }
 
   CalibrationFields Fields() const;
+  // The frame's answer to the last record write (CMD_CAL_WRITE_DATA) or factory action
+  // (CMD_CAL_ACTION_09), which the page itself does not examine: for a caller that reports what
+  // the frame did. Nothing when no answer came since that command was sent.
+  std::optional<uint8_t> WriteAnswer(uint8_t code) const;
 
  private:
   void OnCalibrationReply(uint8_t code, std::size_t n, const uint8_t* payload);
@@ -174,6 +178,8 @@ class CCalibrationDlgModel : public ReplySink {
   CalibrationView shown_;
   // The record of the last CMD_CAL_READ_DATA reply, until the export that asked takes it.
   std::optional<proto::CalibrationRecord> exportRecord_;
+  std::optional<uint8_t> recordWriteAnswer_;
+  std::optional<uint8_t> factoryAnswer_;
 
   // The calibration program started last (window's thread only).
   std::unique_ptr<StartedProcess> started_;

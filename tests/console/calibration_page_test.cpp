@@ -526,8 +526,15 @@ TEST(CalibrationPage, ImportSendsTheFileRecordOrRefusesTheFile) {
   broken[30] = 'x';
   rig.files.files[L"C:\\broken.ini"] = broken;
   rig.files.files[L"C:\\long.ini"] = EncodeCalibrationFile(record) + "\r\n";
+  // A mode or option the frame does not know, in a file that is well formed.
+  proto::CalibrationRecord mode = record, option = record;
+  mode.value1 = 7;
+  option.value2 = 9;
+  rig.files.files[L"C:\\mode.ini"] = EncodeCalibrationFile(mode);
+  rig.files.files[L"C:\\option.ini"] = EncodeCalibrationFile(option);
   rig.dialogs.answers = {std::wstring(L"C:\\hand.ini"), std::wstring(L"C:\\broken.ini"),
-                         std::wstring(L"C:\\long.ini"), std::wstring(L"C:\\missing.ini")};
+                         std::wstring(L"C:\\long.ini"), std::wstring(L"C:\\missing.ini"),
+                         std::wstring(L"C:\\mode.ini"), std::wstring(L"C:\\option.ini")};
   const std::size_t before = rig.link.Sent().size();
   rig.page.Import();
   const proto::RecordBytes bytes = proto::EncodeRecord(record);
@@ -537,11 +544,9 @@ TEST(CalibrationPage, ImportSendsTheFileRecordOrRefusesTheFile) {
   EXPECT_EQ(rig.SentBytes().back(), Request(4, head));
   EXPECT_EQ(rig.files.lastLimit, kCalibrationFileLength);
   EXPECT_EQ(rig.page.Fields().importPath, L"C:\\hand.ini");
-  rig.page.Import();
-  rig.page.Import();
-  rig.page.Import();
+  for (int i = 0; i < 5; ++i) rig.page.Import();
   EXPECT_EQ(rig.link.Sent().size(), before + 1);
-  EXPECT_EQ(rig.texts.shown, std::vector<std::wstring>(3, kImportFailedText));
+  EXPECT_EQ(rig.texts.shown, std::vector<std::wstring>(5, kImportFailedText));
   EXPECT_EQ(rig.messages.Count(), 0u);
 }
 

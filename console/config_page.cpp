@@ -162,6 +162,44 @@ void CConfigDlgModel::Apply() {
   if (!NoFrame(context_)) SendAll(proto::kAccessWrite, fields, held);
 }
 
+void CConfigDlgModel::RefreshSetting(uint8_t code) {
+  // The values of each setting, in the order of `Told`.
+  struct Values {
+    uint8_t code;
+    Told first;
+    Told last;
+  };
+  static constexpr Values kValues[] = {
+      {proto::CMD_CFG_11, kValue11, kValue11},   {proto::CMD_CFG_12, kFlags12, kFlags12},
+      {proto::CMD_CFG_16, kEnable16, kValue16},  {proto::CMD_CFG_17, kLevel17a, kLevel17d},
+      {proto::CMD_CFG_21, kEnable21, kValueB21}, {proto::CMD_CFG_15, kEnable15, kTime15},
+      {proto::CMD_CFG_14, kEnable14, kTime14},
+  };
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Values& v : kValues) {
+      if (v.code != code) continue;
+      for (int t = v.first; t <= v.last; ++t) {
+        told_.reset(static_cast<std::size_t>(t));
+        held_.reset(static_cast<std::size_t>(t));
+      }
+    }
+  }
+  if (!NoFrame(context_)) SendAll(proto::kAccessRead, ConfigFields(), {}, code);
+}
+
+void CConfigDlgModel::ApplySetting(uint8_t code, const std::optional<ConfigFields>& as) {
+  ConfigFields fields;
+  std::bitset<kToldCount> held;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shown_ != Shown::Values) return;
+    fields = as.value_or(fields_);
+    held = held_;
+  }
+  if (!NoFrame(context_)) SendAll(proto::kAccessWrite, fields, held, code);
+}
+
 void CConfigDlgModel::Forget() {
   std::lock_guard<std::mutex> lock(mutex_);
   fields_ = ConfigFields();
@@ -186,8 +224,8 @@ void CConfigDlgModel::Default() {
   Refresh();
 }
 
-void CConfigDlgModel::SendAll(uint8_t access, const ConfigFields& fields,
-                              const std::bitset<kToldCount>& held) {
+void CConfigDlgModel::SendAll(uint8_t access, const ConfigFields& fields, const std::bitset<kToldCount>& held,
+                              uint8_t only) {
   const bool read = access == proto::kAccessRead;
   const auto pause = read ? proto::pacing::kAfterRead : proto::pacing::kAfterWrite;
   // A setting is written whole: each of its values must be one the page holds. An on/off
@@ -222,6 +260,7 @@ void CConfigDlgModel::SendAll(uint8_t access, const ConfigFields& fields,
     }
   };
   for (const Setting& setting : kSettings) {
+    if (only != 0 && setting.code != only) continue;
     // The first setting exists only on one system; its pause is kept everywhere, and so is the
     // pause of a setting that is not written.
     if ((setting.code != proto::CMD_CFG_11 || has11()) && (read || writable(setting.code))) {

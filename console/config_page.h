@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/system_facts.h"
@@ -25,6 +26,11 @@ int ConfigOsCode(const VersionRecord& version);
 // The values of the second setting of CMD_CFG_21 (list index i gives table[i]) and of the first.
 constexpr std::array<int, 10> kTableA21{3, 5, 10, 20, 30, 45, 60, 90, 120, 180};
 constexpr std::array<int, 8> kTableB21{100, 200, 300, 500, 750, 1000, 1500, 2000};
+
+// The settings' reports in the order the page reads and writes them.
+constexpr std::array<uint8_t, 7> kSettingOrder{proto::CMD_CFG_11, proto::CMD_CFG_12, proto::CMD_CFG_16,
+                                               proto::CMD_CFG_17, proto::CMD_CFG_21, proto::CMD_CFG_15,
+                                               proto::CMD_CFG_14};
 
 // The spin box edits value16 within these bounds.
 constexpr int kSpinMin = 0;
@@ -91,6 +97,12 @@ class CConfigDlgModel : public ReplySink {
   void Apply();
   // Window's thread, the Default button: the frame restores its defaults, then all is read.
   void Default();
+  // Window's thread, for a caller that changes single settings (the fleet tool): the read of the
+  // setting `code` alone, what the page knew of it forgotten first, and its write alone, when the
+  // page holds it whole; with `as`, the values of those fields (an earlier read's, to put the
+  // setting back). Each keeps its own pause; neither changes what the page shows.
+  void RefreshSetting(uint8_t code);
+  void ApplySetting(uint8_t code, const std::optional<ConfigFields>& as = std::nullopt);
 
   // Window's thread: the user's changes. An index or position outside its control's bounds, or
   // a change to a control the page shows greyed, leaves the fields as they are.
@@ -134,7 +146,9 @@ class CConfigDlgModel : public ReplySink {
   enum class Shown { Greyed, Values };
 
   // `held`: the values the page holds; a write goes out only for a setting it holds whole.
-  void SendAll(uint8_t access, const ConfigFields& fields, const std::bitset<kToldCount>& held);
+  // `only`: the one setting sent, with its pause alone; 0 sends all of them.
+  void SendAll(uint8_t access, const ConfigFields& fields, const std::bitset<kToldCount>& held,
+               uint8_t only = 0);
   void Tell(Told told);
   // `values`: the reply's bytes after its access byte.
   void TakeRead(uint8_t code, const uint8_t* values);

@@ -63,11 +63,11 @@ void COptionsDlgModel::OnChinese(bool checked) {
   if (checked) language_ = kLanguageChinese;
 }
 
-void COptionsDlgModel::Apply(const std::optional<std::wstring>& programPath) {
+void COptionsDlgModel::Apply(const std::optional<std::wstring>& programPath, bool runEntry) {
   // Each step runs whatever came of the ones before it.
   WriteLanguage();
   WriteStartupSettings();
-  WriteRunEntry(programPath);
+  if (runEntry) WriteRunEntry(programPath);
 }
 
 void COptionsDlgModel::WriteLanguage() {

@@ -43,8 +43,9 @@ class COptionsDlgModel {
   void OnMinimize(bool checked) { minimizeAfterStart_ = checked; }
 
   // Writes the three settings and sets or removes the Run entry. `programPath` is the running
-  // program's full path, absent when it did not fit its buffer.
-  void Apply(const std::optional<std::wstring>& programPath);
+  // program's full path, absent when it did not fit its buffer. Without `runEntry` the entry is
+  // left as it is (a caller that was not asked about start at logon).
+  void Apply(const std::optional<std::wstring>& programPath, bool runEntry = true);
 
   int language() const { return language_; }
   bool startAtLogon() const { return startAtLogon_; }

@@ -322,6 +322,23 @@ PageSet SetOnPage(console::CConfigDlgModel& page, const std::vector<Assignment>&
   return PageSet::Done;
 }
 
+uint8_t SettingCode(const NamedSetting& s) {
+  static constexpr std::pair<const char*, uint8_t> kCodes[] = {
+      {"cfg11", proto::CMD_CFG_11}, {"cfg12", proto::CMD_CFG_12}, {"cfg14", proto::CMD_CFG_14},
+      {"cfg15", proto::CMD_CFG_15}, {"cfg16", proto::CMD_CFG_16}, {"cfg17", proto::CMD_CFG_17},
+      {"cfg21", proto::CMD_CFG_21},
+  };
+  for (const auto& [group, code] : kCodes) {
+    if (std::string(group) == s.group) return code;
+  }
+  return 0;
+}
+
+std::optional<int> ShownValue(const console::CConfigDlgModel& page, const NamedSetting& s) {
+  if (!page.View()[s.control].enabled) return std::nullopt;
+  return ValueOf(s, page.Fields());
+}
+
 Json SettingsJson(const console::CConfigDlgModel& page) {
   const console::ConfigView view = page.View();
   const ConfigFields fields = page.Fields();

@@ -42,6 +42,11 @@ enum class PageSet {
 PageSet SetOnPage(console::CConfigDlgModel& page, const std::vector<Assignment>& assignments,
                   std::string& error);
 
+// The frame's code of the report that carries the setting; the page writes that report whole.
+uint8_t SettingCode(const NamedSetting& setting);
+// The value the page shows as the frame's; nothing when untold or switched off.
+std::optional<int> ShownValue(const console::CConfigDlgModel& page, const NamedSetting& setting);
+
 // What the page shows, by name; a value it does not show as the frame's (untold, or switched
 // off) is null.
 Json SettingsJson(const console::CConfigDlgModel& page);

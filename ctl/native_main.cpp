@@ -2,7 +2,6 @@
 // and no registry and no calibration program, so that its logic runs under the sanitizers.
 #include <cstdio>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <thread>
 
@@ -71,7 +70,10 @@ int main(int argc, char** argv) {
                        std::nullopt,
                        std::chrono::milliseconds(0)};
   const ctl::ToolOutput result = ctl::RunTool(std::vector<std::string>(argv + 1, argv + argc), seams);
-  std::cout << result.out << std::flush;
-  std::cerr << result.err << std::flush;
-  return result.exitCode;
+  return ctl::Deliver(
+      result,
+      [](const std::string& text) {
+        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+      },
+      [](const std::string& text) { std::fputs(text.c_str(), stderr); });
 }

@@ -52,6 +52,9 @@ const char* const kUsage =
     "frame (also gone during the run); 4 the calibration program could not start, or (with --wait)\n"
     "its run was abandoned or timed out.\n";
 
+const wchar_t* const kProgramsKeyPath = L"Software\\Tactra";
+const wchar_t* const kInstallDirValue = L"InstallDir";
+
 namespace {
 
 // ---- The command line ----
@@ -606,6 +609,13 @@ std::string Text(const Json& value) {
   return out;
 }
 
+// "cfg15" for the report CMD_CFG_15.
+std::string GroupName(uint8_t code) {
+  char name[8];
+  std::snprintf(name, sizeof name, "cfg%02x", code);
+  return name;
+}
+
 // ---- The commands ----
 
 class Runner {
@@ -633,6 +643,14 @@ class Runner {
     Verdict connected = session_->Connect();
     if (c_.verb == Verb::Status) return Status(connected, out);
     if (!connected.ok()) return connected;
+    settingsPath_ = s().link().BoundPath(proto::kSettingsChannel);
+    return Removed(OnFrame(out));
+  }
+
+ private:
+  Session& s() { return *session_; }
+
+  Verdict OnFrame(Json& out) {
     switch (c_.verb) {
       case Verb::Info:
         return Info(out);
@@ -649,8 +667,14 @@ class Runner {
     }
   }
 
- private:
-  Session& s() { return *session_; }
+  // A frame that failed a command because it went away says so, whatever the command was doing.
+  Verdict Removed(Verdict v) {
+    if (v.code == kExitFrameFailed && FrameGone()) {
+      v.code = kExitNoFrame;
+      v.error = "the frame was removed; " + v.error;
+    }
+    return v;
+  }
 
   static bool Sets11(const std::vector<Assignment>& settings) {
     return std::any_of(settings.begin(), settings.end(),
@@ -704,25 +728,134 @@ class Runner {
     return v;
   }
 
-  // A read, the values moved to the page's controls, the page's Apply.
-  Verdict WriteConfig(const std::vector<Assignment>& settings) {
-    if (Verdict v = ReadConfig(); !v.ok()) return v;
-    std::string error;
-    switch (SetOnPage(s().config(), settings, error)) {
+  static Verdict PageRefusal(PageSet set, const std::string& error) {
+    switch (set) {
       case PageSet::SwitchedOff:
-        return Fail(kExitBadInput, error + "; nothing was written");
+        return Fail(kExitBadInput, error);
       case PageSet::Untold:
-        return Fail(kExitFrameFailed, error + "; nothing was written");
+        return Fail(kExitFrameFailed, error);
       case PageSet::Done:
         break;
     }
-    return s().Act(console::kTabConfig, [&] { s().config().Apply(); });
+    return {};
+  }
+
+  static std::vector<Assignment> Of(uint8_t code, const std::vector<Assignment>& settings) {
+    std::vector<Assignment> out;
+    for (const Assignment& a : settings) {
+      if (SettingCode(*a.setting) == code) out.push_back(a);
+    }
+    return out;
+  }
+
+  static Json Names(const std::vector<uint8_t>& codes) {
+    Json out = Json::Array();
+    for (uint8_t code : codes) out.Add(Json::String(GroupName(code)));
+    return out;
+  }
+
+  // The collection of the settings channel that the command found gone from the system (the
+  // link itself lets the frame go when the calibration program takes it).
+  bool FrameGone() {
+    for (const HidInterface& device : seams_.host.Enumerate()) {
+      if (device.path == settingsPath_) return false;
+    }
+    return true;
+  }
+
+  // One report of settings: read afresh, the values named moved onto the page, written alone;
+  // so that another writer's change since the first read is lost only when it is to this
+  // report, in the moment between its read and its write.
+  Verdict WriteReport(uint8_t code, const std::vector<Assignment>& settings) {
+    console::CConfigDlgModel& page = s().config();
+    if (Verdict v = s().Act(console::kTabConfig, [&] { page.RefreshSetting(code); }); !v.ok()) return v;
+    std::string error;
+    if (Verdict v = PageRefusal(SetOnPage(page, Of(code, settings), error), error); !v.ok()) return v;
+    return s().Act(console::kTabConfig, [&] { page.ApplySetting(code); });
+  }
+
+  // The settings named, after a whole read (ReadConfig) that every value is checked against
+  // before anything is written; with `onlyChanged`, only the reports whose values the frame
+  // does not already hold. A failure part way puts the reports written back as the first read
+  // had them; `report` says what was written and what came of it.
+  Verdict WriteConfig(const std::vector<Assignment>& settings, bool onlyChanged, Json& report,
+                      std::vector<uint8_t>& written) {
+    console::CConfigDlgModel& page = s().config();
+    const console::ConfigFields before = page.Fields();
+    const Json beforeJson = SettingsJson(page);
+    std::vector<uint8_t> order;
+    for (uint8_t code : console::kSettingOrder) {
+      const std::vector<Assignment> mine = Of(code, settings);
+      const bool differs = std::any_of(mine.begin(), mine.end(), [&](const Assignment& a) {
+        return ShownValue(page, *a.setting) != a.value;
+      });
+      if (!mine.empty() && (differs || !onlyChanged)) order.push_back(code);
+    }
+    std::string error;
+    if (Verdict v = PageRefusal(SetOnPage(page, settings, error), error); !v.ok()) {
+      v.error += "; nothing was written";
+      return v;
+    }
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      Verdict v = WriteReport(order[i], settings);
+      if (v.ok()) {
+        written.push_back(order[i]);
+        continue;
+      }
+      v.error = GroupName(order[i]) + ": " + v.error;
+      report.Set("written", Names({order.begin(), order.begin() + static_cast<std::ptrdiff_t>(i)}));
+      report.Set("failed", Json::String(GroupName(order[i])));
+      report.Set("not_written", Names({order.begin() + static_cast<std::ptrdiff_t>(i) + 1, order.end()}));
+      return PutBack(v, before, beforeJson, {order.begin(), order.begin() + static_cast<std::ptrdiff_t>(i)},
+                     report);
+    }
+    report.Set("written", Names(order));
+    return {};
+  }
+
+  // After a failed write: the reports written before it back to the values of the first read
+  // (`before`, as `beforeJson` shows them), or what the frame now holds otherwise.
+  Verdict PutBack(Verdict failed, const console::ConfigFields& before, const Json& beforeJson,
+                  const std::vector<uint8_t>& written, Json& report) {
+    if (written.empty() || FrameGone()) return failed;
+    bool putBack = true;
+    for (std::size_t i = 0; putBack && i < written.size(); ++i)
+      putBack = s().Act(console::kTabConfig, [&] { s().config().ApplySetting(written[i], before); }).ok();
+    report.Set("put_back", Json::Bool(putBack));
+    if (putBack) {
+      failed.error += "; the settings written before it were put back";
+      return failed;
+    }
+    if (FrameGone()) return failed;
+    // What the frame holds now, where it differs from before.
+    std::string differs;
+    Json changed = Json::Array();
+    if (ReadConfig().ok()) {
+      const Json now = SettingsJson(s().config());
+      for (const auto& [group, value] : beforeJson.members()) {
+        if (now.Find(group) && now.Find(group)->Write() == value.Write()) continue;
+        changed.Add(Json::String(group));
+        differs += (differs.empty() ? "" : ", ") + group + " " + now.Find(group)->Write();
+      }
+      report.Set("differs", changed);
+    }
+    failed.error +=
+        "; putting back failed too" + (differs.empty() ? std::string(" (the frame could not be read again)")
+                                                       : ", and the frame now holds " + differs);
+    return failed;
   }
 
   Verdict Config(Json& out) {
     Verdict v;
     if (c_.verb == Verb::ConfigSet) {
-      v = WriteConfig(c_.settings);
+      Json report = Json::Object();
+      std::vector<uint8_t> written;
+      v = ReadConfig();
+      if (v.ok()) v = WriteConfig(c_.settings, false, report, written);
+      if (!v.ok()) {
+        out = std::move(report);
+        return v;
+      }
     } else {
       v = ReadConfig();
       // The page's Default button works on a page the frame left greyed too.
@@ -770,19 +903,23 @@ class Runner {
         break;
       case Verb::RestoreFactory:
         v = s().Act(console::kTabCalibration, [&] { page.RestoreFactory(); });
+        if (v.ok() && page.WriteAnswer(proto::CMD_CAL_ACTION_09) == uint8_t{0})
+          v = Fail(kExitFrameFailed, "the touch frame refused to bring back its factory calibration");
         break;
       case Verb::Export:
-      case Verb::Import:
         s().dialogs().path = c_.file;
-        v = s().Act(console::kTabCalibration,
-                    [&] { c_.verb == Verb::Export ? page.Export() : page.Import(); });
-        if (!v.ok() && c_.verb == Verb::Export && page.Fields().calMode == proto::kModeFourPoint)
+        v = s().Act(console::kTabCalibration, [&] { page.Export(); });
+        if (!v.ok() && page.Fields().calMode == proto::kModeFourPoint)
           v.error += " (the frame's calibration is read only in the 5- and 9-target modes)";
         if (v.ok()) {
           out = Json::Object();
           out.Set("file", Json::String(ToUtf8(c_.file)));
         }
         return v;
+      case Verb::Import:
+        out = Json::Object();
+        out.Set("file", Json::String(ToUtf8(c_.file)));
+        return WriteRecord(fileRecord_, out);
       case Verb::Start:
         return Start(out);
       default:
@@ -833,11 +970,50 @@ class Runner {
 
   Verdict CheckCalibrationFile() {
     std::string content;
-    proto::CalibrationRecord record;
     if (!seams_.files.Read(c_.file, console::kCalibrationFileLength, content))
       return Fail(kExitBadInput, "cannot read \"" + ToUtf8(c_.file) + "\" as a calibration file");
-    if (!console::DecodeCalibrationFile(content, record))
+    if (!console::DecodeCalibrationFile(content, fileRecord_))
       return Fail(kExitBadInput, "\"" + ToUtf8(c_.file) + "\" is not a calibration file");
+    if (const std::optional<std::string> why = console::RecordRefusal(fileRecord_))
+      return Fail(kExitBadInput, "\"" + ToUtf8(c_.file) + "\" cannot be written to a frame: " + *why);
+    return {};
+  }
+
+  // The frame's record, by the export's own request with its file kept in memory.
+  Verdict ReadRecord(proto::CalibrationRecord& record) {
+    s().files().inMemory = true;
+    s().dialogs().path = c_.file;
+    Verdict v = s().Act(console::kTabCalibration, [&] { s().calibration().Export(); });
+    s().files().inMemory = false;
+    if (v.ok() && !console::DecodeCalibrationFile(s().files().memory, record))
+      v = Fail(kExitFrameFailed, "the frame's calibration record could not be read");
+    return v;
+  }
+
+  // A record onto the frame as the page's import sends it; then the frame's answer, and the
+  // record read back where the frame's mode lets it be read.
+  Verdict WriteRecord(const proto::CalibrationRecord& record, Json& out) {
+    console::CCalibrationDlgModel& page = s().calibration();
+    s().files().inMemory = true;
+    s().files().memory = console::EncodeCalibrationFile(record);
+    s().dialogs().path = c_.file;
+    Verdict v = s().Act(console::kTabCalibration, [&] { page.Import(); });
+    s().files().inMemory = false;
+    if (!v.ok()) return v;
+    if (page.WriteAnswer(proto::CMD_CAL_WRITE_DATA) == uint8_t{0})
+      return Fail(kExitFrameFailed, "the touch frame refused the calibration record");
+    if (page.Fields().calMode == proto::kModeFourPoint) {
+      out.Set("verified", Json::Bool(false));
+      out.Set("note",
+              Json::String("the write could not be checked: the frame's record is read only in the 5- "
+                           "and 9-target modes"));
+      return {};
+    }
+    proto::CalibrationRecord back;
+    if (Verdict read = ReadRecord(back); !read.ok())
+      return Fail(kExitFrameFailed, "the calibration written could not be read back: " + read.error);
+    if (!(back == record)) return Fail(kExitFrameFailed, "the frame did not take the calibration");
+    out.Set("verified", Json::Bool(true));
     return {};
   }
 
@@ -852,15 +1028,8 @@ class Runner {
     backup.calibration.targets = TargetsOf(fields.calMode);
     backup.calibration.option = fields.optionValue;
     if (fields.calMode != proto::kModeFourPoint) {
-      // The export's own request, its file kept in memory.
-      s().files().inMemory = true;
-      s().dialogs().path = c_.file;
-      Verdict v = s().Act(console::kTabCalibration, [&] { page.Export(); });
-      s().files().inMemory = false;
       proto::CalibrationRecord record;
-      if (v.ok() && !console::DecodeCalibrationFile(s().files().memory, record))
-        v = Fail(kExitFrameFailed, "the frame's calibration record could not be read");
-      if (!v.ok()) return v;
+      if (Verdict v = ReadRecord(record); !v.ok()) return v;
       backup.calibration.record = record;
     }
     if (!seams_.files.WriteReplacing(c_.file, EncodeBackup(backup)))
@@ -868,6 +1037,12 @@ class Runner {
     out = Json::Object();
     out.Set("file", Json::String(ToUtf8(c_.file)));
     out.Set("record", Json::Bool(backup.calibration.record.has_value()));
+    // Said on the frame that is backed up, not on the frames a clone script restores it to.
+    if (backup.calibration.record) {
+      if (const std::optional<std::string> why = console::RecordRefusal(*backup.calibration.record))
+        return Fail(kExitFrameFailed,
+                    "the backup was written, but its calibration record would not restore: " + *why);
+    }
     return {};
   }
 
@@ -884,6 +1059,10 @@ class Runner {
     if (c_.restoreCalibration && backup->calibration.option >= console::kOptionButtons)
       return Fail(kExitBadInput, ToUtf8(c_.file) + ": calibration option " +
                                      std::to_string(backup->calibration.option) + " cannot be set");
+    if (c_.restoreCalibration && backup->calibration.record) {
+      if (const std::optional<std::string> why = console::RecordRefusal(*backup->calibration.record))
+        return Fail(kExitBadInput, ToUtf8(c_.file) + ": the calibration record cannot be written: " + *why);
+    }
     backup_ = std::move(*backup);
     restoreSettings_ = std::move(*settings);
     if (seams_.osCode != console::kOsCodeWithSetting11) {
@@ -894,30 +1073,53 @@ class Runner {
     return {};
   }
 
+  // Every read before the first write, so that a frame that cannot tell what it holds gets
+  // nothing; then only what differs. A failure part way puts back what was written.
   Verdict Restore(Json& out) {
     out = Json::Object();
-    if (c_.restoreSettings) {
-      if (Verdict v = WriteConfig(restoreSettings_); !v.ok()) return v;
-    }
     out.Set("settings", Json::Bool(c_.restoreSettings));
+    out.Set("calibration", Json::Bool(c_.restoreCalibration));
+    if (c_.restoreSettings) {
+      if (Verdict v = ReadConfig(); !v.ok()) return v;
+    }
     if (c_.restoreCalibration) {
       if (Verdict v = ReadCalibration(); !v.ok()) return v;
-      const CalibrationState& cal = backup_.calibration;
-      if (Verdict v = WriteCalibration(cal.targets, cal.option); !v.ok()) return v;
-      if (cal.record) {
-        s().files().inMemory = true;
-        s().files().memory = console::EncodeCalibrationFile(*cal.record);
-        s().dialogs().path = c_.file;
-        Verdict v = s().Act(console::kTabCalibration, [&] { s().calibration().Import(); });
-        s().files().inMemory = false;
-        if (!v.ok()) return v;
+    }
+    const console::ConfigFields before = s().config().Fields();
+    const Json beforeJson = SettingsJson(s().config());
+    std::vector<uint8_t> written;
+    if (c_.restoreSettings) {
+      if (Verdict v = WriteConfig(restoreSettings_, true, out, written); !v.ok()) return v;
+    }
+    if (!c_.restoreCalibration) return {};
+    const CalibrationState& cal = backup_.calibration;
+    const console::CalibrationFields now = s().calibration().Fields();
+    const bool modeDiffers = TargetsOf(now.calMode) != cal.targets || now.optionValue != cal.option;
+    // What was written of the settings goes back with a failure of the calibration's writes.
+    if (modeDiffers) {
+      if (Verdict v = WriteCalibration(cal.targets, cal.option); !v.ok())
+        return PutBack(v, before, beforeJson, written, out);
+    }
+    if (cal.record) {
+      if (Verdict v = WriteRecord(*cal.record, out); !v.ok()) {
+        if (modeDiffers && !FrameGone()) WriteCalibration(TargetsOf(now.calMode), now.optionValue);
+        return PutBack(v, before, beforeJson, written, out);
       }
     }
-    out.Set("calibration", Json::Bool(c_.restoreCalibration));
     return {};
   }
 
   Verdict Programs(Json& out) {
+    // The logon entry is touched only when asked about, and names the installed console; turning
+    // it off needs none.
+    std::optional<std::wstring> console;
+    if (c_.startAtLogon.value_or(false)) {
+      console = InstalledConsole();
+      if (!console)
+        return Fail(kExitBadInput,
+                    "start-at-logon needs the installed console: no install folder is recorded, and no "
+                    "TactraConsole.exe is beside this tool; nothing was changed");
+    }
     ToolMessages messages;
     console::COptionsDlgModel page(seams_.store, messages);
     const auto collect = [&]() -> Verdict {
@@ -930,7 +1132,7 @@ class Runner {
       if (c_.language) *c_.language == 0 ? page.OnEnglish(true) : page.OnChinese(true);
       if (c_.startAtLogon) page.OnLogon(*c_.startAtLogon);
       if (c_.minimizeAfterStart) page.OnMinimize(*c_.minimizeAfterStart);
-      page.Apply(seams_.consolePath);
+      page.Apply(console, c_.startAtLogon.has_value());
       if (Verdict v = collect(); !v.ok()) return v;
     }
     const console::OptionsView view = page.View();
@@ -941,9 +1143,23 @@ class Runner {
     return {};
   }
 
+  // The console the install recorded, else the one beside the tool.
+  std::optional<std::wstring> InstalledConsole() {
+    std::unique_ptr<SettingsKey> key = seams_.store.Open(Hive::LocalMachine, kProgramsKeyPath);
+    std::wstring folder;
+    constexpr std::size_t kPathCapacity = 32768;
+    if (key && key->ReadString(kInstallDirValue, kPathCapacity, folder) && !folder.empty()) {
+      if (folder.back() != L'\\') folder += L'\\';
+      return folder + L"TactraConsole.exe";
+    }
+    return seams_.consoleBeside;
+  }
+
   const Command& c_;
   ToolSeams& seams_;
   std::unique_ptr<Session> session_;
+  std::wstring settingsPath_;
+  proto::CalibrationRecord fileRecord_;
   Backup backup_;
   std::vector<Assignment> restoreSettings_;
 };
@@ -970,6 +1186,17 @@ ToolOutput RunTool(const std::vector<std::string>& args, ToolSeams& seams) {
   // What there is to show is shown, also with an error (the status of a missing frame).
   if (out.kind() == Json::Kind::Object) result.out = command->json ? out.Write() + "\n" : Text(out);
   return result;
+}
+
+int Deliver(const ToolOutput& result, const std::function<bool(const std::string&)>& writeOut,
+            const std::function<void(const std::string&)>& writeErr) {
+  int code = result.exitCode;
+  if (!result.out.empty() && !writeOut(result.out)) {
+    writeErr("tactractl: the output could not be written\n");
+    if (code == kExitDone) code = kExitFrameFailed;
+  }
+  if (!result.err.empty()) writeErr(result.err);
+  return code;
 }
 
 }  // namespace tactra::ctl

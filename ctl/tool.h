@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,17 +65,21 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
 
 extern const char* const kUsage;
 
+// Where the package records the programs' folder, under HKEY_LOCAL_MACHINE.
+extern const wchar_t* const kProgramsKeyPath;
+extern const wchar_t* const kInstallDirValue;
+
 // What the tool works with; the program's composition provides each.
 struct ToolSeams {
   HidHost& host;
   SettingsStore& store;
   console::FileAccess& files;
-  console::ProgramStarter& starter;         // the calibration program beside the tool
-  console::Pause pause;                     // the pages' pauses
-  Sleeper linkSleep;                        // the link's start
-  int osCode;                               // as the configuration page has it
-  std::optional<std::wstring> consolePath;  // the console beside the tool, for the logon entry
-  std::chrono::milliseconds runLimit;       // how long calibration start --wait waits at most
+  console::ProgramStarter& starter;           // the calibration program beside the tool
+  console::Pause pause;                       // the pages' pauses
+  Sleeper linkSleep;                          // the link's start
+  int osCode;                                 // as the configuration page has it
+  std::optional<std::wstring> consoleBeside;  // the console beside the tool, when that file is there
+  std::chrono::milliseconds runLimit;         // how long calibration start --wait waits at most
 };
 
 struct ToolOutput {
@@ -84,5 +89,11 @@ struct ToolOutput {
 };
 
 ToolOutput RunTool(const std::vector<std::string>& args, ToolSeams& seams);
+
+// Writes the result to standard output and error; the exit code. Output that standard output
+// did not take whole (a full disk, a closed pipe) ends with 1, unless the command failed on its
+// own already, and one line on standard error says so.
+int Deliver(const ToolOutput& result, const std::function<bool(const std::string&)>& writeOut,
+            const std::function<void(const std::string&)>& writeErr);
 
 }  // namespace tactra::ctl

@@ -17,26 +17,27 @@
 
 namespace {
 
-// A console shows the text in its own characters; a pipe or a file gets UTF-8.
-void Write(DWORD which, const std::string& text) {
-  if (text.empty()) return;
+// A console shows the text in its own characters; a pipe or a file gets UTF-8. Whether all of
+// it was taken; no handle at all (a program started without one) takes it.
+bool Write(DWORD which, const std::string& text) {
   HANDLE out = GetStdHandle(which);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return true;
   DWORD mode = 0;
   if (GetConsoleMode(out, &mode)) {
     const std::wstring wide = tactra::ctl::FromUtf8(text);
     DWORD written = 0;
-    WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
+    return WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) &&
+           written == wide.size();
   }
   std::size_t done = 0;
   while (done < text.size()) {
     DWORD written = 0;
     if (!WriteFile(out, text.data() + done, static_cast<DWORD>(text.size() - done), &written, nullptr) ||
         written == 0)
-      return;
+      return false;
     done += written;
   }
+  return true;
 }
 
 // A calibration run waits for its user; this is how long --wait waits for it at most.
@@ -54,6 +55,8 @@ int wmain(int argc, wchar_t** argv) {
   console::FileAccessWin32 files;
   console::ProgramStarterWin32 starter;
   const std::wstring folder = win32::ProgramFolder();
+  const std::wstring console = folder + L"TactraConsole.exe";
+  const bool consoleThere = !folder.empty() && GetFileAttributesW(console.c_str()) != INVALID_FILE_ATTRIBUTES;
   ctl::ToolSeams seams{
       *host,
       *store,
@@ -62,10 +65,9 @@ int wmain(int argc, wchar_t** argv) {
       [](std::chrono::milliseconds d) { Sleep(static_cast<DWORD>(d.count())); },
       RealSleep,
       console::ConfigOsCode(QueryVersionRecord()),
-      folder.empty() ? std::nullopt : std::optional<std::wstring>(folder + L"TactraConsole.exe"),
+      consoleThere ? std::optional<std::wstring>(console) : std::nullopt,
       kRunLimit};
-  const ctl::ToolOutput result = ctl::RunTool(args, seams);
-  Write(STD_OUTPUT_HANDLE, result.out);
-  Write(STD_ERROR_HANDLE, result.err);
-  return result.exitCode;
+  return ctl::Deliver(
+      ctl::RunTool(args, seams), [](const std::string& text) { return Write(STD_OUTPUT_HANDLE, text); },
+      [](const std::string& text) { Write(STD_ERROR_HANDLE, text); });
 }

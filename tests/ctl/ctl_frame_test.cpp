@@ -2,11 +2,16 @@
 // ends, for every command and the faults a fleet meets.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
+#include <thread>
 
+#include "console/calibration_file.h"
 #include "console/options_page.h"
+#include "ctl/backup.h"
 #include "ctl/json.h"
 #include "ctl/tool.h"
+#include "sim/state_file.h"
 #include "tests/fakes/memory_settings_store.h"
 #include "tests/sim/served_frame.h"
 
@@ -81,10 +86,12 @@ struct Tool {
                     store,
                     files,
                     starter,
-                    [](std::chrono::milliseconds) {},
+                    [this](std::chrono::milliseconds) {
+                      if (onPause) onPause();
+                    },
                     NoSleep,
                     osCode,
-                    std::wstring(L"C:\\Tactra\\TactraConsole.exe"),
+                    consoleBeside,
                     std::chrono::milliseconds(1000)};
     return RunTool(args, seams);
   }
@@ -128,6 +135,8 @@ struct Tool {
   MemoryFiles files;
   FakeStarter starter;
   int osCode = console::kOsCodeWithSetting11;
+  std::optional<std::wstring> consoleBeside = L"C:\\Tactra\\TactraConsole.exe";
+  std::function<void()> onPause;  // in each of the pages' pauses, between requests
 };
 
 // What the tool shows with its values the frame told (switched off: null) is the frame's own.
@@ -338,7 +347,9 @@ TEST(CtlFrameTest, BackupOfOneFrameRestoredOntoAnotherMakesItTheSame) {
 
   EXPECT_TRUE(a.RunJson({"backup", "frame.json"}).Find("record")->boolean());
   b.files.files = a.files.files;
-  EXPECT_EQ(b.RunJson({"restore", "frame.json"}).Write(), R"({"settings":true,"calibration":true})");
+  EXPECT_EQ(
+      b.RunJson({"restore", "frame.json"}).Write(),
+      R"({"settings":true,"calibration":true,"written":["cfg17","cfg21","cfg15","cfg14"],"verified":true})");
   EXPECT_EQ(b.FrameSettings(), a.FrameSettings());
   const std::string da = a.Dump(), db = b.Dump();
   for (const char* key : {"mode", "option13", "record"})
@@ -360,7 +371,7 @@ TEST(CtlFrameTest, BackupOfOneFrameRestoredOntoAnotherMakesItTheSame) {
   // Parts on their own: the settings only leave the calibration as it is.
   ASSERT_EQ(b.Run({"calibration", "set", "mode=4"}).exitCode, kExitDone);
   EXPECT_EQ(b.RunJson({"restore", "frame.json", "--settings"}).Write(),
-            R"({"settings":true,"calibration":false})");
+            R"({"settings":true,"calibration":false,"written":["cfg11"]})");
   EXPECT_EQ(DumpMember(b.Dump(), "mode"), "2");
 }
 
@@ -371,7 +382,8 @@ TEST(CtlFrameTest, ExportAndImportUseTheConsolesFile) {
   ASSERT_EQ(tool.files.files[L"cal.ini"].size(), 137u);
   const int before = tool.Received();
   EXPECT_EQ(tool.Run({"calibration", "import", "cal.ini"}).exitCode, kExitDone);
-  EXPECT_EQ(tool.Received(), before + 3);  // option and mode read as the tab shows, then the record
+  // Option and mode read as the tab shows, the record written, then read back.
+  EXPECT_EQ(tool.Received(), before + 4);
   // In the four-target mode the console takes no record.
   ASSERT_EQ(tool.Run({"calibration", "set", "mode=4"}).exitCode, kExitDone);
   const ToolOutput out = tool.Run({"calibration", "export", "four.ini"});
@@ -436,6 +448,247 @@ TEST(CtlFrameTest, StartPutsTheProgramOnTheMonitorGiven) {
     EXPECT_EQ(tool.starter.monitor, c.monitor) << c.args.size();
     EXPECT_EQ(out.out.find("\"ended\":\"kept\"") != std::string::npos, c.waited) << out.out;
   }
+}
+
+// The value text of `group` in the tool's view of the frame's settings.
+std::string Group(const std::string& settings, const std::string& group) {
+  return DumpMember(settings, group);
+}
+
+TEST(CtlFrameTest, TwoToolsChangingDifferentSettingsBothKeepTheirs) {
+  ServedFrame frame;
+  for (int round = 0; round < 20; ++round) {
+    const std::string a = round % 2 ? "5" : "2", b = round % 2 ? "2000" : "500";
+    Tool first(frame), second(frame);
+    int firstExit = -1, secondExit = -1;
+    std::thread other([&] { secondExit = second.Run({"config", "set", "cfg21.b=" + b}).exitCode; });
+    firstExit = first.Run({"config", "set", "cfg17.a=" + a}).exitCode;
+    other.join();
+    ASSERT_EQ(firstExit, kExitDone);
+    ASSERT_EQ(secondExit, kExitDone);
+    const std::string settings = first.FrameSettings();
+    ASSERT_EQ(DumpMember(Group(settings, "cfg17"), "a"), a) << "round " << round << ": " << settings;
+    ASSERT_EQ(DumpMember(Group(settings, "cfg21"), "b"), b) << "round " << round << ": " << settings;
+  }
+}
+
+// A restore onto a frame that differs from the backup in four settings and its mode, failing at
+// each stage: nothing is written before every read is done, and what was written goes back.
+TEST(CtlFrameTest, ARestoreThatFailsPartWayPutsBackWhatItWrote) {
+  struct Case {
+    const char* fault;  // set once the frame has received `after` requests
+    const char* kind;
+    int after;
+    const char* failed;  // the group named as failed; empty: no setting written
+    bool putBack;
+  };
+  const Case cases[] = {
+      {"6:0x01", "silent", 0, "", false},      // the calibration read: before any write
+      {"7:0x15", "refuse", 9, "cfg15", true},  // cfg17 and cfg21 written first
+      {"6:0x06", "refuse", 9, "", true},       // the record, after every setting and the mode
+  };
+  for (const Case& c : cases) {
+    ServedFrame source, target;
+    Tool from(source), tool(target);
+    ASSERT_EQ(
+        from.Run({"config", "set", "cfg14.level=9", "cfg21.a=180", "cfg17.b=1", "cfg15.enabled=1"}).exitCode,
+        kExitDone);
+    ASSERT_EQ(from.Run({"calibration", "set", "mode=9"}).exitCode, kExitDone);
+    ASSERT_EQ(from.Run({"backup", "frame.json"}).exitCode, kExitDone);
+    tool.files.files = from.files.files;
+    // As the tool shows them: the frame keeps a switched-off setting's values as they were last
+    // written while it was on.
+    const std::string before = tool.RunJson({"config"}).Write(), mode = DumpMember(tool.Dump(), "mode");
+    const int start = tool.Received();
+    bool set = false;
+    const auto arm = [&] {
+      if (!set && tool.Received() >= start + c.after) set = target.Ctl({"fault", c.fault, c.kind}) == 0;
+    };
+    tool.onPause = arm;
+    arm();
+    const Json out = tool.RunJson({"restore", "frame.json"}, kExitFrameFailed);
+    ASSERT_TRUE(set) << c.fault;
+    ASSERT_EQ(target.Ctl({"fault", c.fault, "none"}), 0);
+    EXPECT_EQ(tool.RunJson({"config"}).Write(), before) << c.fault;
+    EXPECT_EQ(DumpMember(tool.Dump(), "mode"), mode) << c.fault;
+    const Json* failed = out.Find("failed");
+    EXPECT_EQ(failed ? failed->string() : "", c.failed) << out.Write();
+    const Json* putBack = out.Find("put_back");
+    EXPECT_EQ(putBack && putBack->boolean(), c.putBack) << out.Write();
+  }
+  // A frame that holds the backup already is only read.
+  ServedFrame frame;
+  Tool tool(frame);
+  ASSERT_EQ(tool.Run({"backup", "same.json"}).exitCode, kExitDone);
+  const int before = tool.Received();
+  EXPECT_EQ(tool.RunJson({"restore", "same.json", "--settings"}).Write(),
+            R"({"settings":true,"calibration":false,"written":[]})");
+  EXPECT_EQ(tool.Received(), before + 7);
+}
+
+TEST(CtlFrameTest, CalibrationWritesAreCheckedByTheFramesAnswerAndARead) {
+  ServedFrame frame;
+  Tool tool(frame);
+  ASSERT_EQ(tool.Run({"calibration", "export", "cal.ini"}).exitCode, kExitDone);
+  EXPECT_TRUE(tool.RunJson({"calibration", "import", "cal.ini"}).Find("verified")->boolean());
+  // In the four-target mode the record cannot be read back.
+  ASSERT_EQ(tool.Run({"calibration", "set", "mode=4"}).exitCode, kExitDone);
+  EXPECT_FALSE(tool.RunJson({"calibration", "import", "cal.ini"}).Find("verified")->boolean());
+  ASSERT_EQ(tool.Run({"calibration", "set", "mode=5"}).exitCode, kExitDone);
+
+  const std::string record = DumpMember(tool.Dump(), "record");
+  for (const auto& [fault, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {"6:0x06", {"calibration", "import", "cal.ini"}},
+           {"6:0x09", {"calibration", "restore-factory"}}}) {
+    ASSERT_EQ(frame.Ctl({"fault", fault, "refuse"}), 0);
+    const ToolOutput out = tool.Run(args);
+    ASSERT_EQ(frame.Ctl({"fault", fault, "none"}), 0);
+    EXPECT_EQ(out.exitCode, kExitFrameFailed) << fault;
+    EXPECT_NE(out.err.find("refused"), std::string::npos) << out.err;
+    EXPECT_EQ(DumpMember(tool.Dump(), "record"), record);
+  }
+}
+
+TEST(CtlFrameTest, ACalibrationRecordOutOfRangeIsNeverSent) {
+  ServedFrame frame;
+  Tool tool(frame);
+  ASSERT_EQ(tool.Run({"calibration", "export", "good.ini"}).exitCode, kExitDone);
+  ASSERT_EQ(tool.Run({"backup", "good.json"}).exitCode, kExitDone);
+  proto::CalibrationRecord good;
+  ASSERT_TRUE(console::DecodeCalibrationFile(tool.files.files[L"good.ini"], good));
+  std::string error;
+  Backup backup = *DecodeBackup(tool.files.files[L"good.json"], error);
+  const auto with = [&](uint8_t value1, uint8_t value2) {
+    proto::CalibrationRecord r = good;
+    r.value1 = value1;
+    r.value2 = value2;
+    return r;
+  };
+  tool.files.files[L"mode7.ini"] = console::EncodeCalibrationFile(with(7, 0));
+  tool.files.files[L"option9.ini"] = console::EncodeCalibrationFile(with(3, 9));
+  backup.calibration.record = with(7, 0);
+  tool.files.files[L"mode7.json"] = EncodeBackup(backup);
+  const int before = tool.Received();
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"calibration", "import", "mode7.ini"},
+                                             {"calibration", "import", "option9.ini"},
+                                             {"restore", "mode7.json"}}) {
+    const ToolOutput out = tool.Run(args);
+    EXPECT_EQ(out.exitCode, kExitBadInput) << args.back();
+    EXPECT_NE(out.err.find(args.back() == "option9.ini" ? "is 9" : "is 7"), std::string::npos) << out.err;
+  }
+  EXPECT_EQ(tool.Received(), before);
+
+  // A frame that holds such a record is backed up, and the backup says it would not restore.
+  const std::string path = ::testing::TempDir() + "ctl_bad_record.state";
+  sim::FrameState state;
+  state.record = with(7, 0);
+  ASSERT_TRUE(sim::SaveState(path, state));
+  sim::ServerOptions options;
+  options.stateFile = path;
+  ServedFrame holding(options);
+  Tool backedUp(holding);
+  const ToolOutput out = backedUp.Run({"backup", "held.json"});
+  EXPECT_EQ(out.exitCode, kExitFrameFailed);
+  EXPECT_NE(out.err.find("would not restore"), std::string::npos) << out.err;
+  EXPECT_EQ(backedUp.files.files.count(L"held.json"), 1u);
+  std::remove(path.c_str());
+}
+
+TEST(CtlFrameTest, TheLogonEntryIsTouchedOnlyWhenAskedAndNamesTheInstalledConsole) {
+  ServedFrame frame;
+  const std::wstring run = console::kRunKeyPath, name = console::kRunValueName;
+  struct Case {
+    std::optional<std::wstring> installDir;
+    std::optional<std::wstring> beside;
+    std::vector<std::string> args;
+    int exit;
+    std::optional<std::wstring> entry;  // afterwards; the entry before is "\"old\""
+  };
+  const Case cases[] = {
+      {L"D:\\Touch",
+       L"C:\\Tools\\TactraConsole.exe",
+       {"start-at-logon=on"},
+       kExitDone,
+       L"\"D:\\Touch\\TactraConsole.exe\""},
+      {std::nullopt,
+       L"C:\\Tools\\TactraConsole.exe",
+       {"start-at-logon=on"},
+       kExitDone,
+       L"\"C:\\Tools\\TactraConsole.exe\""},
+      {std::nullopt, std::nullopt, {"language=zh"}, kExitDone, L"\"old\""},
+      {std::nullopt, std::nullopt, {"start-at-logon=on", "language=zh"}, kExitBadInput, L"\"old\""},
+      {std::nullopt, std::nullopt, {"start-at-logon=off"}, kExitDone, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    Tool tool(frame);
+    tool.consoleBeside = c.beside;
+    if (c.installDir)
+      tool.store.PutString(Hive::LocalMachine, kProgramsKeyPath, kInstallDirValue, *c.installDir);
+    tool.store.PutString(Hive::LocalMachine, run, name, L"\"old\"");
+    std::vector<std::string> args = {"programs", "set"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(tool.Run(args).exitCode, c.exit) << c.args[0];
+    EXPECT_EQ(tool.store.GetString(Hive::LocalMachine, run, name), c.entry) << c.args[0];
+    if (c.exit != kExitDone) EXPECT_TRUE(tool.store.Changes().empty());
+  }
+}
+
+// The frame unplugged once it has received each number of requests of a command in turn: the
+// command ends with 3 (or 0 when it was done), and what it says it wrote is what the frame holds.
+TEST(CtlFrameTest, AFrameRemovedAtAnyPointEndsWith3AndTellsWhatWasWritten) {
+  ServedFrame source;
+  Tool from(source);
+  ASSERT_EQ(from.Run({"config", "set", "cfg14.level=9", "cfg21.a=180", "cfg17.b=1", "cfg11=1"}).exitCode,
+            kExitDone);
+  ASSERT_EQ(from.Run({"calibration", "set", "mode=9"}).exitCode, kExitDone);
+  ASSERT_EQ(from.Run({"backup", "frame.json"}).exitCode, kExitDone);
+  ASSERT_EQ(from.Run({"calibration", "export", "cal.ini"}).exitCode, kExitDone);
+  const std::vector<std::vector<std::string>> commands = {
+      {"config", "set", "cfg11=1", "cfg14.level=2", "cfg21.a=3", "cfg15.enabled=1", "cfg15.time=500",
+       "cfg12.a=0"},
+      {"restore", "frame.json"},
+      {"calibration", "import", "cal.ini"},
+  };
+  int tries = 0;
+  for (const std::vector<std::string>& command : commands) {
+    for (int k = 0;; ++k, ++tries) {
+      ServedFrame frame;
+      Tool tool(frame);
+      tool.files.files = from.files.files;
+      const std::string before = tool.FrameSettings();
+      bool unplugged = false;
+      tool.onPause = [&] {
+        if (!unplugged && tool.Received() >= k) unplugged = frame.Ctl({"unplug"}) == 0;
+      };
+      std::vector<std::string> args = command;
+      args.push_back("--json");
+      const ToolOutput out = tool.Run(args);
+      if (out.exitCode == kExitDone) {
+        EXPECT_GT(k, 2) << command[0];
+        if (!unplugged) break;
+        continue;
+      }
+      ASSERT_EQ(out.exitCode, kExitNoFrame) << command[0] << " " << k << ": " << out.err;
+      EXPECT_NE(out.err.find("the frame was removed"), std::string::npos) << out.err;
+      ASSERT_EQ(frame.Ctl({"plug"}), 0);
+      const std::string after = tool.FrameSettings();
+      std::string error;
+      const Json report = out.out.empty() ? Json::Object() : ParseJson(out.out, error).value_or(Json());
+      ASSERT_EQ(report.kind(), Json::Kind::Object) << k << ": " << out.out;
+      if (report.Find("written") == nullptr) EXPECT_EQ(after, before) << command[0] << " " << k;
+      for (const char* list : {"written", "not_written"}) {
+        if (const Json* groups = report.Find(list)) {
+          for (const Json& g : groups->items()) {
+            const bool changed = Group(after, g.string()) != Group(before, g.string());
+            EXPECT_EQ(changed, std::string(list) == "written")
+                << k << ": " << g.string() << " in " << out.out;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GE(tries, 30);
 }
 
 }  // namespace

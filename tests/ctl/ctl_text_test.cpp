@@ -3,6 +3,7 @@
 
 #include "ctl/backup.h"
 #include "ctl/json.h"
+#include "ctl/tool.h"
 #include "ctl/utf8.h"
 
 namespace tactra::ctl {
@@ -170,6 +171,41 @@ TEST(CtlBackupTest, EachMalformedKindIsRefused) {
   }
   std::string error;
   EXPECT_FALSE(DecodeBackup(good.substr(0, good.size() / 2), error));
+}
+
+// Standard output that does not take the result (a full disk, a closed pipe) is a failure of
+// its own, said once on standard error; a command's own failure keeps its code.
+TEST(CtlDeliverTest, OutputNotWrittenEndsWith1UnlessTheCommandFailedAlready) {
+  struct Case {
+    ToolOutput result;
+    bool outTaken;
+    int exit;
+    std::string err;
+  };
+  const std::string lost = "tactractl: the output could not be written\n";
+  const Case cases[] = {
+      {{kExitDone, "{}\n", ""}, true, kExitDone, ""},
+      {{kExitDone, "{}\n", ""}, false, kExitFrameFailed, lost},
+      {{kExitNoFrame, "{\"bound\":false}\n", "tactractl: no frame\n"},
+       false,
+       kExitNoFrame,
+       lost + "tactractl: no frame\n"},
+      {{kExitBadInput, "", "tactractl: bad\n"}, false, kExitBadInput, "tactractl: bad\n"},
+      {{kExitDone, "", ""}, false, kExitDone, ""},  // nothing to write
+  };
+  for (const Case& c : cases) {
+    std::string out, err;
+    const int code = Deliver(
+        c.result,
+        [&](const std::string& text) {
+          if (c.outTaken) out += text;
+          return c.outTaken;
+        },
+        [&](const std::string& text) { err += text; });
+    EXPECT_EQ(code, c.exit) << c.result.out;
+    EXPECT_EQ(err, c.err);
+    EXPECT_EQ(out, c.outTaken ? c.result.out : "");
+  }
 }
 
 }  // namespace

@@ -156,7 +156,9 @@ TEST(WaitBoundedTest, ATimerTickCannotStretchTheLimit) {
         [&] { return now; }, kCancelLimit);
     EXPECT_EQ(done, c.done) << c.completesAt.count();
     EXPECT_LE(now - start, milliseconds(250)) << waits << " waits";
-    if (done) EXPECT_EQ(now - start, c.completesAt) << "done as soon as it completed";
+    if (done) {
+      EXPECT_EQ(now - start, c.completesAt) << "done as soon as it completed";
+    }
   }
 }
 

@@ -29,6 +29,7 @@ from harness import (REPO, WINE, WINESERVER, Frame, check, probe_box, run_scenar
 from kelvane_e2e import full_run
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+PROGRAMS_KEY = r"HKLM\Software\Tactra"
 MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 PROGRAMS = ("TactraConsole.exe", "TactraConsoleLangEN.dll", "TactraConsoleLangZH.dll", "Kelvane.exe",
             "KelvaneLangEN.dll", "KelvaneLangZH.dll", "tactractl.exe")
@@ -228,9 +229,16 @@ def scenario_install(env):
         state["shortcuts"][program] = (target, working)
 
     check_one_entry(env, package)
+    check_install_dir(env)
     found = settings(env)
     check(set(found.values()) == {None}, "the install given no settings wrote %s" % found)
     return "%d files, 2 shortcuts, entry %s %s" % (len(zipped), package["ProductCode"], package["ProductVersion"])
+
+
+def check_install_dir(env):
+    """The programs' folder where the fleet tool looks for the installed console."""
+    recorded = env.reg_value(PROGRAMS_KEY, "InstallDir")
+    check(recorded == state["folder"] + "\\", "InstallDir %r, the programs are in %s" % (recorded, state["folder"]))
 
 
 def scenario_upgrades(env):
@@ -249,6 +257,7 @@ def scenario_upgrades(env):
               "files after the upgrade to %s" % package["ProductVersion"])
         check(found[LOGON] == logon, "logon entry after the upgrade to %s: %r" %
               (package["ProductVersion"], found[LOGON]))
+        check_install_dir(env)
     code = msiexec(env, "/i", windows_path(older["path"]), "/qn", "LANGUAGE=0", log="downgrade.log")
     # Wine hands a program's exit code on to this machine in its low byte.
     check(code == ERROR_INSTALL_FAILURE & 0xFF, "installing %s over %s ended with %d" %
@@ -321,6 +330,7 @@ def uninstall(env, package, log):
     check(not our_entries(env), "the installed programs' list still holds %s" % sorted(our_entries(env)))
     after = settings(env)
     check(after == dict(before, **{LOGON: None}), "settings after removal: %s, before it %s" % (after, before))
+    check(env.reg_value(PROGRAMS_KEY, "InstallDir") is None, "InstallDir stayed after the removal")
     return after
 
 

@@ -12,11 +12,12 @@ restored onto a second frame with other settings; the tool runs beside a running
 import contextlib
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
 
-from console_common import (CONFIG_READS, FACTORY_SHOWN, FACTORY_WRITES, FRAME_INFO, GLOBAL, HAND_FILE, INFO_REQUESTS,
+from console_common import (CONFIG_READS, FACTORY_SHOWN, FRAME_INFO, GLOBAL, HAND_FILE, INFO_REQUESTS,
                             RUN, STARTUP, Console, Started, calibration_file, check_no_box, close_with_escape,
                             config_showing, config_writes, hand_record, open_tab, report, reset_registry,
                             settings_report, wine_version)
@@ -108,10 +109,9 @@ def apply_writes(config):
     return config_writes(writes)
 
 
-def factory_writes_with(changes):
-    """The Apply of the simulated frame's own settings as the page read them (the console's
-    table), with the writes of `changes` (code: values) in their place."""
-    return config_writes([(code, changes.get(code, values)) for code, values in FACTORY_WRITES])
+def read_first(writes):
+    """The tool's writes of the settings named: each report read afresh right before its write."""
+    return [r for w in writes for r in (settings_report(w[1], [1]), w)]
 
 
 def record_json(record):
@@ -280,29 +280,31 @@ def scenario_every_command(env):
             (["info", "--json"], DONE, INFO_READS, info),
             (["--json", "config"], DONE, CONFIG_PAGE_READS, config_is(factory_config)),
             (["--json", "config", "set"] + READ_APPLY_CHANGES, DONE,
-             CONFIG_PAGE_READS + config_writes(READ_APPLY_WRITES),
+             CONFIG_PAGE_READS + read_first(config_writes(READ_APPLY_WRITES)),
              kept_read_apply),
             # The page's reads, as when its tab is selected, then Default: the frame's own values, read again.
             (["--json", "config", "defaults"], DONE,
              CONFIG_PAGE_READS + [settings_report(0x81, [2])] + CONFIG_PAGE_READS, back_to_factory),
-            # Only the values named change: the others are written as the frame told them.
+            # Only the reports of the values named are written, their other values as the fresh
+            # read gave them.
             (["--json", "config", "set", "cfg17.b=1", "cfg21.b=100"], DONE,
-             CONFIG_PAGE_READS + factory_writes_with({0x17: [3, 1, 5, 5], 0x21: [1, 0, 30, 0, 100]}),
+             CONFIG_PAGE_READS + read_first(config_writes([(0x17, [3, 1, 5, 5]), (0x21, [1, 0, 30, 0, 100])])),
              kept_config(dict(factory_config, cfg17={"a": 3, "b": 1, "c": 5, "d": 5},
                               cfg21={"enabled": 1, "a": 30, "b": 100}))),
             # Switched on, its values are those the page shows for it until the user chooses.
             (["--json", "config", "set", "cfg15.enabled=1"], DONE,
-             CONFIG_PAGE_READS + factory_writes_with({0x17: [3, 1, 5, 5], 0x21: [1, 0, 30, 0, 100],
-                                                      0x15: [1, 5, 0x0B, 0xB8]}), None),
+             CONFIG_PAGE_READS + read_first(config_writes([(0x15, [1, 5, 0x0B, 0xB8])])), None),
             (["--json", "calibration"], DONE, CAL_PAGE_READS, calibration_is(3, 0)),
             # The page's Apply writes the option and then the mode, both as the page holds them.
             (["--json", "calibration", "set", "option=2"], DONE,
              CAL_PAGE_READS + [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 2])[1], mode5], calibration_is(3, 2)),
             (["--json", "calibration", "set", "mode=9", "option=1"], DONE,
              CAL_PAGE_READS + [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 1])[1], mode9], calibration_is(4, 1)),
+            # The record written, then read back.
             (["--json", "calibration", "import", windows_path(hand)], DONE,
-             CAL_PAGE_READS + [report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))[1]],
-             calibration_is(4, 1, hand_record(), {"file": windows_path(hand)})),
+             CAL_PAGE_READS + [report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))[1],
+                               report(CAL_CHANNEL, [6, 0x07, 0])[1]],
+             calibration_is(4, 1, hand_record(), {"file": windows_path(hand), "verified": True})),
             (["--json", "calibration", "export", windows_path(exported)], DONE,
              CAL_PAGE_READS + [report(CAL_CHANNEL, [6, 0x07, 0])[1]], exported_file),
             (["--json", "backup", windows_path(backup)], DONE,
@@ -325,7 +327,7 @@ def scenario_every_command(env):
                 Row(["--json", "config", "defaults"], DONE,
                     CONFIG_PAGE_READS + [settings_report(0x81, [2])] + CONFIG_PAGE_READS, back_to_factory, native=True),
                 Row(["--json", "config", "set"] + READ_APPLY_CHANGES, DONE,
-                    CONFIG_PAGE_READS + config_writes(READ_APPLY_WRITES), kept_read_apply, native=True),
+                    CONFIG_PAGE_READS + read_first(config_writes(READ_APPLY_WRITES)), kept_read_apply, native=True),
                 Row(["--json", "calibration", "set", "mode=5", "option=0"], DONE,
                     CAL_PAGE_READS + [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 0])[1], mode5], calibration_is(3, 0),
                     native=True)])
@@ -354,9 +356,30 @@ def scenario_programs(env):
         check(result.code == DONE and result.json == runs[0][1], str(result))
         check(env.reg_value(RUN, "TactraConsole") is None, "the Run entry stayed")
         check(env.reg_value(GLOBAL, "Language") == "0x0", "Language %s" % env.reg_value(GLOBAL, "Language"))
+
+        # A copy of the tool in a folder without the console: the logon entry stays as it is
+        # unless asked about, and then names the console the install recorded, or is refused.
+        with tempfile.TemporaryDirectory(prefix="tactractl-copy-") as folder:
+            copy = os.path.join(folder, TOOL)
+            shutil.copy(os.path.join(env.bin, TOOL), copy)
+            check(tactractl(env, None, "programs", "set", "start-at-logon=on").code == DONE, "the entry not set")
+            entry = env.reg_value(RUN, "TactraConsole")
+            result = tactractl(env, None, "programs", "set", "language=zh", exe=copy, cwd=folder)
+            check(result.code == DONE and env.reg_value(RUN, "TactraConsole") == entry,
+                  "language from another folder: %s; the entry %r" % (result, env.reg_value(RUN, "TactraConsole")))
+            result = tactractl(env, None, "programs", "set", "start-at-logon=on", exe=copy, cwd=folder)
+            check(result.code == BAD_INPUT and env.reg_value(RUN, "TactraConsole") == entry,
+                  "no console: %s; the entry %r" % (result, env.reg_value(RUN, "TactraConsole")))
+            installed = windows_path(env.bin) + "\\"
+            env.reg("add", r"HKLM\Software\Tactra", "/v", "InstallDir", "/t", "REG_SZ", "/d", installed, "/f")
+            result = tactractl(env, None, "programs", "set", "start-at-logon=on", exe=copy, cwd=folder)
+            named = env.reg_value(RUN, "TactraConsole")
+            check(result.code == DONE and named == '"%sTactraConsole.exe"' % installed,
+                  "the install's folder %r: %s; the entry %r" % (installed, result, named))
     finally:
         reset_registry(env, 0)
-    return "registry written as the options page's Apply, Run entry quoted and removed"
+    return ("registry written as the options page's Apply, Run entry quoted and removed; "
+            "from another folder the entry is left, refused, or names the install's console")
 
 
 def scenario_bad_input(env):
@@ -379,6 +402,10 @@ def scenario_bad_input(env):
         edited = os.path.join(folder, "edited.ini")
         with open(edited, "wb") as f:
             f.write(HAND_FILE.replace(b"\r\n", b"\n"))  # an editor's line ends
+        # Well formed, with a calibration mode of 7: no frame has it.
+        mode7 = os.path.join(folder, "mode7.ini")
+        with open(mode7, "wb") as f:
+            f.write(calibration_file(bytes([7]) + hand_record()[1:]))
 
         table = [(["config", "set", "cfg15.time=123"], BAD_INPUT, []),
                  (["config", "set", "cfg14.level=11"], BAD_INPUT, []),
@@ -390,6 +417,7 @@ def scenario_bad_input(env):
                  (["calibration", "set", "mode=6"], BAD_INPUT, []),
                  (["calibration", "set", "option=4"], BAD_INPUT, []),
                  (["calibration", "import", windows_path(edited)], BAD_INPUT, []),
+                 (["calibration", "import", windows_path(mode7)], BAD_INPUT, []),
                  (["programs", "set", "language=fr"], BAD_INPUT, []),
                  (["frobnicate"], BAD_INPUT, [])]
         table += [(["restore", windows_path(os.path.join(folder, name))], BAD_INPUT, []) for name in files]
@@ -429,12 +457,12 @@ def scenario_exit_codes(env):
                     CAL_PAGE_READS + [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 0])[1],
                                       report(CAL_CHANNEL, [6, 0x02, 1, 4])[1]],
                     kept("mode", 3), fault=("6:0x02", "refuse")),
-                # The frame's answers to an import and to the factory calibration say nothing the
-                # programs read (the console's page does not look at them either): answered is done.
-                Row(["calibration", "import", windows_path(hand)], DONE,
+                # The frame's refusal of an import or of the factory calibration (the console's
+                # page does not look at the answer; the tool does).
+                Row(["calibration", "import", windows_path(hand)], NO_ANSWER,
                     CAL_PAGE_READS + [report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))[1]],
                     kept("record", factory["record"]), fault=("6:0x06", "refuse")),
-                Row(["calibration", "restore-factory"], DONE,
+                Row(["calibration", "restore-factory"], NO_ANSWER,
                     CAL_PAGE_READS + [report(CAL_CHANNEL, [6, 0x09, 0])[1]] + CAL_PAGE_READS,
                     fault=("6:0x09", "refuse")),
                 # A silent frame: a read unanswered is exit 1.
@@ -518,9 +546,11 @@ def scenario_backup_restore(env):
             with wine_version(env, "win10"):
                 mark = second.mark()
                 result = tactractl(env, second.port, "--json", "restore", windows_path(backup), "--settings")
-                check(result.code == DONE and result.json == {"settings": True, "calibration": False}, str(result))
+                written = ["cfg12", "cfg16", "cfg17", "cfg21", "cfg15", "cfg14"]
+                check(result.code == DONE and result.json == {"settings": True, "calibration": False,
+                                                              "written": written}, str(result))
                 sent = received(second, mark)
-                expected = CONFIG_PAGE_READS[1:] + apply_writes(content["settings"])[1:]
+                expected = CONFIG_PAGE_READS[1:] + read_first(apply_writes(content["settings"])[1:])
                 check(sent == expected, "the later-Windows restore sent %s, not %s" % (hexes(sent), hexes(expected)))
                 first_setting = tactractl(env, second.port, "config", "set", "cfg11=1")
             now = second.dump()
@@ -533,27 +563,32 @@ def scenario_backup_restore(env):
 
             mark = second.mark()
             result = tactractl(env, second.port, "--json", "restore", windows_path(backup), "--calibration")
-            check(result.code == DONE and result.json == {"settings": False, "calibration": True}, str(result))
+            check(result.code == DONE and result.json == {"settings": False, "calibration": True, "verified": True},
+                  str(result))
             now = second.dump()
             check(calibration_part(now) == calibration_part(original), "calibration restored as %s" %
                   (calibration_part(now),))
             check(settings_part(now) == settings_before,
                   "settings changed by a calibration restore: %s" % now["settings"])
-            restore_calibration = [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 2])[1],
-                                   report(CAL_CHANNEL, [6, 0x02, 1, 4])[1],
-                                   report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))[1]]
+            restore_mode = [report(SETTINGS_CHANNEL, [7, 0x13, 2, 2, 2])[1], report(CAL_CHANNEL, [6, 0x02, 1, 4])[1]]
+            restore_record = [report(CAL_CHANNEL, [6, 0x06, 41] + list(hand_record()))[1],
+                              report(CAL_CHANNEL, [6, 0x07, 0])[1]]
             sent = received(second, mark)
-            check(sent == CAL_PAGE_READS + restore_calibration, "the calibration restore sent %s" % hexes(sent))
+            check(sent == CAL_PAGE_READS + restore_mode + restore_record, "the calibration restore sent %s" % hexes(sent))
 
             mark = second.mark()
+            # Both: only the first setting differs now, and neither mode nor option.
             result = tactractl(env, second.port, "--json", "restore", windows_path(backup))
-            check(result.code == DONE and result.json == {"settings": True, "calibration": True}, str(result))
+            check(result.code == DONE and result.json == {"settings": True, "calibration": True, "written": ["cfg11"],
+                                                          "verified": True}, str(result))
             now = second.dump()
             check(settings_part(now) == settings_part(original), "settings restored as %s, not %s" % (
                 settings_part(now), settings_part(original)))
             check(calibration_part(now) == calibration_part(original), "calibration %s" % (calibration_part(now),))
             sent = received(second, mark)
-            expected = CONFIG_PAGE_READS + apply_writes(content["settings"]) + CAL_PAGE_READS + restore_calibration
+            # Every read comes before the first write.
+            expected = (CONFIG_PAGE_READS + CAL_PAGE_READS + read_first(apply_writes(content["settings"])[:1]) +
+                        restore_record)
             check(sent == expected, "the restore sent %s, not %s" % (hexes(sent), hexes(expected)))
 
         # A frame of four targets: its record is not read, nor restored.
@@ -584,7 +619,7 @@ def scenario_beside_console(env):
                   str(result))
             check(frame.dump()["settings"]["cfg21"]["b"] == 2000, "the frame did not keep the tool's value")
             sent = received(frame, mark)
-            expected = CONFIG_PAGE_READS + factory_writes_with({0x21: [1, 0, 30, 0x07, 0xD0]})
+            expected = CONFIG_PAGE_READS + read_first(config_writes([(0x21, [1, 0, 30, 0x07, 0xD0])]))
             check(sent == expected, "the tool sent %s beside the console" % hexes(sent))
             result = tactractl(env, frame.port, "--json", "calibration")
             check(result.code == DONE and result.json == {"mode": 5, "option": 0}, str(result))
@@ -599,6 +634,22 @@ def scenario_beside_console(env):
         finally:
             console.kill()
     return "info, config set and calibration beside the console; its page then showed the value"
+
+
+def scenario_two_writers(env):
+    # Two tools at once on one frame, each changing a different setting: both changes are kept.
+    rounds = int(os.environ.get("TACTRA_TWO_WRITERS_ROUNDS", "20"))
+    with tempfile.TemporaryDirectory(prefix="tactractl-two-") as folder, frame_for_tool(env, 3) as frame:
+        for n in range(rounds):
+            a, b = (5, 2000) if n % 2 else (2, 500)
+            with open(os.path.join(folder, "a"), "w") as fa, open(os.path.join(folder, "b"), "w") as fb:
+                first = start_tactractl(env, frame.port, "config", "set", "cfg17.a=%d" % a, output=fa)
+                second = start_tactractl(env, frame.port, "config", "set", "cfg21.b=%d" % b, output=fb)
+                codes = (first.wait(60), second.wait(60))
+            settings = frame.dump()["settings"]
+            check(codes == (DONE, DONE) and settings["cfg17"][0] == a and settings["cfg21"]["b"] == b,
+                  "round %d: exit %s, the frame holds cfg17 %s, cfg21 %s" % (n, codes, settings["cfg17"], settings["cfg21"]))
+    return "%d rounds of two tools at once: both changes kept" % rounds
 
 
 def begun(frame):
@@ -695,6 +746,7 @@ SCENARIOS = [
     # backup is those same commands, and the calibration runs have their own scenarios over both.
     ("backup, restore onto another frame", scenario_backup_restore, SIM),
     ("beside a running console", scenario_beside_console, BOTH),
+    ("two writers at once", scenario_two_writers, SIM),
     ("calibration start --wait", scenario_calibration_start, SIM),
     ("programs", scenario_programs),
 ]

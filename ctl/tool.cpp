@@ -25,7 +25,7 @@ const char* const kUsage =
     "  status                                 whether a frame is bound, its vendor, product and channels\n"
     "  info                                   what the information page shows\n"
     "  config                                 the settings the configuration page reads\n"
-    "  config set NAME=VALUE ...              a read, then the writes of the page's Apply\n"
+    "  config set NAME=VALUE ...              a read, then each setting named read again and written\n"
     "  config defaults                        the frame's own defaults, then a read\n"
     "  calibration                            the calibration mode (4, 5 or 9 targets) and option\n"
     "  calibration set [mode=M] [option=O]    as the calibration page's Apply (M: 4, 5, 9; O: 0..3)\n"
@@ -37,7 +37,7 @@ const char* const kUsage =
     "                                         monitor N (\\\\.\\DISPLAYN) or else the frame's own\n"
     "  backup FILE                            information, settings and calibration into one file\n"
     "  restore FILE [--settings] [--calibration]\n"
-    "                                         writes a backup to the frame (all parts unless named)\n"
+    "                                         writes what differs of a backup (all parts unless named)\n"
     "  programs                               the programs' settings\n"
     "  programs set [language=en|zh] [start-at-logon=on|off] [minimize-after-start=on|off]\n"
     "\n"
@@ -49,8 +49,8 @@ const char* const kUsage =
     "--json prints one JSON object on standard output. Errors go to standard error.\n"
     "Exit codes: 0 done; 1 the frame refused (also a command of the calibration run) or did not\n"
     "answer, or a file or setting was not written; 2 bad usage or input (nothing was sent); 3 no\n"
-    "frame (also gone during the run); 4 the calibration program could not start, or (with --wait)\n"
-    "its run was abandoned or timed out.\n";
+    "frame (also gone during the command or the run); 4 the calibration program could not start,\n"
+    "or (with --wait) its run was abandoned or timed out.\n";
 
 const wchar_t* const kProgramsKeyPath = L"Software\\Tactra";
 const wchar_t* const kInstallDirValue = L"InstallDir";
@@ -365,11 +365,15 @@ class CountingPort : public LinkPort {
   bool Transact(int channel, const uint8_t* report, std::size_t length) override {
     ++sent;
     const bool answered = link_.Transact(channel, report, length);
-    if (!answered) ++unanswered;
+    if (!answered) {
+      ++unanswered;
+      everUnanswered = true;
+    }
     return answered;
   }
   int sent = 0;
-  int unanswered = 0;
+  int unanswered = 0;           // in the page action under way
+  bool everUnanswered = false;  // in the whole command
 
  private:
   Link& link_;
@@ -483,6 +487,7 @@ class Session {
   }
 
   Link& link() { return link_; }
+  bool everUnanswered() const { return port_.everUnanswered; }
   console::CInfoDlgModel& info() { return info_; }
   console::CConfigDlgModel& config() { return config_; }
   console::CCalibrationDlgModel& calibration() { return calibration_; }
@@ -668,8 +673,16 @@ class Runner {
   }
 
   // A frame that failed a command because it went away says so, whatever the command was doing.
+  // The system's HID stack may take a moment to let the devices go after their requests went
+  // unanswered; a refusal has none of that.
   Verdict Removed(Verdict v) {
-    if (v.code == kExitFrameFailed && FrameGone()) {
+    if (v.code != kExitFrameFailed) return v;
+    bool gone = FrameGone();
+    for (int i = 0; !gone && s().everUnanswered() && i < kRemovalLooks; ++i) {
+      seams_.pause(kRemovalLook);
+      gone = FrameGone();
+    }
+    if (gone) {
       v.code = kExitNoFrame;
       v.error = "the frame was removed; " + v.error;
     }
@@ -753,6 +766,9 @@ class Runner {
     for (uint8_t code : codes) out.Add(Json::String(GroupName(code)));
     return out;
   }
+
+  static constexpr int kRemovalLooks = 40;
+  static constexpr std::chrono::milliseconds kRemovalLook{50};
 
   // The collection of the settings channel that the command found gone from the system (the
   // link itself lets the frame go when the calibration program takes it).

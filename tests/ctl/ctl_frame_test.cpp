@@ -76,13 +76,43 @@ std::string DumpMember(const std::string& dump, const std::string& key) {
   return dump.substr(from, i - from + (depth == 0 && i < dump.size() && dump[i] == '}' ? 1 : 0));
 }
 
+// A host that, as the system's HID stack does, still lists a removed frame's collections for the
+// next `lateLooks` enumerations.
+class LateRemovalHost : public HidHost {
+ public:
+  explicit LateRemovalHost(HidHost& inner) : inner_(inner) {}
+  std::vector<HidInterface> Enumerate() override {
+    std::vector<HidInterface> now = inner_.Enumerate();
+    if (!now.empty()) {
+      last_ = now;
+      left_ = lateLooks;
+    } else if (left_ > 0) {
+      --left_;
+      return last_;
+    }
+    return now;
+  }
+  std::unique_ptr<HidReader> OpenReader(const std::wstring& path) override { return inner_.OpenReader(path); }
+  std::unique_ptr<HidWriter> OpenWriter(const std::wstring& path) override { return inner_.OpenWriter(path); }
+  std::unique_ptr<NoticeRegistration> RegisterArrivalNotifications(void* window,
+                                                                   NoticeCallback callback) override {
+    return inner_.RegisterArrivalNotifications(window, std::move(callback));
+  }
+  int lateLooks = 0;
+
+ private:
+  HidHost& inner_;
+  std::vector<HidInterface> last_;
+  int left_ = 0;
+};
+
 struct Tool {
-  explicit Tool(const ServedFrame& f) : frame(f), host(f.Host()) {
+  explicit Tool(const ServedFrame& f) : frame(f), host(f.Host()), late(*host) {
     // The system's own key, there on every Windows.
     store.AddKey(Hive::LocalMachine, console::kRunKeyPath);
   }
   ToolOutput Run(std::vector<std::string> args) {
-    ToolSeams seams{*host,
+    ToolSeams seams{late,
                     store,
                     files,
                     starter,
@@ -131,6 +161,7 @@ struct Tool {
 
   const ServedFrame& frame;
   std::unique_ptr<HidHost> host;
+  LateRemovalHost late;
   MemorySettingsStore store;
   MemoryFiles files;
   FakeStarter starter;
@@ -655,6 +686,7 @@ TEST(CtlFrameTest, AFrameRemovedAtAnyPointEndsWith3AndTellsWhatWasWritten) {
     for (int k = 0;; ++k, ++tries) {
       ServedFrame frame;
       Tool tool(frame);
+      tool.late.lateLooks = 5;
       tool.files.files = from.files.files;
       const std::string before = tool.FrameSettings();
       bool unplugged = false;

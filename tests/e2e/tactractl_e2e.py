@@ -436,6 +436,15 @@ def scenario_exit_codes(env):
         check(result.code == NO_FRAME and result.json and result.json.get("bound") is False, str(result))
         result = tactractl(env, None, "config")
         check(result.code == NO_FRAME and result.err.startswith("tactractl: "), str(result))
+        # Output that cannot be written: a full disk.
+        if os.path.exists("/dev/full"):
+            with open("/dev/full", "wb") as full, tempfile.TemporaryFile() as err:
+                code = subprocess.run([WINE, os.path.join(env.bin, TOOL), "--help"], cwd=env.bin, stdout=full,
+                                      stderr=err, env=env.transport.program_env(None), timeout=90).returncode
+                err.seek(0)
+                said = err.read().decode("utf-8", "replace")
+            check(code == NO_ANSWER and "tactractl: the output could not be written" in said,
+                  "--help onto a full disk: exit %d, %r" % (code, said))
 
         with frame_for_tool(env, 3) as frame:
             factory = frame.dump()
@@ -652,6 +661,63 @@ def scenario_two_writers(env):
     return "%d rounds of two tools at once: both changes kept" % rounds
 
 
+def scenario_removed_part_way(env):
+    # The frame unplugged once it has received a given number of a command's requests, for each
+    # point of config set, restore and calibration import in turn: the command ends with 3 and
+    # says what it wrote, or with 0 when it was done; never a crash.
+    tries = int(os.environ.get("TACTRA_REMOVAL_TRIES", "9"))  # 51 by hand
+    groups = ["cfg11", "cfg14", "cfg21", "cfg15", "cfg12"]
+    with tempfile.TemporaryDirectory(prefix="tactractl-removed-") as folder, frame_for_tool(env, 3) as frame:
+        hand = os.path.join(folder, "hand.ini")
+        with open(hand, "wb") as f:
+            f.write(HAND_FILE)
+        backups = []
+        for n, values in enumerate((["cfg14.level=9", "cfg21.a=180", "cfg17.b=1"], ["cfg14.level=2", "cfg21.a=5", "cfg17.b=4"])):
+            backups.append(os.path.join(folder, "b%d.json" % n))
+            check(tactractl(env, frame.port, "config", "set", *values).code == DONE, "config set %s" % values)
+            check(tactractl(env, frame.port, "backup", windows_path(backups[-1])).code == DONE, "backup")
+        # (command, the reads before its first write, its requests in all)
+        commands = [(lambda n: ["config", "set", "cfg11=%d" % (1 + n % 2), "cfg14.level=%d" % (2 + n % 2),
+                                "cfg21.a=%d" % (3 if n % 2 else 5), "cfg15.enabled=1", "cfg15.time=%d" % (500 + 500 * (n % 2)),
+                                "cfg12.a=%d" % (n % 2)], 7, 17),
+                    (lambda n: ["restore", windows_path(backups[n % 2])], 9, 17),
+                    (lambda n: ["calibration", "import", windows_path(hand)], 2, 4)]
+        counts = {DONE: 0, NO_FRAME: 0}
+        for n in range(tries):
+            argv, reads, total = commands[n % 3]
+            argv = ["--json"] + argv(n // 3)
+            point = reads + (n // 3) % (total - reads + 1)
+            mark = frame.mark()
+            out_path, err_path = os.path.join(folder, "out"), os.path.join(folder, "err")
+            with open(out_path, "w") as out, open(err_path, "w") as err:
+                tool = env.wine(TOOL, *argv, env=env.transport.program_env(frame.port), stdout=out, stderr=err)
+                frame.ctl("wait-received", str(mark + point), "--timeout", "15000")
+                frame.ctl("unplug")
+                code = tool.wait(60)
+            with open(out_path, encoding="utf-8", errors="replace") as f:
+                said = f.read()
+            with open(err_path, encoding="utf-8", errors="replace") as f:
+                error = f.read()
+            frame.ctl("plug")
+            check(code in counts, "%s unplugged after %d requests: exit %d, %r %r" % (" ".join(argv), point, code, said, error))
+            counts[code] += 1
+            if code == NO_FRAME:
+                check("the frame was removed" in error, "%s: %r" % (" ".join(argv), error))
+            if code == NO_FRAME and argv[1] == "config" and said.strip():
+                report = json.loads(said)
+                settings = frame.dump()["settings"]
+                written = [g for g in report.get("written", [])]
+                for g in written:
+                    check(g in groups, "written %s" % g)
+                check(set(written) | set(report.get("not_written", [])) | {report.get("failed")} >= set(groups) or
+                      "written" not in report, "the lists %s leave out a setting" % report)
+                check(not written or settings["cfg11"] == 1 + n // 3 % 2 or "cfg11" not in written,
+                      "cfg11 said written, the frame holds %s" % settings["cfg11"])
+            check(poll(lambda: tactractl(env, frame.port, "status").code == DONE, 10, 0.1),
+                  "the frame is not found again")
+    return "%d tries: %d ended with 3, %d were done first; no crash" % (tries, counts[NO_FRAME], counts[DONE])
+
+
 def begun(frame):
     """How many calibration runs the frame has seen begin."""
     return sum(1 for c, _ in frame.calibration_commands() if c == BEGIN)
@@ -747,6 +813,7 @@ SCENARIOS = [
     ("backup, restore onto another frame", scenario_backup_restore, SIM),
     ("beside a running console", scenario_beside_console, BOTH),
     ("two writers at once", scenario_two_writers, SIM),
+    ("a frame removed part way", scenario_removed_part_way, BOTH),
     ("calibration start --wait", scenario_calibration_start, SIM),
     ("programs", scenario_programs),
 ]

@@ -368,11 +368,12 @@ class Console {
     const std::size_t sent = link_.Sent().size();
     files_.served.reset();
     calibration_.Import();
-    // Only a file that reads as a record reaches the frame, as that record.
+    // Only a file that reads as a record the frame can have reaches it, as that record.
     const std::vector<test::SentReport> after = link_.Sent();
     Check(after.size() <= sent + 1);
     proto::CalibrationRecord record;
-    const bool readable = files_.served && DecodeCalibrationFile(*files_.served, record);
+    const bool readable =
+        files_.served && DecodeCalibrationFile(*files_.served, record) && !RecordRefusal(record);
     if (after.size() == sent + 1) {
       const Bytes& r = after.back().bytes;
       Check(readable);

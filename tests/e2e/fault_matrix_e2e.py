@@ -593,7 +593,7 @@ class CalibrationExport(Sequence):
 def record_file(m):
     """A calibration file of a record the frame does not hold yet: (its path, the record)."""
     n = len(os.listdir(m.folder))
-    record = bytes([4, n % 10, 1, 0, 1]) + b"".join(
+    record = bytes([4, n % 5, 1, 0, 1]) + b"".join(
         (x + n).to_bytes(2, "little", signed=True) + y.to_bytes(2, "little", signed=True) for x, y in HAND_POINTS)
     path = os.path.join(m.folder, "import-%d.ini" % n)
     with open(path, "wb") as f:

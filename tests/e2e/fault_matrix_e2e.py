@@ -27,13 +27,14 @@ from console_e2e import (CAL, CAL_ACTIONS, CONFIG_IDS, CONFIG_READS, FRAME_INFO,
                          MODE_BUTTONS, OPEN_TITLE, OPTION_BUTTONS, PLACEHOLDERS, SAVE_FAILED,
                          SAVE_TITLE, Console, answer_file_dialog, calibration_file, calibration_page, report,
                          reset_registry, settings_report, wine_version)
+from console_common import calibration_page_answered
 from console_ids import (CONSOLE_MODULE_EN, IDC_CAL_APPLY, IDC_CAL_EXPORT, IDC_CAL_FACTORY, IDC_CAL_IMPORT,
                          IDC_CFG_11, IDC_CFG_12A, IDC_CFG_12B, IDC_CFG_12C, IDC_CFG_14_LEVEL, IDC_CFG_14_ON,
                          IDC_CFG_14_TIME, IDC_CFG_15_LEVEL, IDC_CFG_15_ON, IDC_CFG_15_TIME, IDC_CFG_16_ON,
                          IDC_CFG_16_SPIN, IDC_CFG_16_TEXT, IDC_CFG_17A, IDC_CFG_17B, IDC_CFG_17C, IDC_CFG_17D,
                          IDC_CFG_21_A, IDC_CFG_21_B, IDC_CFG_21_ON, IDC_CFG_APPLY, IDC_CFG_DEFAULT, IDC_INFO_COUNT_A,
                          IDC_INFO_COUNT_B, IDC_INFO_LIST_A, IDC_INFO_LIST_B, IDC_INFO_TEXT_F2, IDC_INFO_TEXT_F3,
-                         IDC_INFO_TEXT_F4, IDC_INFO_TEXT_F5, IDC_INFO_VALUE_01, IDS_REFUSED)
+                         IDC_INFO_TEXT_F4, IDC_INFO_TEXT_F5, IDC_INFO_VALUE_01, IDC_TABS, IDS_REFUSED)
 from harness import (CAL_CHANNEL, SETTINGS_CHANNEL, Failure, Frame, check, poll, run_scenarios, run_windows,
                      tools_present)
 
@@ -78,6 +79,7 @@ REFUSED_READ = {0x11: {IDC_CFG_11: (0, 1)}, 0x12: {IDC_CFG_12A: (1, 1)},
 INFO_FIELDS = {0xF2: [IDC_INFO_TEXT_F2], 0xF3: [IDC_INFO_TEXT_F3], 0xF4: [IDC_INFO_TEXT_F4], 0xF5: [IDC_INFO_TEXT_F5],
                0x01: [IDC_INFO_VALUE_01],
                0x02: [IDC_INFO_COUNT_A, IDC_INFO_LIST_A, IDC_INFO_COUNT_B, IDC_INFO_LIST_B]}
+SWITCHED = (0x16, 0x21, 0x15, 0x14)  # the settings whose first value switches the others on
 SETTING_KEYS = {0x11: "cfg11", 0x12: "cfg12", 0x16: "cfg16", 0x17: "cfg17", 0x21: "cfg21", 0x15: "cfg15",
                 0x14: "cfg14"}
 
@@ -110,12 +112,35 @@ class Matrix:
         return self.ctl("wait-received", str(count), "--timeout", str(int(timeout * 1000))).returncode == 0
 
     def tab(self, tab, reads=0):
-        """Selects a tab as the user does and waits until its reads are answered."""
+        """Selects a tab as the user does (again while a sequence under way refuses the change: once
+        the tab is selected, none is) and waits until its page shows what its reads told."""
         mark = self.frame.mark()
-        self.console.probe("tab", str(tab))
-        if reads:
-            check(self.wait_received(mark + reads, 10), "tab %d did not read" % tab)
-        time.sleep(0.3)
+
+        def selected():
+            self.console.probe("tab", str(tab))
+            return self.console.show()[1][("main", IDC_TABS)]["selected"] == str(tab)
+        check(poll(selected, 10, 0.05), "tab %d was not selected" % tab)
+        if not reads:
+            return
+        check(self.wait_received(mark + reads, 10), "tab %d did not read" % tab)
+        check(poll(lambda: self.shows_frame(tab), 10, 0.05), "tab %d does not show the frame's values (%s)" % (
+            tab, self.differences(tab)))
+        # Its sequence ends with the last read's pause.
+        time.sleep(ANSWERED_S + READ_PAUSE)
+
+    def shows_frame(self, tab):
+        return calibration_page_answered(self.console, self.frame) if tab == 2 else not self.differences(tab)
+
+    def differences(self, tab):
+        """What the page shows that differs from the frame's values: {code: (shown, held)}."""
+        if tab == 2:
+            return calibration_page(self.console)[:2], (self.frame.dump()["option13"], self.frame.dump()["mode"])
+        view, edit = self.config_view()
+        settings = self.frame.dump()["settings"]
+        shown = {code: (view_values(view, edit, code), frame_values(settings, code)) for code in SETTING_KEYS}
+        # A value behind a switch that is off is not told.
+        told = {code: (a[:1], b[:1]) if code in SWITCHED and b[0] == 0 else (a, b) for code, (a, b) in shown.items()}
+        return {code: pair for code, pair in told.items() if pair[0] != pair[1]}
 
     def open_page(self, tab, reads):
         """Comes to a page from the options tab, so that its sequence runs anew, and waits for it."""
@@ -363,8 +388,7 @@ class ConfigApply(Sequence):
         view, _ = m.config_view()
         command, control, argument = user_change(self.steps[i].code, view)
         check(view[control][1], "control %d cannot be changed" % control)
-        m.console.probe(command, "config", str(control), str(argument))
-        time.sleep(0.4)
+        m.console.probe("send", command, "config", str(control), str(argument))
         view, edit = m.config_view()
         return {"view": view, "edit": edit,
                 "values": {s.code: view_values(view, edit, s.code) for s in self.steps}}
@@ -401,13 +425,13 @@ class ConfigDefault(Sequence):
         # A frame whose settings are not its defaults: the user changed one and applied it.
         m.open_page(1, 7)
         view, _ = m.config_view()
-        m.console.probe("select", "config", str(IDC_CFG_21_B), str(2 if view[IDC_CFG_21_B][0] != 2 else 3))
-        time.sleep(0.3)
+        m.console.probe("send", "select", "config", str(IDC_CFG_21_B), str(2 if view[IDC_CFG_21_B][0] != 2 else 3))
         mark = m.frame.mark()
         m.console.probe("click", "config", str(IDC_CFG_APPLY))
         check(m.wait_received(mark + 7, 10), "Apply did not write")
-        time.sleep(0.3)
         check(m.frame.dump()["settings"] != m.factory, "the frame holds its defaults already")
+        # Once Apply is over, the page reads again what the frame now holds.
+        m.open_page(1, 7)
         return {}
 
     def requests(self, m, state):
@@ -498,9 +522,8 @@ class CalibrationApply(Sequence):
         dump = m.frame.dump()
         option, mode = dump["option13"], dump["mode"]
         chosen = (1 if option == 2 else 2, 4 if mode == 3 else 3)
-        m.console.probe("click", CAL, str(OPTION_BUTTONS[chosen[0]]))
-        m.console.probe("click", CAL, str(MODE_BUTTONS[chosen[1]]))
-        time.sleep(0.3)
+        m.console.probe("send", "click", CAL, str(OPTION_BUTTONS[chosen[0]]))
+        m.console.probe("send", "click", CAL, str(MODE_BUTTONS[chosen[1]]))
         check_calibration(m, chosen[0], chosen[1], "chosen")
         return {"option": option, "mode": mode, "chosen": chosen}
 
@@ -746,13 +769,12 @@ def run_matrix(env, rows, form):
             m = Matrix(env, frame, console, folder)
             # An option other than 0, so that a refused read (which carries 0) shows.
             m.tab(2, 2)
-            console.probe("click", CAL, str(OPTION_BUTTONS[2]))
-            time.sleep(0.3)
+            console.probe("send", "click", CAL, str(OPTION_BUTTONS[2]))
             mark = frame.mark()
             console.probe("click", CAL, str(IDC_CAL_APPLY))
             check(m.wait_received(mark + 2, 10), "Apply did not write")
-            time.sleep(0.3)
             check(frame.dump()["option13"] == 2, "the option was not set")
+            # Each cell's page comes after the options tab, which the console shows once Apply is over.
             results, lates = {}, []
             began = time.time()
             for seq, i in rows:

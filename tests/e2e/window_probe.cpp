@@ -7,6 +7,9 @@
 //   window_probe WINDOW select PAGE ID INDEX      chooses an item of a drop-down list
 //   window_probe WINDOW slide PAGE ID POS         moves a slider's thumb to POS
 //   window_probe WINDOW spin PAGE ID up|down      clicks a spin box's upper or lower arrow
+//   window_probe WINDOW send tab|click|select|slide|spin ...
+//                                                 the same, sent, not posted: the window has
+//                                                 handled it when the probe answers
 //   window_probe WINDOW rect PAGE ID              a control's rectangle on the screen
 //   window_probe WINDOW layout                    the window's DPI, and on the screen: the tab
 //                                                 control's display area, each tab's rectangle,
@@ -446,7 +449,26 @@ bool Resources(HWND window) {
   return true;
 }
 
+// How a command hands the window its messages: posted, so that a message box they open does not
+// hold the probe; or, after "send", sent, so that the window has handled them once the probe
+// answers (for a caller that looks at what they did next, and knows no box comes of them).
+bool g_send = false;
+
+void Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (g_send) {
+    Ask(window, message, wParam, lParam);
+  } else {
+    PostMessageW(window, message, wParam, lParam);
+  }
+}
+
 int Run(int argc, char** argv) {
+  g_send = argc > 3 && std::strcmp(argv[2], "send") == 0;
+  if (g_send) {
+    argv[2] = argv[1];
+    ++argv;
+    --argc;
+  }
   if (argc < 3) return 2;
   HWND window = FindTarget(argv[1]);
   const std::string command = argv[2];
@@ -475,7 +497,7 @@ int Run(int argc, char** argv) {
     }
     if (!tabs) return 1;
     // Focus selects the tab as a click does, with both notifications.
-    PostMessageW(tabs, TCM_SETCURFOCUS, static_cast<WPARAM>(std::atoi(argv[3])), 0);
+    Deliver(tabs, TCM_SETCURFOCUS, static_cast<WPARAM>(std::atoi(argv[3])), 0);
   } else if ((command == "click" || command == "rect") && argc == 5) {
     HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
     if (!control) return 1;
@@ -486,7 +508,7 @@ int Run(int argc, char** argv) {
     } else {
       // As the mouse does it (a check box changes its state first); posted, so that a message
       // box the click opens does not hold the probe.
-      PostMessageW(control, BM_CLICK, 0, 0);
+      Deliver(control, BM_CLICK, 0, 0);
     }
   } else if (command == "settext" && argc == 6) {
     HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
@@ -497,15 +519,15 @@ int Run(int argc, char** argv) {
     HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
     if (!control) return 1;
     Ask(control, CB_SETCURSEL, static_cast<WPARAM>(std::atoi(argv[5])));
-    PostMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(control));
+    Deliver(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), CBN_SELCHANGE),
+            reinterpret_cast<LPARAM>(control));
   } else if (command == "slide" && argc == 6) {
     HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
     if (!control) return 1;
     const int position = std::atoi(argv[5]);
     Ask(control, TBM_SETPOS, TRUE, position);
-    PostMessageW(GetParent(control), WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position),
-                 reinterpret_cast<LPARAM>(control));
+    Deliver(GetParent(control), WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position),
+            reinterpret_cast<LPARAM>(control));
   } else if (command == "spin" && argc == 6) {
     HWND control = FindControl(window, argv[3], std::atoi(argv[4]));
     if (!control) return 1;
@@ -514,8 +536,8 @@ int Run(int argc, char** argv) {
     const bool up = std::strcmp(argv[5], "up") == 0;
     const LPARAM at = MAKELPARAM(r.right / 2, up ? r.bottom / 4 : r.bottom * 3 / 4);
     // A press and release on the arrow, as the mouse sends them.
-    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(control, WM_LBUTTONUP, 0, at);
+    Deliver(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    Deliver(control, WM_LBUTTONUP, 0, at);
   } else {
     return 2;
   }

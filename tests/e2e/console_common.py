@@ -209,11 +209,21 @@ def owned_text_box(env):
 def answer_file_dialog(console, title, path, replace=False):
     """Answers the console's Save or Open dialog with a file (its Windows name), or Cancel; and
     with Yes the question whether to replace the file. When the button was pressed."""
-    wait_until(lambda: console.probe("show", window=title)[0] == 0, 20, "no %s dialog" % title)
+    def dialog():
+        code, out = console.probe("show", window=title)
+        return out.splitlines() if code == 0 else []
+    # The dialog is found by its title while it still lays itself out and fills its name box: it
+    # is answered once it is on screen, and the name once the box holds it.
+    wait_until(lambda: " visible=1 " in (dialog() or [""])[0], 20, "no %s dialog on screen" % title)
     if path is None:
         console.probe("click", "main", str(DIALOG_CANCEL), window=title)
     else:
-        console.probe("settext", "main", str(FILE_NAME_BOX), windows_path(path), window=title)
+        name = windows_path(path)
+
+        def name_taken():
+            console.probe("settext", "main", str(FILE_NAME_BOX), name, window=title)
+            return any(" id=%d " % FILE_NAME_BOX in line and line.endswith(" text=" + name) for line in dialog())
+        wait_until(name_taken, 20, "the %s dialog's name box did not take %s" % (title, name))
         console.probe("click", "main", str(DIALOG_OK), window=title)
     pressed = time.time()
     if replace:
@@ -293,6 +303,16 @@ def wine_version(env, version):
             env.reg("delete", WINE_KEY, "/v", "Version", "/f")
         else:
             env.reg("add", WINE_KEY, "/v", "Version", "/d", before, "/f")
+
+
+def select_tab(console, tab, timeout=SHOWN_WITHIN_S):
+    """Selects a tab as the user does, again while a sequence under way refuses the change, until
+    the tab is the one shown: its page's own sequence has begun by then."""
+    def selected():
+        console.probe("tab", str(tab))
+        return console.show()[1][("main", IDC_TABS)]["selected"] == str(tab)
+    if not poll(selected, timeout, 0.3):
+        raise Failure("tab %d was not selected (%s)" % (tab, console.state()))
 
 
 def open_tab(console, frame, tab, reads, shown=None):

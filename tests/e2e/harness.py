@@ -601,10 +601,18 @@ def timed(run):
     return run
 
 
+def part_of(text):
+    """K/N with 1 <= K <= N."""
+    k, _, n = text.partition("/")
+    if not (k.isdigit() and n.isdigit() and 1 <= int(k) <= int(n)):
+        raise argparse.ArgumentTypeError("not K/N: %r" % text)
+    return int(k), int(n)
+
+
 def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
     """Runs every scenario (name, run[, transports]) of the chosen transport (or those whose name
-    contains --only, and of those timed or not as --timed says), each on its own; the exit code.
-    `finish(env, code)` runs after them."""
+    contains --only, and of those timed or not as --timed says, and of those --part's share), each
+    on its own; the exit code. `finish(env, code)` runs after them."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--native-bin", required=True)
@@ -614,6 +622,8 @@ def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
                         help="simulator host (sim) or Wine's HID stack with the virtual frame (vframe)")
     parser.add_argument("--timed", choices=("all", "only", "none"), default="all",
                         help="the scenarios that bound the program's answer times, the others, or all")
+    parser.add_argument("--part", default="1/1", type=part_of,
+                        help="K/N: every Nth of the chosen scenarios from the Kth on, so that N lanes share them")
     args = parser.parse_args(argv)
     env = Env(args)
     if not os.access(env.framesim, os.X_OK):
@@ -629,25 +639,30 @@ def run_scenarios(scenarios, prepare=None, argv=None, finish=None):
             finish(env, 1)
         return 1
     print("transport: %s" % env.transport.name, flush=True)
+    chosen = [s for s in scenarios
+              if not (args.only and args.only not in s[0])
+              and env.transport.name in (s[2] if len(s) > 2 else SIM)
+              and (args.timed == "all" or getattr(s[1], "timed", False) == (args.timed == "only"))]
+    part, parts = args.part
     failures = ran = 0
-    for scenario in scenarios:
-        name, run = scenario[0], scenario[1]
-        transports = scenario[2] if len(scenario) > 2 else SIM
-        if (args.only and args.only not in name) or env.transport.name not in transports:
-            continue
-        if args.timed != "all" and getattr(run, "timed", False) != (args.timed == "only"):
-            continue
+    for name, run, *_ in chosen[part - 1::parts]:
         ran += 1
         began = time.time()
         try:
             note = run(env)
-            print("PASS  %-32s %5.1f s  %s" % (name, time.time() - began, note or ""), flush=True)
+            result = "PASS  %-32s %5.1f s  %s" % (name, time.time() - began, note or "")
+            print(result, flush=True)
         except Exception as e:  # a failed scenario must not stop the others
             failures += 1
-            print("FAIL  %-32s %5.1f s  %s" % (name, time.time() - began, e), flush=True)
+            result = "FAIL  %-32s %5.1f s  %s" % (name, time.time() - began, e)
+            print(result, flush=True)
             if not isinstance(e, Failure):
                 traceback.print_exc()
             screenshot(env, "failure-%s.png" % name.split(",")[0].replace(" ", "-"))
+        # The suite's record of every scenario's time, for sharing the lanes out (scripts/test).
+        if os.environ.get("TACTRA_SCENARIO_LOG"):
+            with open(os.environ["TACTRA_SCENARIO_LOG"], "a") as log:
+                log.write("%s %s %s\n" % (os.path.basename(sys.argv[0]), env.transport.name, result.rstrip()))
     env.probes.stop()
     # A selection that runs nothing is a mistake in the suite, not a pass.
     print("%d scenario(s) failed" % failures if failures else "all %d scenarios passed" % ran if ran else

@@ -805,9 +805,9 @@ def scenario_calibration_start(env):
 
 SCENARIOS = [
     ("info", scenario_info, SIM),
+    ("exit codes", scenario_exit_codes, BOTH),
     ("every command as the console sends it", scenario_every_command, BOTH),
     ("bad input", scenario_bad_input),
-    ("exit codes", scenario_exit_codes, BOTH),
     # What goes over Wine's HID stack differently is in the rows above and beside the console; a
     # backup is those same commands, and the calibration runs have their own scenarios over both.
     ("backup, restore onto another frame", scenario_backup_restore, SIM),

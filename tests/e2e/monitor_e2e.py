@@ -263,19 +263,21 @@ def prepare(env):
     Screen.proc = subprocess.Popen(["Xvfb", ":%d" % n, "+xinerama", "-screen", "0", "%dx%dx24" % MONITORS[1],
                                     "-screen", "1", "%dx%dx24" % MONITORS[2], "-nolisten", "tcp"],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if not poll(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n), 10, 0.1):
+    # Its socket is there before it takes connections: a Wine process started then finds no display.
+    answers = lambda: subprocess.run(["xdpyinfo", "-display", ":%d" % n], capture_output=True).returncode == 0  # noqa: E731
+    if not poll(answers, 10, 0.1):
         print("Xvfb :%d did not start" % n)
         return False
     use_display(env, ":%d" % n)
     env.reg("add", X11_DRIVER_KEY, "/v", "UseXRandR", "/t", "REG_SZ", "/d", "N", "/f")
     env.reg_add_dword(r"HKLM\Software\Tactra\GlobalSettings", "Language", 0)
     env.settle()
-    _, out = run_windows(env, ["monitor_probe.exe"])
+    code, out = run_windows(env, ["monitor_probe.exe"])
     for line in out.splitlines():
         name, _, path = line.split(None, 2)
         Screen.paths[int(name.replace("\\\\.\\DISPLAY", ""))] = path.strip()
     if sorted(Screen.paths) != [1, 2] or "DISPLAY1 primary" not in out:
-        print("Wine does not see two monitors, DISPLAY1 the primary:\n%s" % out)
+        print("Wine does not see two monitors, DISPLAY1 the primary (the probe's exit code %s):\n%s" % (code, out))
         return False
     return True
 
